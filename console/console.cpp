@@ -1,0 +1,335 @@
+#include "console.hpp"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <new>
+
+namespace console {
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;       // bytes asked of the system per read
+constexpr std::size_t kQuoted = 40;             // bytes of bad input quoted in a diagnostic
+constexpr std::size_t kLongestRealNumber = 4096;  // longest text "%f" is asked to parse
+
+// The blanks of the C locale, which separate words and numbers.
+bool is_blank(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+// Quotes bytes for a diagnostic: printable ASCII as it is, everything else escaped, and
+// "..." after the text when more followed it.
+std::string quote(const std::string& text, bool more) {
+    std::string q = "\"";
+    for (char ch : text) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            q += '\\';
+            q += ch;
+        } else if (c >= 0x20 && c < 0x7f) {
+            q += ch;
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
+            q += hex;
+        }
+    }
+    if (more) q += "...";
+    return q + "\"";
+}
+
+int drive(Console& con, const Dialogue& dialogue) {
+    try {
+        return dialogue(con);
+    } catch (const Exit& e) {
+        return e.status;
+    } catch (const EndOfInput& e) {
+        con.flush();
+        if (e.error != 0)
+            con.diag("standard input: %s", std::strerror(e.error));
+        else
+            con.diag("unexpected end of input");
+        return 1;
+    } catch (const std::bad_alloc&) {
+        con.flush();
+        con.diag("out of memory");
+        return 1;
+    }
+}
+
+}  // namespace
+
+Console::Console(const char* name, int in_fd, std::FILE* out, std::FILE* err)
+    : name_(name), in_fd_(in_fd), out_(out), err_(err) {
+    buffer_.reserve(kChunk);
+}
+
+Console::Console(const char* name, std::string_view input, std::FILE* out, std::FILE* err)
+    : name_(name), in_fd_(-1), out_(out), err_(err), buffer_(input.begin(), input.end()),
+      at_end_(true) {}
+
+bool Console::fill() {
+    if (at_end_) return false;
+    if (pos_ > 0) {  // keep only what has not been consumed yet
+        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
+        pos_ = 0;
+    }
+    flush();  // the program is about to wait: everything it wrote must be visible first
+    std::size_t old = buffer_.size();
+    buffer_.resize(old + kChunk);
+    ssize_t got;
+    do {
+        got = ::read(in_fd_, buffer_.data() + old, kChunk);
+    } while (got < 0 && errno == EINTR);
+    buffer_.resize(old + (got > 0 ? static_cast<std::size_t>(got) : 0));
+    if (got > 0) return true;
+    at_end_ = true;
+    if (got < 0) read_errno_ = errno;
+    return false;
+}
+
+int Console::peek(std::size_t ahead) {
+    while (pos_ + ahead >= buffer_.size())
+        if (!fill()) return -1;
+    return static_cast<unsigned char>(buffer_[pos_ + ahead]);
+}
+
+int Console::get() {
+    int c = peek(0);
+    if (c >= 0) ++pos_;
+    return c;
+}
+
+void Console::skip_blanks() {
+    for (;;) {
+        int c = peek(0);
+        if (c < 0) throw EndOfInput{read_errno_};
+        if (!is_blank(c)) return;
+        ++pos_;
+    }
+}
+
+std::string Console::offending_text() {
+    std::string text;
+    std::size_t k = 0;
+    for (int c = peek(0); c >= 0 && !is_blank(c) && k <= kQuoted; c = peek(++k))
+        text.push_back(static_cast<char>(c));
+    bool more = text.size() > kQuoted;
+    if (more) text.resize(kQuoted);
+    return quote(text, more);
+}
+
+void Console::refuse_number(const char* what) {
+    diag("%s (got %s)", what, offending_text().c_str());
+    drop_line();
+}
+
+int Console::read_int() {
+    for (;;) {
+        skip_blanks();
+        std::size_t sign = 0;
+        if ((peek(0) == '+' || peek(0) == '-') && is_digit(peek(1))) sign = 1;
+        if (!is_digit(peek(sign))) {
+            refuse_number("please enter a whole number");
+            continue;
+        }
+        bool negative = sign == 1 && peek(0) == '-';
+        std::string seen;  // the start of the number, for a diagnostic
+        const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+        std::int64_t value = 0;
+        bool too_big = false;
+        if (sign == 1) seen.push_back(static_cast<char>(get()));
+        while (is_digit(peek(0))) {
+            int c = get();
+            if (seen.size() <= kQuoted) seen.push_back(static_cast<char>(c));
+            if (!too_big) {
+                value = value * 10 + (c - '0');
+                too_big = value > limit;
+            }
+        }
+        if (too_big) {
+            bool more = seen.size() > kQuoted;
+            if (more) seen.resize(kQuoted);
+            diag("please enter a whole number from -2147483648 to 2147483647 (got %s)",
+                 quote(seen, more).c_str());
+            drop_line();
+            continue;
+        }
+        return static_cast<int>(negative ? -value : value);
+    }
+}
+
+float Console::read_float() {
+    for (;;) {
+        skip_blanks();
+        std::string text;
+        for (std::size_t k = 0;; ++k) {
+            int c = peek(k);
+            if (c < 0 || is_blank(c) || text.size() > kLongestRealNumber) break;
+            text.push_back(static_cast<char>(c));
+        }
+        if (text.size() > kLongestRealNumber) {
+            diag("please enter a number of at most %zu characters", kLongestRealNumber);
+            drop_line();
+            continue;
+        }
+        char* end = nullptr;
+        float value = std::strtof(text.c_str(), &end);
+        std::size_t used = static_cast<std::size_t>(end - text.c_str());
+        if (used == 0) {
+            refuse_number("please enter a number");
+            continue;
+        }
+        pos_ += used;
+        return value;
+    }
+}
+
+void Console::read_word(char* buffer, std::size_t size) {
+    const std::size_t room = size > 0 ? size - 1 : 0;
+    for (;;) {
+        skip_blanks();
+        std::size_t n = 0;
+        bool nul = false;
+        for (int c = peek(0); c >= 0 && !is_blank(c); c = peek(0)) {
+            ++pos_;
+            if (n < room) buffer[n] = static_cast<char>(c);
+            nul = nul || c == 0;
+            ++n;
+        }
+        if (n > room) {
+            diag("please enter a word of at most %zu characters (got %zu)", room, n);
+            continue;
+        }
+        if (nul) {
+            diag("please enter a word without NUL bytes");
+            continue;
+        }
+        buffer[n] = '\0';
+        return;
+    }
+}
+
+char Console::read_word_initial() {
+    skip_blanks();
+    char initial = static_cast<char>(get());
+    while (peek(0) >= 0 && !is_blank(peek(0))) ++pos_;
+    return initial;
+}
+
+void Console::read_line(char* buffer, std::size_t size) {
+    const std::size_t room = size > 0 ? size - 1 : 0;
+    for (;;) {
+        if (peek(0) < 0) throw EndOfInput{read_errno_};
+        std::size_t n = 0;
+        bool nul = false;
+        for (int c = get(); c >= 0 && c != '\n'; c = get()) {
+            if (n < room) buffer[n] = static_cast<char>(c);
+            nul = nul || c == 0;
+            ++n;
+        }
+        if (n > room) {
+            diag("please enter a line of at most %zu characters (got %zu)", room, n);
+            continue;
+        }
+        if (nul) {
+            diag("please enter a line without NUL bytes");
+            continue;
+        }
+        buffer[n] = '\0';
+        return;
+    }
+}
+
+void Console::drop_line() {
+    for (int c = get(); c >= 0 && c != '\n'; c = get()) {
+    }
+}
+
+void Console::note_write(int result) {
+    if (result < 0 && write_errno_ == 0) write_errno_ = errno != 0 ? errno : EIO;
+}
+
+int Console::printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int result = std::vfprintf(out_, format, args);
+    va_end(args);
+    note_write(result);
+    return result;
+}
+
+int Console::puts(const char* text) {
+    int result = std::fputs(text, out_);
+    if (result >= 0) result = std::fputc('\n', out_);
+    note_write(result);
+    return result;
+}
+
+int Console::putchar(int c) {
+    int result = std::fputc(c, out_);
+    note_write(result);
+    return result;
+}
+
+void Console::flush() { note_write(std::fflush(out_) == 0 ? 0 : -1); }
+
+void Console::diag(const char* format, ...) {
+    std::fprintf(err_, "%s: ", name_);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(err_, format, args);
+    va_end(args);
+    std::fputc('\n', err_);
+    std::fflush(err_);
+}
+
+void Console::exit(int status) { throw Exit{status}; }
+
+int run(const char* name, const Dialogue& dialogue) {
+    Console con(name, STDIN_FILENO, stdout, stderr);
+    int status = drive(con, dialogue);
+    // The output check at exit: what the dialogue wrote must have reached the system.
+    std::cout.flush();
+    errno = 0;
+    bool failed = std::fflush(stdout) != 0;
+    int error = errno;
+    if (failed || std::ferror(stdout) || std::cout.bad()) {
+        if (con.write_error() != 0) error = con.write_error();
+        if (error == 0) error = EIO;
+        con.diag("write error: %s", std::strerror(error));
+        return 1;
+    }
+    return status;
+}
+
+Transcript replay(const char* name, std::string_view input, const Dialogue& dialogue) {
+    char* out_text = nullptr;
+    char* err_text = nullptr;
+    std::size_t out_size = 0;
+    std::size_t err_size = 0;
+    std::FILE* out = open_memstream(&out_text, &out_size);
+    std::FILE* err = open_memstream(&err_text, &err_size);
+    if (out == nullptr || err == nullptr) throw std::bad_alloc();
+    int status;
+    {
+        Console con(name, input, out, err);
+        status = drive(con, dialogue);
+    }
+    std::fclose(out);
+    std::fclose(err);
+    Transcript t{std::string(out_text, out_size), std::string(err_text, err_size),
+                 status & 0xff};
+    std::free(out_text);
+    std::free(err_text);
+    return t;
+}
+
+}  // namespace console

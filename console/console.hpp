@@ -1,0 +1,145 @@
+// The console layer every program of the collection links.
+//
+// A program's dialogue is a function taking a Console: it writes its prompts and results
+// through the console's formatted printer, put-string and put-character routines, and
+// reads numbers, words and lines through the console's readers. `run` wires a dialogue to
+// the process's real streams; `replay` drives it in-process from a string, for tests and
+// fuzzers.
+//
+// The readers behave like the C scanner's "%d", "%f" and "%s" for valid input and soundly
+// for the rest:
+//  - leading blanks and line feeds are skipped; what follows the item stays for the next read;
+//  - a number that is missing or out of range: a diagnostic, the rest of that input line is
+//    dropped, and the same read is tried again (nothing is written on standard output);
+//  - a word or line longer than its buffer, or holding a NUL byte: a diagnostic, the whole
+//    word (or line) is dropped, and the same read is tried again; nothing is cut short;
+//  - end of input where a read is needed: EndOfInput is thrown, which `run` turns into the
+//    diagnostic "NAME: unexpected end of input" and exit status 1.
+// Standard output is flushed whenever the console is about to block for more input, so a
+// prompt is always visible before the program waits, but not after every write.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace console {
+
+// Thrown by a read that finds no more input (or an input stream that cannot be read).
+struct EndOfInput {
+    int error = 0;  // errno of a failed read; 0 at a plain end of input
+};
+
+// Thrown by Console::exit: ends the dialogue at once with the given status, as exit() does.
+struct Exit {
+    int status;
+};
+
+class Console {
+public:
+    // A console on real streams: reads the file descriptor `in_fd`, writes the dialogue to
+    // `out` and diagnostics to `err`.
+    Console(const char* name, int in_fd, std::FILE* out, std::FILE* err);
+
+    // A console whose whole input is the given text (tests and fuzzers).
+    Console(const char* name, std::string_view input, std::FILE* out, std::FILE* err);
+
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    // --- reading -------------------------------------------------------------------------
+
+    // Reads a whole number as "%d" does: optional sign and decimal digits, 32-bit range.
+    int read_int();
+
+    // Reads a real number as "%f" does: whatever strtof takes.
+    float read_float();
+
+    // Reads one word as "%s" does into `buffer` of `size` bytes: at most size - 1 bytes
+    // and a terminator.
+    void read_word(char* buffer, std::size_t size);
+
+    // Reads one word of any length and returns its first byte; the rest of the word is
+    // consumed and not kept.
+    char read_word_initial();
+
+    // Reads the next input line into `buffer` of `size` bytes, without its line feed and
+    // with a terminator; blanks are kept and an empty line is a valid line. A last line
+    // that ends without a line feed counts as a line.
+    void read_line(char* buffer, std::size_t size);
+
+    // Drops what is left of the current input line, its line feed included. At the end of
+    // input it drops nothing and does not throw.
+    void drop_line();
+
+    // --- writing -------------------------------------------------------------------------
+
+    // The formatted printer: writes exactly what the format gives, no line feed added.
+    int printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // The put-string routine: writes the text, then one line feed.
+    int puts(const char* text);
+
+    // The put-character routine: writes one byte.
+    int putchar(int c);
+
+    // The stream the dialogue is written to, for routines that write many bytes at once.
+    std::FILE* out() const { return out_; }
+
+    // Writes any pending dialogue to its stream.
+    void flush();
+
+    // --- diagnostics and ending ----------------------------------------------------------
+
+    // Writes one line "NAME: message" on the diagnostic stream.
+    void diag(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+    // Ends the dialogue at once with `status`, as exit() ends a program.
+    [[noreturn]] void exit(int status);
+
+    const char* name() const { return name_; }
+
+    // errno of the first write to the dialogue stream that failed; 0 when none failed.
+    int write_error() const { return write_errno_; }
+
+private:
+    int peek(std::size_t ahead);  // byte at pos_ + ahead, or -1 past the end of input
+    int get();                    // consumes one byte, or -1 at the end of input
+    bool fill();                  // reads more input; false at its end
+    void skip_blanks();           // skips blanks and line feeds; throws EndOfInput at the end
+    std::string offending_text(); // the non-blank run at the read position, quoted for a diagnostic
+    void refuse_number(const char* what);
+    void note_write(int result);
+
+    const char* name_;
+    int in_fd_;  // -1 for text input
+    std::FILE* out_;
+    std::FILE* err_;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0;
+    bool at_end_ = false;
+    int read_errno_ = 0;
+    int write_errno_ = 0;
+};
+
+using Dialogue = std::function<int(Console&)>;
+
+// Runs a dialogue on the process's standard streams and returns the exit status:
+// the dialogue's own, or 1 at an unexpected end of input, at "out of memory" and when
+// standard output could not be written ("NAME: write error: REASON").
+int run(const char* name, const Dialogue& dialogue);
+
+// What a dialogue wrote, and the status it ended with, when driven from a text.
+struct Transcript {
+    std::string out;
+    std::string err;
+    int status = 0;  // as the host reports it: the low 8 bits
+};
+
+// Drives a dialogue in-process with `input` as its whole standard input.
+Transcript replay(const char* name, std::string_view input, const Dialogue& dialogue);
+
+}  // namespace console
