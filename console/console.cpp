@@ -45,25 +45,6 @@ std::string quote(const std::string& text, bool more) {
     return q + "\"";
 }
 
-int drive(Console& con, const Dialogue& dialogue) {
-    try {
-        return dialogue(con);
-    } catch (const Exit& e) {
-        return e.status;
-    } catch (const EndOfInput& e) {
-        con.flush();
-        if (e.error != 0)
-            con.diag("standard input: %s", std::strerror(e.error));
-        else
-            con.diag("unexpected end of input");
-        return 1;
-    } catch (const std::bad_alloc&) {
-        con.flush();
-        con.diag("out of memory");
-        return 1;
-    }
-}
-
 }  // namespace
 
 Console::Console(const char* name, int in_fd, std::FILE* out, std::FILE* err)
@@ -79,6 +60,7 @@ bool Console::fill() {
     if (at_end_) return false;
     if (pos_ > 0) {  // keep only what has not been consumed yet
         buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
+        dropped_ += pos_;
         pos_ = 0;
     }
     flush();  // the program is about to wait: everything it wrote must be visible first
@@ -131,7 +113,12 @@ void Console::refuse_number(const char* what) {
     drop_line();
 }
 
+void Console::note_read(ReadKind kind) {
+    if (watcher_) watcher_(kind, dropped_ + pos_);
+}
+
 int Console::read_int() {
+    note_read(ReadKind::Int);
     for (;;) {
         skip_blanks();
         std::size_t sign = 0;
@@ -167,6 +154,7 @@ int Console::read_int() {
 }
 
 float Console::read_float() {
+    note_read(ReadKind::Float);
     for (;;) {
         skip_blanks();
         std::string text;
@@ -193,6 +181,7 @@ float Console::read_float() {
 }
 
 void Console::read_word(char* buffer, std::size_t size) {
+    note_read(ReadKind::Word);
     const std::size_t room = size > 0 ? size - 1 : 0;
     for (;;) {
         skip_blanks();
@@ -218,6 +207,7 @@ void Console::read_word(char* buffer, std::size_t size) {
 }
 
 char Console::read_word_initial() {
+    note_read(ReadKind::WordInitial);
     skip_blanks();
     char initial = static_cast<char>(get());
     while (peek(0) >= 0 && !is_blank(peek(0))) ++pos_;
@@ -225,6 +215,7 @@ char Console::read_word_initial() {
 }
 
 void Console::read_line(char* buffer, std::size_t size) {
+    note_read(ReadKind::Line);
     const std::size_t room = size > 0 ? size - 1 : 0;
     for (;;) {
         if (peek(0) < 0) throw EndOfInput{read_errno_};
@@ -292,6 +283,25 @@ void Console::diag(const char* format, ...) {
 }
 
 void Console::exit(int status) { throw Exit{status}; }
+
+int drive(Console& con, const Dialogue& dialogue) {
+    try {
+        return dialogue(con);
+    } catch (const Exit& e) {
+        return e.status;
+    } catch (const EndOfInput& e) {
+        con.flush();
+        if (e.error != 0)
+            con.diag("standard input: %s", std::strerror(e.error));
+        else
+            con.diag("unexpected end of input");
+        return 1;
+    } catch (const std::bad_alloc&) {
+        con.flush();
+        con.diag("out of memory");
+        return 1;
+    }
+}
 
 int run(const char* name, const Dialogue& dialogue) {
     Console con(name, STDIN_FILENO, stdout, stderr);

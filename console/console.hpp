@@ -24,6 +24,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace console {
@@ -37,6 +38,9 @@ struct EndOfInput {
 struct Exit {
     int status;
 };
+
+// The kinds of read a dialogue makes, as a watcher sees them.
+enum class ReadKind { Int, Float, Word, WordInitial, Line };
 
 class Console {
 public:
@@ -105,6 +109,11 @@ public:
     // errno of the first write to the dialogue stream that failed; 0 when none failed.
     int write_error() const { return write_errno_; }
 
+    // Calls `watcher` at the start of every read with its kind and the input offset where it
+    // starts (bytes consumed so far). Test drivers use it to find a dialogue's read points.
+    using Watcher = std::function<void(ReadKind kind, std::size_t offset)>;
+    void watch(Watcher watcher) { watcher_ = std::move(watcher); }
+
 private:
     int peek(std::size_t ahead);  // byte at pos_ + ahead, or -1 past the end of input
     int get();                    // consumes one byte, or -1 at the end of input
@@ -113,6 +122,7 @@ private:
     std::string offending_text(); // the non-blank run at the read position, quoted for a diagnostic
     void refuse_number(const char* what);
     void note_write(int result);
+    void note_read(ReadKind kind);
 
     const char* name_;
     int in_fd_;  // -1 for text input
@@ -120,12 +130,18 @@ private:
     std::FILE* err_;
     std::vector<char> buffer_;
     std::size_t pos_ = 0;
+    std::size_t dropped_ = 0;  // bytes consumed and released from the front of buffer_
     bool at_end_ = false;
     int read_errno_ = 0;
     int write_errno_ = 0;
+    Watcher watcher_;
 };
 
 using Dialogue = std::function<int(Console&)>;
+
+// Runs a dialogue on a console and returns its status: the dialogue's own, the status of
+// Console::exit, or 1 after the diagnostic for an unexpected end of input or out of memory.
+int drive(Console& con, const Dialogue& dialogue);
 
 // Runs a dialogue on the process's standard streams and returns the exit status:
 // the dialogue's own, or 1 at an unexpected end of input, at "out of memory" and when

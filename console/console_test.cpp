@@ -190,3 +190,26 @@ TEST(Wrap, ArithmeticWrapsAroundModuloTwoToThe32) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Console, WatcherSeesEveryReadWhereItStarts) {
+    std::vector<std::pair<console::ReadKind, std::size_t>> seen;
+    console::replay("probe", "12 ab\nline\nyes", [&](Console& con) {
+        con.watch([&](console::ReadKind kind, std::size_t offset) { seen.emplace_back(kind, offset); });
+        char word[8];
+        char line[8];
+        con.read_int();
+        con.read_word(word, sizeof word);
+        con.drop_line();
+        con.read_line(line, sizeof line);
+        con.read_word_initial();
+        return 0;
+    });
+    using K = console::ReadKind;
+    const std::vector<std::pair<K, std::size_t>> want = {
+        {K::Int, 0}, {K::Word, 2}, {K::Line, 6}, {K::WordInitial, 11}};
+    EXPECT_EQ(seen, want);
+}
+
+}  // namespace
