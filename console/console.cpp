@@ -245,7 +245,10 @@ void Console::drop_line() {
 }
 
 void Console::note_write(int result) {
-    if (result < 0 && write_errno_ == 0) write_errno_ = errno != 0 ? errno : EIO;
+    if (result >= 0) return;
+    int error = errno != 0 ? errno : EIO;
+    if (write_errno_ == 0) write_errno_ = error;
+    if (error == EPIPE) throw OutputClosed{};
 }
 
 int Console::printf(const char* format, ...) {
@@ -284,20 +287,35 @@ void Console::diag(const char* format, ...) {
 
 void Console::exit(int status) { throw Exit{status}; }
 
+namespace {
+
+// Flushes what the dialogue wrote before a closing diagnostic; a reader that has gone is
+// reported by the exit-time output check instead.
+void flush_before_diagnostic(Console& con) {
+    try {
+        con.flush();
+    } catch (const OutputClosed&) {
+    }
+}
+
+}  // namespace
+
 int drive(Console& con, const Dialogue& dialogue) {
     try {
         return dialogue(con);
     } catch (const Exit& e) {
         return e.status;
+    } catch (const OutputClosed&) {
+        return 1;  // the exit-time output check reports the write error
     } catch (const EndOfInput& e) {
-        con.flush();
+        flush_before_diagnostic(con);
         if (e.error != 0)
             con.diag("standard input: %s", std::strerror(e.error));
         else
             con.diag("unexpected end of input");
         return 1;
     } catch (const std::bad_alloc&) {
-        con.flush();
+        flush_before_diagnostic(con);
         con.diag("out of memory");
         return 1;
     }

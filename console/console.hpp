@@ -39,6 +39,10 @@ struct Exit {
     int status;
 };
 
+// Thrown when nobody reads the dialogue any more (standard output is a pipe whose reader has
+// gone): the program ends at once, as it would by SIGPIPE, with its write error reported.
+struct OutputClosed {};
+
 // The kinds of read a dialogue makes, as a watcher sees them.
 enum class ReadKind { Int, Float, Word, WordInitial, Line };
 
@@ -107,6 +111,7 @@ public:
     const char* name() const { return name_; }
 
     // errno of the first write to the dialogue stream that failed; 0 when none failed.
+    // A write that fails because the reader has gone (EPIPE) throws OutputClosed.
     int write_error() const { return write_errno_; }
 
     // Calls `watcher` at the start of every read with its kind and the input offset where it
