@@ -325,10 +325,11 @@ int run(const char* name, const Dialogue& dialogue) {
     Console con(name, STDIN_FILENO, stdout, stderr);
     int status = drive(con, dialogue);
     // The output check at exit: what the dialogue wrote must have reached the system.
-    std::cout.flush();
     errno = 0;
-    bool failed = std::fflush(stdout) != 0;
+    std::cout.flush();  // flushes stdout underneath: keep the reason if that fails
     int error = errno;
+    bool failed = std::fflush(stdout) != 0;
+    if (failed) error = errno;
     if (failed || std::ferror(stdout) || std::cout.bad()) {
         if (con.write_error() != 0) error = con.write_error();
         if (error == 0) error = EIO;

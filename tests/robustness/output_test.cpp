@@ -1,0 +1,85 @@
+// Standard output that cannot be written: every program, on every valid transcript, ends
+// with status 1 and "NAME: write error: REASON" when its output goes to /dev/full, and ends
+// without hanging when its output is a pipe whose reader has gone.
+#include "tests/robustness/cases.hpp"
+#include "tests/robustness/child.hpp"
+#include "tests/robustness/programs.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+namespace robustness {
+namespace {
+
+class FailingOutput : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(FailingOutput, FullDeviceIsAWriteErrorWithStatusOne) {
+    int checked = 0;
+    for (const Case& c : load_cases(GetParam())) {
+        if (!c.valid || c.output.empty()) continue;
+        WorkFolder folder(c);
+        int in = ::open((c.folder / "input").c_str(), O_RDONLY);
+        int full = ::open("/dev/full", O_WRONLY);
+        Launch l;
+        l.program = c.program;
+        l.args = c.args;
+        l.in = in;
+        l.out = full;
+        Ended e = launch(l);
+        if (in >= 0) ::close(in);
+        ::close(full);
+        EXPECT_TRUE(e.finished && !e.signaled) << c.name;
+        EXPECT_EQ(e.status, 1) << c.name;
+        EXPECT_EQ(e.err, c.program + ": write error: No space left on device\n") << c.name;
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+TEST_P(FailingOutput, ClosedPipeEndsTheProgramWhileItsInputStaysOpen) {
+    std::vector<Case> cases = load_cases(GetParam());
+    const Case* chosen = nullptr;
+    for (const Case& c : cases)
+        if (c.valid && !c.output.empty() && chosen == nullptr) chosen = &c;
+    ASSERT_NE(chosen, nullptr);
+    for (bool ignore : {false, true}) {
+        WorkFolder folder(*chosen);
+        int out[2], in[2];
+        ASSERT_EQ(::pipe(out), 0);
+        ASSERT_EQ(::pipe(in), 0);
+        ::close(out[0]);  // nobody will ever read the program's output
+        Launch l;
+        l.program = chosen->program;
+        l.args = chosen->args;
+        l.in = in[0];
+        l.out = out[1];
+        l.ignore_sigpipe = ignore;
+        l.seconds = 5;
+        Ended e = launch(l);
+        ::close(out[1]);
+        ::close(in[0]);
+        ::close(in[1]);
+        EXPECT_TRUE(e.finished) << chosen->name << (ignore ? " (SIGPIPE ignored)" : "");
+        if (ignore) {
+            EXPECT_EQ(e.status, 1);
+            EXPECT_EQ(e.err, chosen->program + ": write error: Broken pipe\n");
+        } else {
+            EXPECT_TRUE(e.signaled && e.status == SIGPIPE) << e.status;
+        }
+    }
+}
+
+std::vector<std::string> all_programs() {
+    std::vector<std::string> names;
+    for (const Program& p : programs()) names.push_back(p.name);
+    return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Collection, FailingOutput, ::testing::ValuesIn(all_programs()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+
+}  // namespace
+}  // namespace robustness
