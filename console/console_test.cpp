@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <climits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ struct ReadCase {
     std::string err;
     int status;
 };
+
+void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.what; }
 
 class ReadRules : public ::testing::TestWithParam<ReadCase> {};
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace robustness {
@@ -23,6 +24,8 @@ struct Hunger {
     std::string opening;                      // typed first
     std::string (*more)(unsigned long step);  // then this, step after step, until the end
 };
+
+void PrintTo(const Hunger& h, std::ostream* os) { *os << h.program; }
 
 class OutOfMemory : public ::testing::TestWithParam<Hunger> {};
 

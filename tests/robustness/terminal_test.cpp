@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -89,6 +90,8 @@ struct Session {
     std::string finally_shows;  // the last thing on the screen
     int status;
 };
+
+void PrintTo(const Session& s, std::ostream* os) { *os << s.program; }
 
 class Terminal : public ::testing::TestWithParam<Session> {};
 
