@@ -1,5 +1,6 @@
 #include "tests/robustness/programs.hpp"
 
+#include "demos/demos.hpp"
 #include "strings/menu.hpp"
 
 namespace robustness {
@@ -18,6 +19,9 @@ const std::vector<Program>& programs() {
         {"textkit", plain<strings::textkit>, true},
         {"textline", plain<strings::textline>, true},
         {"textwalk", plain<strings::textwalk>, true},
+        {"greeter", plain<demos::greeter>, false},
+        {"pairsum", plain<demos::pairsum>, false},
+        {"charecho", plain<demos::charecho>, false},
     };
     return all;
 }
