@@ -1,6 +1,7 @@
 #include "tests/robustness/programs.hpp"
 
 #include "demos/demos.hpp"
+#include "sets/setcalc.hpp"
 #include "strings/menu.hpp"
 
 namespace robustness {
@@ -19,6 +20,7 @@ const std::vector<Program>& programs() {
         {"textkit", plain<strings::textkit>, true},
         {"textline", plain<strings::textline>, true},
         {"textwalk", plain<strings::textwalk>, true},
+        {"setcalc", plain<sets::setcalc>, true},
         {"greeter", plain<demos::greeter>, false},
         {"pairsum", plain<demos::pairsum>, false},
         {"charecho", plain<demos::charecho>, false},
