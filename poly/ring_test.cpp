@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -204,7 +205,8 @@ TEST(Ring, EmptyRingIsTheZeroPolynomial) {
 
     Evaluation e = evaluate(nullptr, "5\n");
     EXPECT_EQ(e.value, 0);
-    EXPECT_EQ(e.transcript.out, "Enter value of X for polynomial :") << "X is asked for all the same";
+    EXPECT_EQ(e.transcript.out, "Enter value of X for polynomial :")
+        << "X is asked for all the same";
     EXPECT_EQ(e.transcript.err, "");
 }
 
@@ -257,10 +259,13 @@ TEST(Ring, EvaTruncatesEveryPartialSumAndRefusesWhatNoIntHolds) {
 // power to coefficient kept by the test.
 TEST(Ring, RandomRingsAgreeWithAPowerToCoefficientMap) {
     std::mt19937 random(20240601);
-    auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto pick = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
     auto random_terms = [&](int lowest_power) {
         Terms terms;
-        for (int n = pick(0, 7); n > 0; --n) terms.emplace_back(pick(-9, 9), pick(lowest_power, 4));
+        for (int n = pick(0, 7); n > 0; --n)
+            terms.emplace_back(pick(-9, 9), pick(lowest_power, 4));
         return terms;
     };
     auto map_of = [](const Terms& terms) {
