@@ -63,7 +63,9 @@ TEST_P(OutOfMemory, EndsWithADiagnosticOrCompletesButNeverCrashes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Collection, OutOfMemory, ::testing::Values(
-    Hunger{"textkit", "w\n", [](unsigned long) { return std::string("0\n"); }}),
+    // a polynomial of ever more terms, each of a new highest power
+    Hunger{"polycalc", "2000000000\n",
+           [](unsigned long step) { return "1 " + std::to_string(step) + "\n"; }}),
     [](const ::testing::TestParamInfo<Hunger>& info) { return info.param.program; });
 
 }  // namespace

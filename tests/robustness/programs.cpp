@@ -1,6 +1,7 @@
 #include "tests/robustness/programs.hpp"
 
 #include "demos/demos.hpp"
+#include "poly/polycalc.hpp"
 #include "sets/setcalc.hpp"
 #include "strings/menu.hpp"
 
@@ -20,6 +21,7 @@ const std::vector<Program>& programs() {
         {"textkit", plain<strings::textkit>, true},
         {"textline", plain<strings::textline>, true},
         {"textwalk", plain<strings::textwalk>, true},
+        {"polycalc", plain<poly::polycalc>, true},
         {"setcalc", plain<sets::setcalc>, true},
         {"greeter", plain<demos::greeter>, false},
         {"pairsum", plain<demos::pairsum>, false},
