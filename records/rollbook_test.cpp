@@ -171,6 +171,12 @@ TEST(Rollbook, BubbleWritesItsListingsExactly) {
                   a + b + "\nTime Complexity Taken : O(2)");
 }
 
+TEST(Rollbook, BubbleLeavesEqualRollNumbersInTheirOrder) {
+    auto table = std::vector<student>{make(2, "x"), make(1, "y"), make(2, "z")};
+    on("", [&](console::Console& con) { records::bubble(table, 3, con); });
+    EXPECT_EQ(names_of(table), (std::vector<std::string>{"y", "x", "z"}));
+}
+
 TEST(Rollbook, DisTracesEveryPassAndPicksTheFrontmostHighestName) {
     struct Case {
         std::vector<std::string> names;
@@ -300,13 +306,13 @@ TEST(Rollbook, SearchAfterDisUsesTheNameOrderAndMayMissAPresentRollNumber) {
 
 TEST(Rollbook, CreateRefusesARepeatedRollNumberAndAsksAgain) {
     std::vector<student> table(3);
-    auto t = on("5 ann 1\n5\n5 6 bob 2.5\n-1 cy 3\n",
+    auto t = on("0 ann 1\n0\n0 6 bob 2.5\n-1 cy 3\n",
                 [&](console::Console& con) { records::create(table, 3, con); });
     const std::string ask = "Enter roll_number of student :";
     const std::string rest = "Enter Name of student :Enter Percentage of student :";
     const std::string again = "Roll number can not be equal...please re-enter..";
     EXPECT_EQ(t.out, ask + rest + ask + again + ask + again + ask + rest + ask + rest);
-    EXPECT_EQ(rolls_of(table), (std::vector<int>{5, 6, -1}));
+    EXPECT_EQ(rolls_of(table), (std::vector<int>{0, 6, -1}));
     EXPECT_EQ(names_of(table), (std::vector<std::string>{"ann", "bob", "cy"}));
     EXPECT_EQ(table[1].percentage, 2.5f);
     EXPECT_EQ(t.err, "");
