@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -64,32 +63,68 @@ struct Trace {
     int headers = 0;  // column headers seen, one per listing
 };
 
+// The number that `text` holds from `at` up to `until` (or its end), or INT_MIN + 1 when
+// that stretch is not one whole number.
+int number_in(const std::string& text, std::size_t at, std::size_t until = std::string::npos) {
+    const std::string part = text.substr(at, until == std::string::npos ? until : until - at);
+    std::size_t used = 0;
+    int value = INT_MIN + 1;
+    try {
+        value = std::stoi(part, &used);
+    } catch (const std::exception&) {
+        return INT_MIN + 1;
+    }
+    return used == part.size() ? value : INT_MIN + 1;
+}
+
+bool starts(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+bool ends(const std::string& s, const std::string& suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// One line that display printed: " ROLL" + 10 blanks + NAME + 7 blanks + PERCENTAGE + 2 blanks.
+bool parse_record(const std::string& line, int& roll, std::string& name) {
+    const std::size_t gap = line.find("          ");
+    if (!starts(line, " ") || gap == std::string::npos || !ends(line, "  ")) return false;
+    roll = number_in(line, 1, gap);
+    const std::size_t from = gap + 10;
+    const std::size_t second = line.find("       ", from);
+    if (roll == INT_MIN + 1 || second == std::string::npos) return false;
+    name = line.substr(from, second - from);
+    return true;
+}
+
 Trace parse_sort(const std::string& out, const char* technique) {
     Trace t;
-    const std::regex record(R"(^ (-?\d+)          (.*)       (\S+)  $)");
-    const std::regex pass(std::string(R"(^ In )") + technique +
-                          R"( Sort Your Record After ' (\d+) ' Pass  : $)");
-    const std::regex count(R"(^Time Complexity Taken : O\((-?\d+)\)$)");
+    const std::string pass = std::string(" In ") + technique + " Sort Your Record After ' ";
+    const std::string count = "Time Complexity Taken : O(";
     std::istringstream lines(out);
     std::string line;
     bool in_final = false;
-    std::smatch m;
+    int roll = 0;
+    std::string name;
     while (std::getline(lines, line)) {
-        if (std::regex_match(line, m, pass)) {
-            EXPECT_EQ(std::stoi(m[1]), static_cast<int>(t.pass_rolls.size()) + 1);
+        if (starts(line, pass) && ends(line, " ' Pass  : ")) {
+            EXPECT_EQ(number_in(line, pass.size(), line.size() - 11),
+                      static_cast<int>(t.pass_rolls.size()) + 1);
             t.pass_rolls.emplace_back();
             t.pass_names.emplace_back();
         } else if (line.find("Your complete Sorted Record") != std::string::npos) {
             in_final = true;
         } else if (line == " Roll_No  NAME  Percentage  ") {
             ++t.headers;
-        } else if (std::regex_match(line, m, record)) {
-            auto& rolls = in_final ? t.final_rolls : t.pass_rolls.back();
-            auto& names = in_final ? t.final_names : t.pass_names.back();
-            rolls.push_back(std::stoi(m[1]));
-            names.push_back(m[2]);
-        } else if (std::regex_match(line, m, count)) {
-            t.counter = std::stoi(m[1]);
+        } else if (starts(line, count) && ends(line, ")")) {
+            t.counter = number_in(line, count.size(), line.size() - 1);
+        } else if (parse_record(line, roll, name)) {
+            if (!in_final && t.pass_rolls.empty()) {
+                ADD_FAILURE() << "a record before any listing header: " << line;
+                continue;
+            }
+            (in_final ? t.final_rolls : t.pass_rolls.back()).push_back(roll);
+            (in_final ? t.final_names : t.pass_names.back()).push_back(name);
+        } else if (!line.empty()) {
+            ADD_FAILURE() << "unexpected line: " << line;
         }
     }
     return t;
@@ -246,15 +281,25 @@ Found search(std::vector<student>& table, int key) {
                   [&](console::Console& con) { records::searchroll(table, n, con); });
     const std::string prompt = "\nEnter Roll number to be searched for ";
     EXPECT_EQ(out.out.rfind(prompt, 0), 0u);
-    std::smatch m;
-    const std::regex found(R"(^\nThe searched record was found at location  (\d+)\n (-?\d+)          .*  \n\nTime Complexity :  (\d+)$)");
-    const std::regex missed(R"(^\nThe searched record was not found\nTime Complexity :  (\d+)$)");
-    std::string rest = out.out.substr(prompt.size());
-    if (std::regex_match(rest, m, found)) {
-        EXPECT_EQ(std::stoi(m[2]), key) << "the record shown holds the key";
-        return {std::stoi(m[1]), std::stoi(m[3])};
+    const std::string rest = out.out.substr(std::min(prompt.size(), out.out.size()));
+    const std::string found = "\nThe searched record was found at location  ";
+    const std::string missed = "\nThe searched record was not found";
+    const std::string probes = "\nTime Complexity :  ";
+    const std::size_t tail = rest.rfind(probes);
+    if (tail == std::string::npos) {
+        ADD_FAILURE() << "no probe count: " << rest;
+        return {-1, -1};
     }
-    if (std::regex_match(rest, m, missed)) return {0, std::stoi(m[1])};
+    const int count = number_in(rest, tail + probes.size());
+    if (rest.substr(0, tail) == missed) return {0, count};
+    const std::size_t line = rest.find('\n', found.size());
+    if (starts(rest, found) && line != std::string::npos && ends(rest.substr(0, tail), "  \n")) {
+        int roll = 0;
+        std::string name;
+        EXPECT_TRUE(parse_record(rest.substr(line + 1, tail - line - 2), roll, name)) << rest;
+        EXPECT_EQ(roll, key) << "the record shown holds the key";
+        return {number_in(rest, found.size(), line), count};
+    }
     ADD_FAILURE() << "unexpected search result: " << rest;
     return {-1, -1};
 }
