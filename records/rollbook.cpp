@@ -12,8 +12,8 @@ namespace {
 // The records a routine may touch: the first n, none for n of zero or less, never more
 // than the table holds.
 int used(std::span<student> students, int n) {
-    const std::size_t held = std::min<std::size_t>(students.size(), std::numeric_limits<int>::max());
-    return std::clamp(n, 0, static_cast<int>(held));
+    constexpr std::size_t most = std::numeric_limits<int>::max();
+    return std::clamp(n, 0, static_cast<int>(std::min(students.size(), most)));
 }
 
 // The body of every listing of the sorts: their column header, then records 0 to count-1.

@@ -43,7 +43,7 @@ std::vector<student> table_of(const std::vector<std::string>& names) {
     return t;
 }
 
-// Runs one routine on the table with the given console input.
+// Runs one routine with the given text as its console input.
 console::Transcript on(const std::string& input,
                        const std::function<void(console::Console&)>& routine) {
     return console::replay("rollbook", input, [&](console::Console& con) {
@@ -52,13 +52,11 @@ console::Transcript on(const std::string& input,
     });
 }
 
-// What a sort printed: the roll numbers and names of every pass listing and of the final
-// listing, and the operation count.
+// What a sort printed: the roll numbers of every pass listing and of the final listing,
+// and the operation count.
 struct Trace {
     std::vector<std::vector<int>> pass_rolls;
-    std::vector<std::vector<std::string>> pass_names;
     std::vector<int> final_rolls;
-    std::vector<std::string> final_names;
     int counter = -1;
     int headers = 0;  // column headers seen, one per listing
 };
@@ -80,7 +78,8 @@ int number_in(const std::string& text, std::size_t at, std::size_t until = std::
 bool starts(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 
 bool ends(const std::string& s, const std::string& suffix) {
-    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return s.size() >= suffix.size() &&
+           s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // One line that display printed: " ROLL" + 10 blanks + NAME + 7 blanks + PERCENTAGE + 2 blanks.
@@ -109,7 +108,6 @@ Trace parse_sort(const std::string& out, const char* technique) {
             EXPECT_EQ(number_in(line, pass.size(), line.size() - 11),
                       static_cast<int>(t.pass_rolls.size()) + 1);
             t.pass_rolls.emplace_back();
-            t.pass_names.emplace_back();
         } else if (line.find("Your complete Sorted Record") != std::string::npos) {
             in_final = true;
         } else if (line == " Roll_No  NAME  Percentage  ") {
@@ -122,7 +120,6 @@ Trace parse_sort(const std::string& out, const char* technique) {
                 continue;
             }
             (in_final ? t.final_rolls : t.pass_rolls.back()).push_back(roll);
-            (in_final ? t.final_names : t.pass_names.back()).push_back(name);
         } else if (!line.empty()) {
             ADD_FAILURE() << "unexpected line: " << line;
         }
@@ -389,7 +386,8 @@ TEST(Rollbook, CreateRefusesAnOverlongNameWithoutTouchingTheNextField) {
 
 TEST(Rollbook, DialogueAsksACountAboveTheTableAgainAndFillsAllHundred) {
     std::string input = "101\n2147483647\n100\n";
-    for (int i = 0; i < 100; ++i) input += std::to_string(100 - i).append(" s").append(std::to_string(i)).append(" 1\n");
+    for (int i = 0; i < 100; ++i)
+        input += std::to_string(100 - i).append(" s").append(std::to_string(i)).append(" 1\n");
     input += "2\n1\n4\n";
     auto t = console::replay("rollbook", input, records::rollbook);
     EXPECT_EQ(t.status, 0);
