@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
@@ -169,10 +170,15 @@ float Console::read_float() {
             continue;
         }
         char* end = nullptr;
+        errno = 0;
         float value = std::strtof(text.c_str(), &end);
         std::size_t used = static_cast<std::size_t>(end - text.c_str());
         if (used == 0) {
             refuse_number("please enter a number");
+            continue;
+        }
+        if (errno == ERANGE && std::isinf(value)) {  // a finite number too large for a float
+            refuse_number("please enter a number from -3.40282e+38 to 3.40282e+38");
             continue;
         }
         pos_ += used;

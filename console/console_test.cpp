@@ -99,6 +99,11 @@ INSTANTIATE_TEST_SUITE_P(
         // %f: what strtof takes
         ReadCase{"reals", Kind::Float, "85.5 -1e2\n7", 3, "[85.500000][-100.000000][7.000000]",
                  "", 0},
+        ReadCase{"real beyond the float range", Kind::Float, "1e40 2\n-1e39\ninf 1e-50", 2,
+                 "[inf][0.000000]",
+                 "probe: please enter a number from -3.40282e+38 to 3.40282e+38 (got \"1e40\")\n"
+                 "probe: please enter a number from -3.40282e+38 to 3.40282e+38 (got \"-1e39\")\n",
+                 0},
         ReadCase{"real followed by text", Kind::Float, "2.5kg\n", 1, "[2.500000]", "", 0},
         ReadCase{"not a real", Kind::Float, "abc def\n1.25", 1, "[1.250000]",
                  "probe: please enter a number (got \"abc\")\n", 0},

@@ -2,6 +2,7 @@
 
 #include "demos/demos.hpp"
 #include "poly/polycalc.hpp"
+#include "records/menu.hpp"
 #include "sets/setcalc.hpp"
 #include "strings/menu.hpp"
 
@@ -22,6 +23,7 @@ const std::vector<Program>& programs() {
         {"textline", plain<strings::textline>, true},
         {"textwalk", plain<strings::textwalk>, true},
         {"polycalc", plain<poly::polycalc>, true},
+        {"rollbook", plain<records::rollbook>, true},
         {"setcalc", plain<sets::setcalc>, true},
         {"greeter", plain<demos::greeter>, false},
         {"pairsum", plain<demos::pairsum>, false},
