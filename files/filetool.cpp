@@ -14,9 +14,15 @@ namespace {
 // this much, so that byte-at-a-time copying runs at the speed of block copying.
 constexpr std::size_t kStreamBuffer = 128 * 1024;
 
+// A stream's buffer, page-aligned: the system copies into a misaligned buffer markedly
+// slower.
+struct alignas(4096) Buffer {
+    char bytes[kStreamBuffer];
+};
+
 // Standard output's buffer. It must outlive the dialogue: standard output is flushed
 // after the dialogue has returned, by the console's check at exit.
-char standard_output_buffer[kStreamBuffer];
+Buffer standard_output_buffer;
 
 // A stream on a named file with a large buffer of its own; closed when it goes.
 class File {
@@ -24,8 +30,8 @@ public:
     File(const char* path, const char* mode) : stream_(std::fopen(path, mode)) {
         error_ = errno;
         if (stream_ != nullptr) {
-            buffer_ = std::make_unique_for_overwrite<char[]>(kStreamBuffer);
-            std::setvbuf(stream_, buffer_.get(), _IOFBF, kStreamBuffer);
+            buffer_ = std::make_unique_for_overwrite<Buffer>();
+            std::setvbuf(stream_, buffer_->bytes, _IOFBF, sizeof buffer_->bytes);
         }
     }
     File(const File&) = delete;
@@ -49,7 +55,7 @@ public:
     }
 
 private:
-    std::unique_ptr<char[]> buffer_;  // released after the stream that uses it is closed
+    std::unique_ptr<Buffer> buffer_;  // released after the stream that uses it is closed
     std::FILE* stream_;
     int error_ = 0;
 };
@@ -120,7 +126,8 @@ int type(const char* path, console::Console& con) {
 
 int filetool(console::Console& con, int argc, char** argv) {
     if (con.out() == stdout)  // before anything is written to it
-        std::setvbuf(stdout, standard_output_buffer, _IOFBF, sizeof standard_output_buffer);
+        std::setvbuf(stdout, standard_output_buffer.bytes, _IOFBF,
+                     sizeof standard_output_buffer.bytes);
     if (argc < 3) return usage(con);
     con.printf("\nMENU");
     con.printf("\n1.Copy \n2.Type \n3.Exit");
