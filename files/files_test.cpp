@@ -113,32 +113,6 @@ TEST_F(Files, CopyRefusesOneFileUnderAnyTwoNames) {
     }
 }
 
-TEST_F(Files, CopyNeverReportsAFailureAsSuccess) {
-    struct Case {
-        std::string source, destination, out, err;
-    };
-    write("src", std::string(300'000, 'z'));  // more than one buffer: fails while copying
-    write("small", "z");                      // fits one buffer: fails when closed
-    write("dst", "kept\n");
-    fs::create_directory(dir_ / "dir");
-    const std::vector<Case> cases = {
-        {"missing", "dst", "Error Opening File", ""},
-        {"dir", "dst", "", "filetool: dir: Is a directory\n"},
-        {"src", "nowhere/dst", "", "filetool: nowhere/dst: No such file or directory\n"},
-        {"src", "dir", "", "filetool: dir: Is a directory\n"},
-        {"src", "/dev/full", "", "filetool: /dev/full: No space left on device\n"},
-        {"small", "/dev/full", "", "filetool: /dev/full: No space left on device\n"},
-    };
-    for (const Case& c : cases) {
-        console::Transcript t = copy(c.source, c.destination);
-        EXPECT_EQ(t.status, files::kFailure) << c.source << " -> " << c.destination;
-        EXPECT_EQ(t.out, c.out) << c.source << " -> " << c.destination;
-        EXPECT_EQ(t.err, c.err);
-        EXPECT_EQ(read("dst"), "kept\n");
-        EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
-    }
-}
-
 TEST_F(Files, CopyWithTooFewArgumentsWritesTheUsageAndTouchesNoFile) {
     write("src", "data");
     for (int argc : {-1, 0, 1, 2}) {
@@ -147,18 +121,6 @@ TEST_F(Files, CopyWithTooFewArgumentsWritesTheUsageAndTouchesNoFile) {
         EXPECT_EQ(t.out, "Too Few Arguements.\nUsage : ./a.out src_file dest_file");
         EXPECT_FALSE(fs::exists(dir_ / "dst"));
     }
-}
-
-TEST_F(Files, TypeEndsWithItsOwnFigureWhenTheFileCannotBeRead) {
-    fs::create_directory(dir_ / "dir");
-    console::Transcript missing = type(at("missing"));
-    EXPECT_EQ(missing.status, 20);
-    EXPECT_EQ(missing.out, "Error Opening File !");
-    EXPECT_EQ(missing.err, "");
-    console::Transcript directory = type(at("dir"));
-    EXPECT_EQ(directory.status, files::kFailure);
-    EXPECT_EQ(directory.out, kHeader);
-    EXPECT_EQ(directory.err, "filetool: " + at("dir") + ": Is a directory\n");
 }
 
 }  // namespace
