@@ -1,6 +1,7 @@
 #include "tests/robustness/programs.hpp"
 
 #include "demos/demos.hpp"
+#include "files/filetool.hpp"
 #include "poly/polycalc.hpp"
 #include "records/menu.hpp"
 #include "sets/setcalc.hpp"
@@ -15,6 +16,16 @@ int plain(console::Console& con, const std::vector<std::string>&) {
     return dialogue(con);
 }
 
+// filetool takes its two paths from the command line.
+int filetool(console::Console& con, const std::vector<std::string>& args) {
+    std::vector<std::string> words = {"filetool"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    return files::filetool(con, static_cast<int>(words.size()), argv.data());
+}
+
 }  // namespace
 
 const std::vector<Program>& programs() {
@@ -25,6 +36,7 @@ const std::vector<Program>& programs() {
         {"polycalc", plain<poly::polycalc>, true},
         {"rollbook", plain<records::rollbook>, true},
         {"setcalc", plain<sets::setcalc>, true},
+        {"filetool", filetool, true},
         {"greeter", plain<demos::greeter>, false},
         {"pairsum", plain<demos::pairsum>, false},
         {"charecho", plain<demos::charecho>, false},
