@@ -18,11 +18,12 @@ bool inside(Shape s, int i, int j) { return i < s.rows && j < s.columns; }
 TEST(Gridcalc, InputReadsExactlyTheRegionRowByRow) {
     for (Shape s : kShapes) {
         std::string typed;
-        for (int n = 1; n <= count(s.rows) * count(s.columns); ++n) typed += std::to_string(n) + " ";
+        for (int n = 1; n <= count(s.rows) * count(s.columns); ++n)
+            typed += std::to_string(n) + " ";
         Grid g = filled(-7);
         auto t = console::replay("gridcalc", typed + "999", [&](console::Console& con) {
             matrix::fixed::input(g, s.rows, s.columns, con);
-            EXPECT_EQ(con.read_int(), 999) << s.rows << " by " << s.columns << ": one read per cell";
+            EXPECT_EQ(con.read_int(), 999) << s.rows << " by " << s.columns << ": a read per cell";
             return 0;
         });
         EXPECT_EQ(t.out, "") << "input prints nothing";

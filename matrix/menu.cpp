@@ -46,52 +46,48 @@ void enter_operands(console::Console& con, Grid& a, Shape first, Grid& b, Shape 
     heap::echo(b, second.rows, second.columns, con);
 }
 
-// gridheap's pass for choices 1 to 3: shapes, the shape rule (or its refusal), operands
-// and result. The result block is the pass's 10 by 10 block for a product.
+// True when gridheap's operation `choice` (1 to 3) can be carried out on operands of these
+// shapes: both fit a grid (so a product fits the 10 by 10 block), and for an addition or a
+// subtraction the shapes are equal, for a multiplication the first's columns are the
+// second's rows.
+bool suitable(int choice, Shape first, Shape second) {
+    if (!first.fits() || !second.fits()) return false;
+    if (choice == 3) return first.columns == second.rows;
+    return first.rows == second.rows && first.columns == second.columns;
+}
+
+// gridheap's pass for choices 1 to 3: shapes, then the refusal or the operands and the
+// result. A product goes into the pass's result block.
 void combine(console::Console& con, int choice, Grid& a, Grid& b, heap::RowMatrix block,
              heap::Store& store) {
+    static const char* const refusal[] = {
+        nullptr,
+        "\nAddition of these two matrices not possible ",
+        "\nSubtraction of these two matrices not possible ",
+        "\nMultiplication of these two matrices not possible ",
+    };
     Shape first, second;
     read_two_shapes(con, first, second);
-    const bool fit = first.fits() && second.fits();
-    switch (choice) {
-    case 1:
-        if (!fit || first.rows != second.rows || first.columns != second.columns) {
-            con.printf("\nAddition of these two matrices not possible ");
-            return;
-        }
-        enter_operands(con, a, first, b, second);
-        {
-            heap::RowMatrix sum = heap::add(a, b, first.rows, first.columns, second.rows,
-                                            second.columns, store);
-            con.putchar('\n');
-            con.puts("\nAddition is  ");
-            heap::print(sum, first.rows, first.columns, con);
-        }
+    if (!suitable(choice, first, second)) {
+        con.printf("%s", refusal[choice]);
         return;
-    case 2:
-        if (!fit || first.rows != second.rows || first.columns != second.columns) {
-            con.printf("\nSubtraction of these two matrices not possible ");
-            return;
-        }
-        enter_operands(con, a, first, b, second);
-        {
-            heap::RowMatrix difference = heap::subtract(a, b, first.rows, first.columns,
-                                                        second.rows, second.columns, store);
-            con.putchar('\n');
-            con.printf("\nSubtraction is \n ");
-            heap::print(difference, first.rows, first.columns, con);
-        }
-        return;
-    default:  // 3: the product's rows and columns fit the block since both shapes fit
-        if (!fit || first.columns != second.rows) {
-            con.printf("\nMultiplication of these two matrices not possible ");
-            return;
-        }
-        enter_operands(con, a, first, b, second);
-        heap::multiply(a, b, block, first.rows, first.columns, second.rows, second.columns);
+    }
+    enter_operands(con, a, first, b, second);
+    const int r1 = first.rows, c1 = first.columns, r2 = second.rows, c2 = second.columns;
+    if (choice == 1) {
+        heap::RowMatrix sum = heap::add(a, b, r1, c1, r2, c2, store);
+        con.putchar('\n');
+        con.puts("\nAddition is  ");
+        heap::print(sum, r1, c1, con);
+    } else if (choice == 2) {
+        heap::RowMatrix difference = heap::subtract(a, b, r1, c1, r2, c2, store);
+        con.putchar('\n');
+        con.printf("\nSubtraction is \n ");
+        heap::print(difference, r1, c1, con);
+    } else {
+        heap::multiply(a, b, block, r1, c1, r2, c2);
         con.puts("\n Multiplication is ");
-        heap::print(block, first.rows, second.columns, con);
-        return;
+        heap::print(block, r1, c2, con);
     }
 }
 
@@ -140,7 +136,8 @@ int gridcalc(console::Console& con) {
 
     int choice = 0;
     while (choice <= 3) {
-        con.printf("1.Addition of Matrix \n 2.Multiplication of Matrix \n 3.Transpose of Matrix \n 4.Exit");
+        con.printf("1.Addition of Matrix \n 2.Multiplication of Matrix \n"
+                   " 3.Transpose of Matrix \n 4.Exit");
         con.printf("\n Enter your choice: ");
         choice = con.read_int();
         switch (choice) {
