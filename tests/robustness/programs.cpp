@@ -2,6 +2,7 @@
 
 #include "demos/demos.hpp"
 #include "files/filetool.hpp"
+#include "matrix/menu.hpp"
 #include "poly/polycalc.hpp"
 #include "records/menu.hpp"
 #include "sets/setcalc.hpp"
@@ -36,6 +37,8 @@ const std::vector<Program>& programs() {
         {"polycalc", plain<poly::polycalc>, true},
         {"rollbook", plain<records::rollbook>, true},
         {"setcalc", plain<sets::setcalc>, true},
+        {"gridcalc", plain<matrix::gridcalc>, true},
+        {"gridheap", plain<matrix::gridheap>, true},
         {"filetool", filetool, true},
         {"greeter", plain<demos::greeter>, false},
         {"pairsum", plain<demos::pairsum>, false},
