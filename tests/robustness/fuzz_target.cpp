@@ -1,13 +1,15 @@
 // A libFuzzer target for one program (FUZZ_PROGRAM): the fuzzer's bytes are the program's
 // whole standard input. For filetool, the bytes up to the first NUL are its standard input
 // and the rest is the content of the file it copies or types.
-// A target fails on a crash, a sanitizer report, a session that does not end (libFuzzer's
-// -timeout), or output beyond any sane bound for the input it was given.
+// A target fails on a crash, a sanitizer report, a session that goes on for more than a
+// second after its last read (or does not end at all: libFuzzer's -timeout), or output
+// beyond any sane bound for the input it was given.
 #include "tests/robustness/programs.hpp"
 
 #include <stdio.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -70,10 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Counter out_count, err_count;
     std::FILE* out = counting_stream(out_count);
     std::FILE* err = counting_stream(err_count);
+    auto last_read = std::chrono::steady_clock::now();
     {
         console::Console con(program().name, input, out, err);
+        con.watch([&](console::ReadKind, std::size_t) { last_read = std::chrono::steady_clock::now(); });
         console::drive(con, [&](console::Console& c) { return program().dialogue(c, args); });
     }
+    if (std::chrono::steady_clock::now() - last_read > std::chrono::seconds(1)) std::abort();
     std::fclose(out);
     std::fclose(err);
     if (out_count.bytes > output_bound(size) || err_count.bytes > output_bound(size)) std::abort();
