@@ -31,20 +31,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/read_file.hpp"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr int kTimeoutSeconds = 20;
 
-bool read_file(const fs::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return true;
-}
+using tests::read_file;
 
 // One line per output line, cat -A style: tabs as \t, spaces as '·', other invisible bytes
 // as \xHH, and '$' where a line feed stood.

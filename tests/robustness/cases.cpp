@@ -1,5 +1,7 @@
 #include "tests/robustness/cases.hpp"
 
+#include "tests/read_file.hpp"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,19 +13,8 @@
 namespace fs = std::filesystem;
 
 namespace robustness {
-namespace {
 
-bool read_file(const fs::path& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return true;
-}
-
-}  // namespace
-
+using tests::read_file;
 std::vector<Case> load_cases(const std::string& program) {
     std::vector<Case> cases;
     fs::path root = fs::path(TRANSCRIPTS_DIR) / program;

@@ -13,15 +13,17 @@ namespace robustness {
 
 std::string binary(const std::string& program) { return std::string(BIN_DIR) + "/" + program; }
 
+Argv::Argv(const std::string& program, const std::vector<std::string>& args)
+    : words_{binary(program)} {
+    words_.insert(words_.end(), args.begin(), args.end());
+    for (std::string& w : words_) pointers_.push_back(w.data());
+    pointers_.push_back(nullptr);
+}
+
 Ended launch(const Launch& l) {
     int err_pipe[2];
     if (::pipe(err_pipe) != 0) return {};
-    std::string path = binary(l.program);
-    std::vector<std::string> argv_text = {path};
-    argv_text.insert(argv_text.end(), l.args.begin(), l.args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    Argv argv(l.program, l.args);
 
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -36,7 +38,7 @@ Ended launch(const Launch& l) {
             rlimit limit{static_cast<rlim_t>(l.memory_limit), static_cast<rlim_t>(l.memory_limit)};
             ::setrlimit(RLIMIT_AS, &limit);
         }
-        ::execv(path.c_str(), argv.data());
+        ::execv(argv.path(), argv.get());
         ::_exit(127);
     }
     ::close(err_pipe[1]);

@@ -13,6 +13,20 @@ namespace robustness {
 // The path of a built program.
 std::string binary(const std::string& program);
 
+// The argument vector that starts a built program: its path, then `args`.
+class Argv {
+public:
+    Argv(const std::string& program, const std::vector<std::string>& args);
+    Argv(const Argv&) = delete;
+    Argv& operator=(const Argv&) = delete;
+    const char* path() const { return words_.front().c_str(); }
+    char** get() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
 struct Ended {
     bool finished = false;  // false: it was still running at the deadline and was killed
     bool signaled = false;

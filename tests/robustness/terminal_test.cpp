@@ -97,18 +97,13 @@ class Terminal : public ::testing::TestWithParam<Session> {};
 
 TEST_P(Terminal, PromptsShowBeforeEachAnswerAndCtrlDEnds) {
     const Session& s = GetParam();
-    std::string path = binary(s.program);
-    std::vector<std::string> argv_text = {path};
-    argv_text.insert(argv_text.end(), s.args.begin(), s.args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    Argv argv(s.program, s.args);
 
     int master = -1;
     pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        ::execv(path.c_str(), argv.data());
+        ::execv(argv.path(), argv.get());
         ::_exit(127);
     }
     Screen screen(master);
