@@ -14,8 +14,8 @@
 namespace console {
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;       // bytes asked of the system per read
-constexpr std::size_t kQuoted = 40;             // bytes of bad input quoted in a diagnostic
+constexpr std::size_t kChunk = 64 * 1024;         // bytes asked of the system per read
+constexpr std::size_t kQuoted = 40;               // bytes of bad input quoted in a diagnostic
 constexpr std::size_t kLongestRealNumber = 4096;  // longest text "%f" is asked to parse
 
 // The blanks of the C locale, which separate words and numbers.
@@ -360,8 +360,7 @@ Transcript replay(const char* name, std::string_view input, const Dialogue& dial
     }
     std::fclose(out);
     std::fclose(err);
-    Transcript t{std::string(out_text, out_size), std::string(err_text, err_size),
-                 status & 0xff};
+    Transcript t{std::string(out_text, out_size), std::string(err_text, err_size), status & 0xff};
     std::free(out_text);
     std::free(err_text);
     return t;

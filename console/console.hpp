@@ -124,7 +124,8 @@ private:
     int get();                    // consumes one byte, or -1 at the end of input
     bool fill();                  // reads more input; false at its end
     void skip_blanks();           // skips blanks and line feeds; throws EndOfInput at the end
-    std::string offending_text(); // the non-blank run at the read position, quoted for a diagnostic
+    // The non-blank run at the read position, quoted for a diagnostic.
+    std::string offending_text();
     void refuse_number(const char* what);
     void note_write(int result);
     void note_read(ReadKind kind);

@@ -22,8 +22,12 @@ console::Transcript read_items(Kind kind, const std::string& input, int count) {
         for (int i = 0; i < count; ++i) {
             char buffer[8];
             switch (kind) {
-            case Kind::Int: con.printf("[%d]", con.read_int()); break;
-            case Kind::Float: con.printf("[%f]", static_cast<double>(con.read_float())); break;
+            case Kind::Int:
+                con.printf("[%d]", con.read_int());
+                break;
+            case Kind::Float:
+                con.printf("[%f]", static_cast<double>(con.read_float()));
+                break;
             case Kind::Word:
                 con.read_word(buffer, sizeof buffer);
                 con.printf("[%s]", buffer);
@@ -32,7 +36,9 @@ console::Transcript read_items(Kind kind, const std::string& input, int count) {
                 con.read_line(buffer, sizeof buffer);
                 con.printf("[%s]", buffer);
                 break;
-            case Kind::Initial: con.printf("[%c]", con.read_word_initial()); break;
+            case Kind::Initial:
+                con.printf("[%c]", con.read_word_initial());
+                break;
             }
         }
         return 0;
@@ -86,8 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "probe: please enter a whole number from -2147483648 to 2147483647 "
                  "(got \"-2147483649\")\n",
                  0},
-        ReadCase{"huge number quoted in part", Kind::Int,
-                 std::string(100, '9') + "\n1", 1, "[1]",
+        ReadCase{"huge number quoted in part", Kind::Int, std::string(100, '9') + "\n1", 1, "[1]",
                  "probe: please enter a whole number from -2147483648 to 2147483647 (got \"" +
                      std::string(40, '9') + "...\")\n",
                  0},
@@ -97,8 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"end of input after garbage", Kind::Int, "oops", 1, "",
                  "probe: please enter a whole number (got \"oops\")\n" + kEnd, 1},
         // %f: what strtof takes
-        ReadCase{"reals", Kind::Float, "85.5 -1e2\n7", 3, "[85.500000][-100.000000][7.000000]",
-                 "", 0},
+        ReadCase{"reals", Kind::Float, "85.5 -1e2\n7", 3, "[85.500000][-100.000000][7.000000]", "",
+                 0},
         ReadCase{"real beyond the float range", Kind::Float, "1e40 2\n-1e39\ninf 1e-50", 2,
                  "[inf][0.000000]",
                  "probe: please enter a number from -3.40282e+38 to 3.40282e+38 (got \"1e40\")\n"
@@ -187,12 +192,9 @@ TEST(Wrap, ArithmeticWrapsAroundModuloTwoToThe32) {
         std::int32_t got, want;
     };
     const std::vector<Case> cases = {
-        {console::wrap_add(INT_MAX, 1), INT_MIN},
-        {console::wrap_add(-5, 3), -2},
-        {console::wrap_sub(INT_MIN, 1), INT_MAX},
-        {console::wrap_mul(65536, 65536), 0},
-        {console::wrap_mul(INT_MIN, -1), INT_MIN},
-        {console::wrap_mul(-3, 7), -21},
+        {console::wrap_add(INT_MAX, 1), INT_MIN},  {console::wrap_add(-5, 3), -2},
+        {console::wrap_sub(INT_MIN, 1), INT_MAX},  {console::wrap_mul(65536, 65536), 0},
+        {console::wrap_mul(INT_MIN, -1), INT_MIN}, {console::wrap_mul(-3, 7), -21},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(cases[i].got, cases[i].want) << i;
 }
@@ -204,7 +206,8 @@ namespace {
 TEST(Console, WatcherSeesEveryReadWhereItStarts) {
     std::vector<std::pair<console::ReadKind, std::size_t>> seen;
     console::replay("probe", "12 ab\nline\nyes", [&](Console& con) {
-        con.watch([&](console::ReadKind kind, std::size_t offset) { seen.emplace_back(kind, offset); });
+        con.watch(
+            [&](console::ReadKind kind, std::size_t offset) { seen.emplace_back(kind, offset); });
         char word[8];
         char line[8];
         con.read_int();

@@ -52,9 +52,8 @@ protected:
     }
 
     console::Transcript type(const std::string& path) const {
-        return console::replay("filetool", "", [&](console::Console& con) {
-            return files::type(path.c_str(), con);
-        });
+        return console::replay(
+            "filetool", "", [&](console::Console& con) { return files::type(path.c_str(), con); });
     }
 
     fs::path dir_;
@@ -101,14 +100,14 @@ TEST_F(Files, CopyRefusesOneFileUnderAnyTwoNames) {
     fs::create_symlink("a", dir_ / "soft");
     fs::create_symlink("soft", dir_ / "softer");
     const std::vector<std::pair<std::string, std::string>> names = {
-        {"a", "a"},    {"a", "./a"},    {"a", "sub/../a"}, {"a", "hard"},
-        {"hard", "a"}, {"a", "soft"},   {"soft", "a"},     {"softer", "hard"}};
+        {"a", "a"},    {"a", "./a"},  {"a", "sub/../a"}, {"a", "hard"},
+        {"hard", "a"}, {"a", "soft"}, {"soft", "a"},     {"softer", "hard"}};
     for (const auto& [source, destination] : names) {
         console::Transcript t = copy(source, destination);
         EXPECT_EQ(t.status, files::kFailure) << source << " -> " << destination;
         EXPECT_EQ(t.out, "");
-        EXPECT_EQ(t.err, "filetool: '" + source + "' and '" + destination +
-                             "' are the same file\n");
+        EXPECT_EQ(t.err,
+                  "filetool: '" + source + "' and '" + destination + "' are the same file\n");
         EXPECT_EQ(read("a"), "precious\n");
     }
 }

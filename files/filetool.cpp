@@ -134,9 +134,12 @@ int filetool(console::Console& con, int argc, char** argv) {
     con.printf("\nPlease enter your choice : ");
     int choice = con.read_int();
     switch (choice) {
-    case 1: return copy(argv[1], argv[2], argc, con);
-    case 2: return type(argv[1], con);
-    case 3: con.exit(0);
+    case 1:
+        return copy(argv[1], argv[2], argc, con);
+    case 2:
+        return type(argv[1], con);
+    case 3:
+        con.exit(0);
     default:
         con.diag("choice %d is not on the menu", choice);
         return kFailure;

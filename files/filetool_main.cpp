@@ -4,7 +4,6 @@
 #include "files/filetool.hpp"
 
 int main(int argc, char** argv) {
-    return console::run("filetool", [&](console::Console& con) {
-        return files::filetool(con, argc, argv);
-    });
+    return console::run("filetool",
+                        [&](console::Console& con) { return files::filetool(con, argc, argv); });
 }

@@ -22,8 +22,7 @@ void add(const Grid& x, const Grid& y, Grid& result, int rows, int columns) {
 }
 
 void mul(const Grid& x, const Grid& y, Grid& result, int rows, int columns) {
-    for_each_cell(rows, columns,
-                  [&](int i, int j) { result.at(i, j) = dot(x, y, i, j, columns); });
+    for_each_cell(rows, columns, [&](int i, int j) { result.at(i, j) = dot(x, y, i, j, columns); });
 }
 
 void trans(const Grid& source, Grid& result, int rows, int columns) {

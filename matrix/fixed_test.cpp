@@ -41,7 +41,10 @@ TEST(Gridcalc, DisplayWritesTabbedElementsAndALineFeedPerRow) {
     const std::vector<Case> cases = {
         {2, 3, "1\t-2\t30\t\n4\t-2147483648\t6\t\n"},
         {3, 1, "1\t\n4\t\n0\t\n"},
-        {0, 3, ""}, {-1, 3, ""}, {2, 0, "\n\n"}, {3, -5, "\n\n\n"},
+        {0, 3, ""},
+        {-1, 3, ""},
+        {2, 0, "\n\n"},
+        {3, -5, "\n\n\n"},
     };
     Grid g;
     g.at(0, 0) = 1, g.at(0, 1) = -2, g.at(0, 2) = 30;

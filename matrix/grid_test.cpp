@@ -24,7 +24,10 @@ TEST(Grid, ForEachCellVisitsTheTopLeftRegionRowByRowAndNeverLeavesTheGrid) {
     const std::vector<Case> cases = {
         {2, 3, {{0, 0}, {0, 1}, {0, 2}, {1, 0}, {1, 1}, {1, 2}}},
         {3, 1, {{0, 0}, {1, 0}, {2, 0}}},
-        {0, 3, {}}, {3, 0, {}}, {-1, 4, {}}, {4, INT_MIN, {}},
+        {0, 3, {}},
+        {3, 0, {}},
+        {-1, 4, {}},
+        {4, INT_MIN, {}},
     };
     for (const Case& c : cases) {
         std::vector<std::pair<int, int>> seen;

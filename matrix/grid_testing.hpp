@@ -14,7 +14,7 @@ struct Shape {
 };
 
 // Square, both non-square ways, the whole grid, empty and negative.
-inline const std::vector<Shape> kShapes = {{1, 1},  {2, 2}, {3, 2}, {2, 3},  {1, 5}, {5, 1},
+inline const std::vector<Shape> kShapes = {{1, 1},   {2, 2}, {3, 2}, {2, 3},  {1, 5}, {5, 1},
                                            {10, 10}, {0, 3}, {3, 0}, {-2, 2}, {2, -4}};
 
 // A count as the number of items it stands for.

@@ -63,7 +63,10 @@ TEST(Gridheap, InputNamesTheColumnBeforeTheRowAndFillsTheRegion) {
          "\nEnter element  1 of  1 row \nEnter element  2 of  1 row \nEnter element  3 of  1 row "
          "\nEnter element  1 of  2 row \nEnter element  2 of  2 row \nEnter element  3 of  2 row "},
         {2, 1, "11 21", "\nEnter element  1 of  1 row \nEnter element  1 of  2 row "},
-        {0, 3, "", ""}, {3, 0, "", ""}, {-1, 2, "", ""}, {2, -1, "", ""},
+        {0, 3, "", ""},
+        {3, 0, "", ""},
+        {-1, 2, "", ""},
+        {2, -1, "", ""},
     };
     for (const Case& c : cases) {
         Grid g = filled(-7);
@@ -118,8 +121,8 @@ TEST(Gridheap, MultiplyWritesFreshSumsOfTheProductShapeIntoTheBlock) {
         for (int i = 0; i < 10; ++i)
             for (int j = 0; j < 10; ++j)
                 EXPECT_EQ(block[i][j], i < c.r1 && j < c.c2 ? product_cell(x, y, i, j, c.c1) : -7)
-                    << c.r1 << "x" << c.c1 << " times " << c.r2 << "x" << c.c2 << " at " << i
-                    << "," << j;
+                    << c.r1 << "x" << c.c1 << " times " << c.r2 << "x" << c.c2 << " at " << i << ","
+                    << j;
     }
 }
 
@@ -132,7 +135,10 @@ TEST(Gridheap, PrintAndEchoWriteBarredRowsOfTwoSpacedElements) {
         {1, 2, "  |  6  7  |\n"},
         {2, 2, "  |  6  7  |\n  |  -1  -2147483648  |\n"},
         {2, 1, "  |  6  |\n  |  -1  |\n"},
-        {0, 2, ""}, {-3, 2, ""}, {2, 0, "  |  |\n  |  |\n"}, {1, -4, "  |  |\n"},
+        {0, 2, ""},
+        {-3, 2, ""},
+        {2, 0, "  |  |\n  |  |\n"},
+        {1, -4, "  |  |\n"},
     };
     Grid g;
     g.at(0, 0) = 6, g.at(0, 1) = 7, g.at(1, 0) = -1, g.at(1, 1) = INT_MIN;

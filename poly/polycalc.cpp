@@ -42,14 +42,14 @@ void evaluate(console::Console& con, const term* first, const term* second) {
 int polycalc(console::Console& con) {
     Pool pool;  // owns every node of every ring below
     con.printf("\nEnter First Polynomial:");
-    term* first = read_polynomial(con, "\n Enter Total Number of terms of First polynomial :",
-                                  pool);
+    term* first =
+        read_polynomial(con, "\n Enter Total Number of terms of First polynomial :", pool);
     con.puts("\nYour First Polynomial is :");
     display(first, con);
 
     con.printf("\nEnter SECOND Polynomial:");
-    term* second = read_polynomial(
-        con, "\n Enter Total Number of terms of Second polynomial :", pool);
+    term* second =
+        read_polynomial(con, "\n Enter Total Number of terms of Second polynomial :", pool);
     con.puts("\nYour SECOND Polynomial is :");
     display(second, con);
 

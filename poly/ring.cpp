@@ -96,8 +96,8 @@ std::optional<int> eva(const term* ring, console::Console& con) {
     int sum = 0;
     if (ring == nullptr) return sum;  // the zero polynomial
     for (const term* t = ring->next;; t = t->next) {
-        const double value = sum + t->coefficient * std::pow(static_cast<double>(x),
-                                                             static_cast<double>(t->power));
+        const double value =
+            sum + t->coefficient * std::pow(static_cast<double>(x), static_cast<double>(t->power));
         const double whole = std::trunc(value);
         if (!std::isfinite(value) || whole < kLowestInt || whole > kHighestInt) {
             con.diag("the value at X = %d is undefined or outside the int range"

@@ -18,7 +18,7 @@ namespace {
 using poly::Pool;
 using poly::term;
 using Terms = std::vector<std::pair<int, int>>;  // (coefficient, power) in insertion order
-using PowerMap = std::map<int, int>;              // power -> coefficient
+using PowerMap = std::map<int, int>;             // power -> coefficient
 
 term* build(const Terms& terms, Pool& pool) {
     term* ring = nullptr;
@@ -68,10 +68,12 @@ Snapshot snapshot(const term* ring) {
 }
 
 std::string shown(const term* ring) {
-    return console::replay("polycalc", "", [&](console::Console& con) {
-               poly::display(ring, con);
-               return 0;
-           }).out;
+    return console::replay("polycalc", "",
+                           [&](console::Console& con) {
+                               poly::display(ring, con);
+                               return 0;
+                           })
+        .out;
 }
 
 struct Evaluation {
@@ -150,16 +152,24 @@ TEST(Ring, AddAndMulBuildNewRingsAndLeaveTheirInputs) {
     const std::vector<Case> cases = {
         {"worked example", {{3, 2}, {5, 0}}, {{2, 1}}, "3X^2 + 5X^0 + 2X^1 ", "6X^3 + 10X^1 "},
         {"cancelling terms", {{3, 2}}, {{-3, 2}}, "0X^2 ", "-9X^4 "},
-        {"difference of squares", {{1, 1}, {1, 0}}, {{1, 1}, {-1, 0}}, "2X^1 + 0X^0 ",
+        {"difference of squares",
+         {{1, 1}, {1, 0}},
+         {{1, 1}, {-1, 0}},
+         "2X^1 + 0X^0 ",
          "1X^2 + -1X^0 + 0X^1 "},
         {"negative powers", {{2, -1}}, {{3, -2}}, "2X^-1 + 3X^-2 ", "6X^-3 "},
-        {"product with a constant", {{1, 2}, {-1, -1}}, {{-2, 0}}, "1X^2 + -1X^-1 + -2X^0 ",
+        {"product with a constant",
+         {{1, 2}, {-1, -1}},
+         {{-2, 0}},
+         "1X^2 + -1X^-1 + -2X^0 ",
          "-2X^2 + 2X^-1 "},
         {"coefficient product wraps", {{65536, 1}}, {{65536, 1}}, "131072X^1 ", "0X^2 "},
         {"coefficient sum wraps", {{INT_MAX, 0}}, {{1, 0}}, "-2147483648X^0 ", "2147483647X^0 "},
-        {"power sum wraps", {{1, INT_MAX}}, {{1, 1}}, "1X^2147483647 + 1X^1 ",
-         "1X^-2147483648 "},
-        {"same ring twice", {{1, 1}, {2, 0}}, {{1, 1}, {2, 0}}, "2X^1 + 4X^0 ",
+        {"power sum wraps", {{1, INT_MAX}}, {{1, 1}}, "1X^2147483647 + 1X^1 ", "1X^-2147483648 "},
+        {"same ring twice",
+         {{1, 1}, {2, 0}},
+         {{1, 1}, {2, 0}},
+         "2X^1 + 4X^0 ",
          "1X^2 + 4X^0 + 4X^1 "},
     };
     for (const Case& c : cases) {
@@ -231,17 +241,35 @@ TEST(Ring, EvaTruncatesEveryPartialSumAndRefusesWhatNoIntHolds) {
         {"lowest x", {{1, 1}}, "-2147483648", INT_MIN, ""},
         {"highest int", {{INT_MAX, 0}, {0, 1}}, "1", INT_MAX, ""},
         {"tiny power gives zero", {{5, INT_MIN}}, "2", 0, ""},
-        {"pole at zero", {{1, -1}}, "0", std::nullopt,
+        {"pole at zero",
+         {{1, -1}},
+         "0",
+         std::nullopt,
          refused + "0 is undefined or outside the int range (at the term 1X^-1)\n"},
-        {"zero times a pole", {{0, -2}, {4, 0}}, "0", std::nullopt,
+        {"zero times a pole",
+         {{0, -2}, {4, 0}},
+         "0",
+         std::nullopt,
          refused + "0 is undefined or outside the int range (at the term 0X^-2)\n"},
-        {"above the int range", {{1, 31}}, "2", std::nullopt,
+        {"above the int range",
+         {{1, 31}},
+         "2",
+         std::nullopt,
          refused + "2 is undefined or outside the int range (at the term 1X^31)\n"},
-        {"partial sum above the range", {{INT_MAX, 0}, {1, 1}, {-5, 2}}, "1", std::nullopt,
+        {"partial sum above the range",
+         {{INT_MAX, 0}, {1, 1}, {-5, 2}},
+         "1",
+         std::nullopt,
          refused + "1 is undefined or outside the int range (at the term 1X^1)\n"},
-        {"huge x", {{1, 2}}, "2147483647", std::nullopt,
+        {"huge x",
+         {{1, 2}},
+         "2147483647",
+         std::nullopt,
          refused + "2147483647 is undefined or outside the int range (at the term 1X^2)\n"},
-        {"overflow to infinity", {{-3, INT_MAX}}, "10", std::nullopt,
+        {"overflow to infinity",
+         {{-3, INT_MAX}},
+         "10",
+         std::nullopt,
          refused + "10 is undefined or outside the int range (at the term -3X^2147483647)\n"},
     };
     for (const Case& c : cases) {
@@ -264,8 +292,7 @@ TEST(Ring, RandomRingsAgreeWithAPowerToCoefficientMap) {
     };
     auto random_terms = [&](int lowest_power) {
         Terms terms;
-        for (int n = pick(0, 7); n > 0; --n)
-            terms.emplace_back(pick(-9, 9), pick(lowest_power, 4));
+        for (int n = pick(0, 7); n > 0; --n) terms.emplace_back(pick(-9, 9), pick(lowest_power, 4));
         return terms;
     };
     auto map_of = [](const Terms& terms) {

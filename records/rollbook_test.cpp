@@ -173,8 +173,9 @@ TEST(Rollbook, BubbleTracesEveryPassAndCountsPassesAndComparisons) {
         {{3, 2, 1}, {{2, 1, 3}, {1, 2, 3}}, 5},
         {{5, 1, 4, 2, 3}, {{1, 4, 2, 3, 5}, {1, 2, 3, 4, 5}, {1, 2, 3, 4, 5}, {1, 2, 3, 4, 5}}, 14},
         {{1, 2, 3, 4}, {{1, 2, 3, 4}, {1, 2, 3, 4}, {1, 2, 3, 4}}, 9},  // no early stop
-        {{0, -7, INT_MAX, INT_MIN}, {{-7, 0, INT_MIN, INT_MAX}, {-7, INT_MIN, 0, INT_MAX},
-                                     {INT_MIN, -7, 0, INT_MAX}}, 9},
+        {{0, -7, INT_MAX, INT_MIN},
+         {{-7, 0, INT_MIN, INT_MAX}, {-7, INT_MIN, 0, INT_MAX}, {INT_MIN, -7, 0, INT_MAX}},
+         9},
     };
     for (const Case& c : cases) {
         auto table = table_of(c.rolls);
@@ -221,12 +222,13 @@ TEST(Rollbook, DisTracesEveryPassAndPicksTheFrontmostHighestName) {
         {{"a", "b"}, {{2, 1}}, 2},
         {{"b", "a", "c"}, {{3, 2, 1}, {3, 1, 2}}, 5},
         // upper case sorts below lower case: e, d, c, a, B
-        {{"d", "B", "e", "a", "c"}, {{3, 2, 1, 4, 5}, {3, 1, 2, 4, 5}, {3, 1, 5, 4, 2},
-                                     {3, 1, 5, 4, 2}}, 14},
+        {{"d", "B", "e", "a", "c"},
+         {{3, 2, 1, 4, 5}, {3, 1, 2, 4, 5}, {3, 1, 5, 4, 2}, {3, 1, 5, 4, 2}},
+         14},
         // two highest names: the first z is picked first, the second one by the next pass
         {{"m", "z", "a", "z"}, {{2, 1, 3, 4}, {2, 4, 3, 1}, {2, 4, 1, 3}}, 9},
-        {{"z", "z", "z"}, {{1, 2, 3}, {1, 2, 3}}, 5},  // all equal: nothing moves
-        {{"z", "\xe9t"}, {{2, 1}}, 2},                 // bytes compare as unsigned
+        {{"z", "z", "z"}, {{1, 2, 3}, {1, 2, 3}}, 5},       // all equal: nothing moves
+        {{"z", "\xe9t"}, {{2, 1}}, 2},                      // bytes compare as unsigned
         {{"abc", "ab", "abd"}, {{3, 2, 1}, {3, 1, 2}}, 5},  // a prefix is lower
     };
     for (const Case& c : cases) {
@@ -247,8 +249,8 @@ TEST(Rollbook, DisTracesEveryPassAndPicksTheFrontmostHighestName) {
 }
 
 TEST(Rollbook, SortsMoveRecordsWhole) {
-    auto table = std::vector<student>{make(3, "cat", 30.5f), make(1, "ant", 10.25f),
-                                      make(2, "bee", 20.75f)};
+    auto table =
+        std::vector<student>{make(3, "cat", 30.5f), make(1, "ant", 10.25f), make(2, "bee", 20.75f)};
     auto check = [&] {
         for (const student& s : table) {
             float want = s.roll_number == 1 ? 10.25f : s.roll_number == 2 ? 20.75f : 30.5f;
@@ -308,10 +310,10 @@ TEST(Rollbook, SearchrollCountsItsProbes) {
         Found want;
     };
     const std::vector<Case> cases = {
-        {{}, 5, {0, 0}},                          // nothing to probe
+        {{}, 5, {0, 0}},  // nothing to probe
         {{5}, 5, {1, 1}},
         {{5}, 6, {0, 1}},
-        {{10, 20, 30, 40}, 20, {2, 1}},           // (n-1)/2 rounded down: the lower middle
+        {{10, 20, 30, 40}, 20, {2, 1}},  // (n-1)/2 rounded down: the lower middle
         {{10, 20, 30, 40}, 10, {1, 2}},
         {{10, 20, 30, 40}, 40, {4, 3}},
         {{10, 20, 30, 40}, 25, {0, 2}},
@@ -368,8 +370,7 @@ TEST(Rollbook, CreateReadsNothingForNoRecordsAndStaysInsideTheTable) {
         EXPECT_EQ(t.status, 0) << "no read, so no end of input";
     }
     std::vector<student> table(1);
-    auto t = on("1 a 1\n2 b 2\n",
-                [&](console::Console& con) { records::create(table, 5, con); });
+    auto t = on("1 a 1\n2 b 2\n", [&](console::Console& con) { records::create(table, 5, con); });
     EXPECT_EQ(t.status, 0);
     EXPECT_EQ(rolls_of(table), (std::vector<int>{1}));
 }
@@ -391,9 +392,8 @@ TEST(Rollbook, DialogueAsksACountAboveTheTableAgainAndFillsAllHundred) {
     input += "2\n1\n4\n";
     auto t = console::replay("rollbook", input, records::rollbook);
     EXPECT_EQ(t.status, 0);
-    EXPECT_EQ(t.err,
-              "rollbook: please enter a count of at most 100 (got 101)\n"
-              "rollbook: please enter a count of at most 100 (got 2147483647)\n");
+    EXPECT_EQ(t.err, "rollbook: please enter a count of at most 100 (got 101)\n"
+                     "rollbook: please enter a count of at most 100 (got 2147483647)\n");
     EXPECT_NE(t.out.find("\n 1          s99       1.000000  \n"), std::string::npos);
     // 100 descending roll numbers: the lower middle holds 51, and 1 lies at the end
     EXPECT_NE(t.out.find("\nThe searched record was not found\nTime Complexity :  6"),

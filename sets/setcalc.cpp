@@ -32,8 +32,8 @@ int setcalc(console::Console& con) {
     int b_minus_a_count = 0;
     int choice = 0;
 
-    int a_count = read_size(con, "\nEnter total number of elements of FIRST set A :",
-                            "size is OutOffBound Re Enter:");
+    int a_count = read_size(
+        con, "\nEnter total number of elements of FIRST set A :", "size is OutOffBound Re Enter:");
     con.printf("Enter elements of set A :");
     create(a, &a_count, con);
     con.printf("Your set A is :\n ");

@@ -40,8 +40,8 @@ int un(const int* first, const int* second, const int* first_count, const int* s
     return append_new(second, *second_count, result, written);
 }
 
-int inter(const int* first, const int* second, const int* first_count,
-          const int* second_count, int* result) {
+int inter(const int* first, const int* second, const int* first_count, const int* second_count,
+          int* result) {
     int written = 0;
     for (int k = 0; k < *first_count; ++k)
         if (holds(second, *second_count, first[k])) result[written++] = first[k];

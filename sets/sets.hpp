@@ -31,8 +31,8 @@ int un(const int* first, const int* second, const int* first_count, const int* s
 
 // Intersection: the first set's elements, in its order and with its repeats, that occur in
 // the second set. Returns the number written to result, at most *first_count.
-int inter(const int* first, const int* second, const int* first_count,
-          const int* second_count, int* result);
+int inter(const int* first, const int* second, const int* first_count, const int* second_count,
+          int* result);
 
 // Difference, first minus second: the first set's elements, in its order and with its
 // repeats, that don't occur in the second set. With a negative second count nothing is

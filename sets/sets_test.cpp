@@ -23,8 +23,8 @@ Set combine(Combine routine, Set a, Set b, int na = INT_MAX, int nb = INT_MAX) {
     b.resize(sets::kCapacity);
     constexpr int kUnwritten = -777;
     Set result(sets::kPairCapacity + 1, kUnwritten);
-    int n = std::clamp(routine(a.data(), b.data(), &na, &nb, result.data()), 0,
-                       sets::kPairCapacity);
+    int n =
+        std::clamp(routine(a.data(), b.data(), &na, &nb, result.data()), 0, sets::kPairCapacity);
     EXPECT_EQ(std::count(result.begin() + n, result.end(), kUnwritten),
               static_cast<long>(result.size()) - n)
         << "a cell past the returned count was written";
@@ -33,10 +33,12 @@ Set combine(Combine routine, Set a, Set b, int na = INT_MAX, int nb = INT_MAX) {
 
 std::string shown(Set set, int count) {
     set.resize(sets::kCapacity);
-    return console::replay("t", "", [&](console::Console& con) {
-               sets::display(set.data(), &count, con);
-               return 0;
-           }).out;
+    return console::replay("t", "",
+                           [&](console::Console& con) {
+                               sets::display(set.data(), &count, con);
+                               return 0;
+                           })
+        .out;
 }
 
 TEST(Sets, EachRoutineGivesTheOrderAndRepeatsItsRuleDefines) {

@@ -9,8 +9,8 @@ namespace {
 struct Variant {
     bool given_is_line;    // the string typed at start is a whole line, not a word
     bool compare_is_line;  // entry 4 reads the next whole line, not a word
-    void (*show)(const char*, console::Console&);         // writes a reversed or copied string
-    int (*search)(const char*, const char*);              // entry 6's substring search
+    void (*show)(const char*, console::Console&);  // writes a reversed or copied string
+    int (*search)(const char*, const char*);       // entry 6's substring search
 };
 
 // Reads a word, or the next whole line when `line` is set, into an 80-byte buffer.
@@ -74,7 +74,8 @@ int serve(console::Console& con, const Variant& v) {
                 con.printf("the string '%s' is not a palindrome", given);
             break;
         case 6:
-            con.printf("Enter another String to whom u want to check Substring firstly given string:");
+            con.printf(
+                "Enter another String to whom u want to check Substring firstly given string:");
             con.read_word(another, kBuffer);
             if (v.search(given, another) == 0)
                 con.printf("%s is a substring", another);

@@ -38,10 +38,9 @@ TEST(Strings, RevAndCopyWriteTheCharactersAndATerminator) {
 
 TEST(Strings, CompReturnsTheSignedEightBitDifferenceOfTheFirstMismatch) {
     const std::vector<Pair> cases = {
-        {"abc", "abc", 0},   {"abd", "abc", 1},     {"ab", "abc", -99},
-        {"abc", "ab", 99},   {"", "", 0},           {"B", "a", -31},
-        {"Zebra", "apple", -7}, {"a", "a\xe9", 23},  {"a\xe9", "a", -23},
-        {"", "abc", -97},    {"abc", "", 97},       {"\x80", "\x7f", -255},
+        {"abc", "abc", 0},   {"abd", "abc", 1}, {"ab", "abc", -99},     {"abc", "ab", 99},
+        {"", "", 0},         {"B", "a", -31},   {"Zebra", "apple", -7}, {"a", "a\xe9", 23},
+        {"a\xe9", "a", -23}, {"", "abc", -97},  {"abc", "", 97},        {"\x80", "\x7f", -255},
     };
     for (const Pair& c : cases)
         EXPECT_EQ(strings::comp(c.first.c_str(), c.second.c_str()), c.want)
@@ -50,18 +49,16 @@ TEST(Strings, CompReturnsTheSignedEightBitDifferenceOfTheFirstMismatch) {
 
 TEST(Strings, PalinIsExactByteForByte) {
     const std::vector<std::pair<std::string, int>> cases = {
-        {"", 1},      {"a", 1},    {"abba", 1}, {"level", 1}, {"Abba", 0},
-        {"ab", 0},    {"a b a", 1}, {"ab a", 0}, {"step on no pets", 1},
-        {"never odd or even", 0}};
+        {"", 1},   {"a", 1},     {"abba", 1}, {"level", 1},           {"Abba", 0},
+        {"ab", 0}, {"a b a", 1}, {"ab a", 0}, {"step on no pets", 1}, {"never odd or even", 0}};
     for (const auto& [s, want] : cases) EXPECT_EQ(strings::palin(s.c_str()), want) << s;
 }
 
 TEST(Strings, SubstringReturnsZeroWhenFoundAndTheLastWindowsResultOtherwise) {
     const std::vector<Pair> cases = {
-        {"hello", "ll", 0},   {"hello", "lo", 0},     {"hello", "hello", 0},
-        {"hello", "hellos", 7}, {"hello", "xyz", -9}, {"hello", "elo", 10},
-        {"hello", "ell", 0},  {"abc", "", 0},         {"ab", "abc", 1},
-        {"a b", " ", 0},      {"Hello", "h", 7},
+        {"hello", "ll", 0},   {"hello", "lo", 0},   {"hello", "hello", 0}, {"hello", "hellos", 7},
+        {"hello", "xyz", -9}, {"hello", "elo", 10}, {"hello", "ell", 0},   {"abc", "", 0},
+        {"ab", "abc", 1},     {"a b", " ", 0},      {"Hello", "h", 7},
     };
     for (const Pair& c : cases)
         EXPECT_EQ(strings::substring(c.first.c_str(), c.second.c_str()), c.want)
@@ -80,7 +77,8 @@ TEST(Strings, DisplayAddsOneLineFeedWhileWalkDisplayAddsNothing) {
     struct Case {
         std::string s, shown, walked;
     };
-    const std::vector<Case> cases = {{"abc", "abc\n", "abc"}, {"", "\n", ""}, {" a ", " a \n", " a "}};
+    const std::vector<Case> cases = {
+        {"abc", "abc\n", "abc"}, {"", "\n", ""}, {" a ", " a \n", " a "}};
     for (const Case& c : cases) {
         auto shown = console::replay("t", "", [&](console::Console& con) {
             strings::display(c.s.c_str(), con);

@@ -139,7 +139,8 @@ int main(int argc, char** argv) {
     }
     const fs::path work = pattern;
     if (fs::exists(kase / "files"))
-        fs::copy(kase / "files", work, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        fs::copy(kase / "files", work,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     if (fs::exists(kase / "setup")) {
         std::string command = "cd '" + work.string() + "' && CASE_DIR='" + kase.string() +
                               "' bash '" + (kase / "setup").string() + "'";
@@ -196,7 +197,8 @@ int main(int argc, char** argv) {
         std::cout << "the program was killed by signal " << WTERMSIG(wait_status) << "\n";
         ok = false;
     } else if (WEXITSTATUS(wait_status) != want_status) {
-        std::cout << "exit status " << WEXITSTATUS(wait_status) << ", expected " << want_status << "\n";
+        std::cout << "exit status " << WEXITSTATUS(wait_status) << ", expected " << want_status
+                  << "\n";
         ok = false;
     }
     if (compare_out && got_out != want_out) {

@@ -33,10 +33,12 @@ std::vector<Case> load_cases(const std::string& program) {
             std::istringstream lines(text);
             for (std::string arg; std::getline(lines, arg);) c.args.push_back(arg);
         }
-        c.valid = compared && !fs::exists(c.folder / "stderr") && !fs::exists(c.folder / "stdout-to");
+        c.valid =
+            compared && !fs::exists(c.folder / "stderr") && !fs::exists(c.folder / "stdout-to");
         cases.push_back(std::move(c));
     }
-    std::sort(cases.begin(), cases.end(), [](const Case& a, const Case& b) { return a.name < b.name; });
+    std::sort(cases.begin(), cases.end(),
+              [](const Case& a, const Case& b) { return a.name < b.name; });
     return cases;
 }
 
@@ -45,7 +47,8 @@ WorkFolder::WorkFolder(const Case& c) : previous_(fs::current_path()) {
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
     if (fs::exists(c.folder / "files"))
-        fs::copy(c.folder / "files", path_, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        fs::copy(c.folder / "files", path_,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     if (fs::exists(c.folder / "setup")) {
         std::string command = "cd '" + path_.string() + "' && CASE_DIR='" + c.folder.string() +
                               "' bash '" + (c.folder / "setup").string() + "'";

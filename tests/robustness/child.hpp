@@ -30,8 +30,8 @@ private:
 struct Ended {
     bool finished = false;  // false: it was still running at the deadline and was killed
     bool signaled = false;
-    int status = 0;         // exit status, or the signal's number when signaled
-    std::string err;        // what it wrote on standard error
+    int status = 0;   // exit status, or the signal's number when signaled
+    std::string err;  // what it wrote on standard error
 };
 
 struct Launch {
@@ -40,8 +40,8 @@ struct Launch {
     int in = -1;                    // standard input (-1: /dev/null)
     int out = -1;                   // standard output (-1: /dev/null)
     bool ignore_sigpipe = false;
-    long memory_limit = 0;          // RLIMIT_AS in bytes, 0 for none
-    double seconds = 10;            // deadline
+    long memory_limit = 0;  // RLIMIT_AS in bytes, 0 for none
+    double seconds = 10;    // deadline
     // Called in the parent once the child runs, for example to feed its input; the child's
     // pid is passed.
     std::function<void(int pid)> while_running;

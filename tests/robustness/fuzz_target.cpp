@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto last_read = std::chrono::steady_clock::now();
     {
         console::Console con(program().name, input, out, err);
-        con.watch([&](console::ReadKind, std::size_t) { last_read = std::chrono::steady_clock::now(); });
+        con.watch(
+            [&](console::ReadKind, std::size_t) { last_read = std::chrono::steady_clock::now(); });
         console::drive(con, [&](console::Console& c) { return program().dialogue(c, args); });
     }
     if (std::chrono::steady_clock::now() - last_read > std::chrono::seconds(1)) std::abort();

@@ -62,12 +62,14 @@ TEST_P(OutOfMemory, EndsWithADiagnosticOrCompletesButNeverCrashes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Collection, OutOfMemory, ::testing::Values(
-    // a polynomial of ever more terms, each of a new highest power
-    Hunger{"polycalc", "2000000000\n",
-           [](unsigned long step) { return "1 " + std::to_string(step) + "\n"; }},
-    // pass after pass, each keeping its result block
-    Hunger{"gridheap", "", [](unsigned long) { return std::string("5\ny\n"); }}),
+INSTANTIATE_TEST_SUITE_P(
+    Collection, OutOfMemory,
+    ::testing::Values(
+        // a polynomial of ever more terms, each of a new highest power
+        Hunger{"polycalc", "2000000000\n",
+               [](unsigned long step) { return "1 " + std::to_string(step) + "\n"; }},
+        // pass after pass, each keeping its result block
+        Hunger{"gridheap", "", [](unsigned long) { return std::string("5\ny\n"); }}),
     [](const ::testing::TestParamInfo<Hunger>& info) { return info.param.program; });
 
 }  // namespace

@@ -88,7 +88,9 @@ std::vector<std::string> all_programs() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Collection, FailingOutput, ::testing::ValuesIn(all_programs()),
-                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             return info.param;
+                         });
 
 }  // namespace
 }  // namespace robustness

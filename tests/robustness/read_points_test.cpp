@@ -77,7 +77,8 @@ TEST_P(ReadPoints, EveryReadSurvivesEndOfInputAndBadInput) {
                 console::Transcript noisy = replay_case(*p, c, head + noise + tail);
                 EXPECT_EQ(noisy.out, c.output) << where << " (bad input)";
                 EXPECT_EQ(noisy.status, c.status) << where << " (bad input)";
-                EXPECT_NE(noisy.err.find(std::string(p->name) + ": please enter"), std::string::npos)
+                EXPECT_NE(noisy.err.find(std::string(p->name) + ": please enter"),
+                          std::string::npos)
                     << where << " (bad input): " << noisy.err;
             }
             ++checked;
@@ -95,7 +96,9 @@ std::vector<std::string> reading_programs() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Collection, ReadPoints, ::testing::ValuesIn(reading_programs()),
-                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                             return info.param;
+                         });
 
 }  // namespace
 }  // namespace robustness
