@@ -18,9 +18,13 @@ bool read_file(const fs::path& path, std::string& text) {
     return true;
 }
 
+std::string without_line_feed(std::string text) {
+    if (text.ends_with('\n')) text.pop_back();
+    return text;
+}
+
 std::optional<Kind> parse_kind(const std::string& text) {
-    std::string word = text;
-    if (!word.empty() && word.back() == '\n') word.pop_back();
+    const std::string word = without_line_feed(text);
     if (word == "exercise") return Kind::exercise;
     if (word == "collection") return Kind::collection;
     return std::nullopt;
@@ -37,21 +41,17 @@ std::optional<std::string> optional_file(const fs::path& path) {
     return text;
 }
 
-// The exit status written in a `status` file: decimal digits (at most three, at most 255),
-// optionally followed by one line feed.
-std::optional<int> parse_status(std::string text) {
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    if (text.empty() || text.size() > 3) return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
+}  // namespace
+
+std::optional<int> parse_status(const std::string& text) {
+    const std::string digits = without_line_feed(text);
+    if (digits.empty() || digits.size() > 3 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    int value = std::stoi(digits);
     if (value > 255) return std::nullopt;
     return value;
 }
-
-}  // namespace
 
 Case load_case(const fs::path& folder) {
     Case c;
@@ -79,10 +79,7 @@ Case load_case(const fs::path& folder) {
         std::istringstream lines(text);
         for (std::string arg; std::getline(lines, arg);) c.args.push_back(arg);
     }
-    if (read_file(folder / "stdout-to", text)) {
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-        c.stdout_to = text;
-    }
+    if (read_file(folder / "stdout-to", text)) c.stdout_to = without_line_feed(text);
     return c;
 }
 

@@ -45,6 +45,13 @@ struct Case {
 // Puts the file's bytes in `text`; false (and `text` untouched) when it cannot be opened.
 bool read_file(const std::filesystem::path& path, std::string& text);
 
+// The text without its final line feed, if it has one.
+std::string without_line_feed(std::string text);
+
+// The exit status written in a `status` file: decimal digits (at most three, at most 255),
+// with or without one final line feed; nothing for anything else.
+std::optional<int> parse_status(const std::string& text);
+
 // The kind named by the text of a `kind` file: exactly "exercise" or "collection", with or
 // without one final line feed; nothing for anything else.
 std::optional<Kind> parse_kind(const std::string& text);

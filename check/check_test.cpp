@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,24 @@ TEST(Check, KindMarkIsExactlyOneOfTwoWords) {
         EXPECT_FALSE(check::parse_kind(bad)) << bad;
     EXPECT_STREQ(check::kind_name(check::Kind::exercise), "exercise");
     EXPECT_STREQ(check::kind_name(check::Kind::collection), "collection");
+}
+
+TEST(Check, StatusIsANumberFrom0To255) {
+    const std::vector<std::pair<std::string, std::optional<int>>> rows = {
+        {"0\n", 0},
+        {"255\n", 255},
+        {"54", 54},
+        {"007\n", 7},
+        {"256\n", std::nullopt},
+        {"", std::nullopt},
+        {"\n", std::nullopt},
+        {"-1\n", std::nullopt},
+        {"1 \n", std::nullopt},
+        {"0000\n", std::nullopt},
+        {"1\n\n", std::nullopt},
+        {"x\n", std::nullopt},
+    };
+    for (const auto& [text, status] : rows) EXPECT_EQ(check::parse_status(text), status) << text;
 }
 
 TEST(Check, JudgeComparesAnOpenStatusOnlyWhenStrict) {

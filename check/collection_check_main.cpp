@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -60,7 +59,7 @@ struct Options {
 double parse_seconds(const std::string& text) {
     char* end = nullptr;
     double s = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(s) || s <= 0 || s > 86400)
+    if (end == text.c_str() || *end != '\0' || !(s > 0 && s <= 86400))
         throw UsageError("--timeout needs a number of seconds above 0 (got \"" + text + "\")");
     return s;
 }
@@ -104,10 +103,9 @@ std::optional<Options> parse(int argc, char** argv) {
 // The installed cases beside this program (../share/console-collection/cases), or else the
 // cases of the source tree it was built from.
 fs::path default_cases() {
-    std::error_code ec;
-    fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    fs::path self = fs::read_symlink("/proc/self/exe");
     fs::path installed = self.parent_path().parent_path() / "share/console-collection/cases";
-    if (!ec && fs::is_directory(installed)) return installed;
+    if (fs::is_directory(installed)) return installed;
     return COLLECTION_SOURCE_CASES;
 }
 
@@ -144,13 +142,12 @@ std::vector<check::Case> select(const Options& o, const fs::path& root) {
 // each failure and the count; the exit status.
 int check_all(const Options& o, const std::vector<check::Case>& cases) {
     fs::path executable = check::find_executable(o.words[1]);
-    std::vector<std::string> command = {executable.string()};
+    std::vector<std::string> command(1, executable.string());
     for (std::size_t i = 2; i < o.words.size(); ++i) {
+        std::string arg = o.words[i];
         std::error_code ec;
-        const std::string& w = o.words[i];
-        command.push_back(!w.empty() && fs::path(w).is_relative() && fs::exists(w, ec)
-                              ? fs::absolute(w).string()
-                              : w);
+        if (!arg.empty() && arg[0] != '/' && fs::exists(arg, ec)) arg = fs::absolute(arg).string();
+        command.push_back(arg);
     }
     const auto limit = std::chrono::milliseconds(static_cast<long>(o.timeout * 1000));
     int passed = 0, failed = 0;
@@ -161,8 +158,11 @@ int check_all(const Options& o, const std::vector<check::Case>& cases) {
         std::string why;
         try {
             check::Scratch scratch(c, limit);
-            check::Launch launch{command, scratch.path(), {}, c.stdout_to, {}};
+            check::Launch launch;
+            launch.argv = command;
             launch.argv.insert(launch.argv.end(), c.args.begin(), c.args.end());
+            launch.folder = scratch.path();
+            launch.stdout_to = c.stdout_to;
             if (c.input) launch.input = c.folder / "input";
             check::Outcome outcome = check::run(launch, limit);
             why = check::judge(c, outcome, scratch.path(), o.all, o.timeout);
@@ -193,9 +193,11 @@ int main(int argc, char** argv) {
             return 0;
         }
         return check_all(*o, cases);
+    } catch (const UsageError& e) {
+        std::cerr << "collection-check: " << e.what() << "\nTry 'collection-check --help'.\n";
+        return 2;
     } catch (const std::exception& e) {
         std::cerr << "collection-check: " << e.what() << "\n";
-        if (dynamic_cast<const UsageError*>(&e)) std::cerr << "Try 'collection-check --help'.\n";
         return 2;
     }
 }

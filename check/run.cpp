@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +25,7 @@ namespace {
 // Milliseconds left until `deadline`, never below 0.
 int left_until(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 // Reads both pipes until they close or the deadline passes; false when it passed first.
@@ -32,18 +34,15 @@ bool drain(int fd_out, int fd_err, std::string& out, std::string& err, Clock::ti
     std::string* sinks[] = {&out, &err};
     int open = 2;
     while (open > 0) {
-        int wait = left_until(deadline);
-        if (wait == 0) return false;
-        int ready = ::poll(fds, 2, wait);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
+        // No signal handler is installed, so poll and read are never interrupted.
+        if (::poll(fds, 2, left_until(deadline)) <= 0) return false;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char chunk[65536];
             ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
             if (got > 0) {
                 sinks[i]->append(chunk, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
+            } else {  // the end of the stream, or an error that ends it as well
                 fds[i].fd = -1;
                 --open;
             }
@@ -52,53 +51,67 @@ bool drain(int fd_out, int fd_err, std::string& out, std::string& err, Clock::ti
     return true;
 }
 
-// In the child: reports errno on `report` and ends.
-[[noreturn]] void give_up(int report) {
-    int e = errno;
-    [[maybe_unused]] ssize_t n = ::write(report, &e, sizeof e);
-    ::_exit(127);
+// A pipe whose ends are closed in a program that is executed; throws when none can be made.
+void make_pipe(int ends[2]) {
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
 }
 
-// In the child: wires the streams, enters the working folder and executes the program.
-// Reports a failure as an errno value on `report` and ends the child.
-[[noreturn]] void become(const Launch& launch, int out, int err, int report) {
-    ::setpgid(0, 0);
-    ::signal(SIGPIPE, SIG_DFL);
-    auto fail = [report]() { give_up(report); };
-    if (::chdir(launch.folder.c_str()) != 0) fail();
-    int in =
-        ::open(launch.input.empty() ? "/dev/null" : launch.input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0 || ::dup2(in, 0) < 0) fail();
-    if (!launch.stdout_to.empty()) {
-        out = ::open(launch.stdout_to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (out < 0) fail();
-    }
-    if (::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) fail();
-    for (const std::string& v : launch.variables) {
-        std::size_t eq = v.find('=');
-        ::setenv(v.substr(0, eq).c_str(), v.substr(eq + 1).c_str(), 1);
-    }
-    std::vector<char*> argv;
-    for (const std::string& a : launch.argv) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    give_up(report);
+// Pointers to the strings, ended by a null pointer, as exec wants them.
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> p;
+    for (std::string& s : strings) p.push_back(s.data());
+    p.push_back(nullptr);
+    return p;
+}
+
+// Starts the program in a process group of its own, its standard output and error on the
+// pipes' write ends (or standard output on `launch.stdout_to`); 0 or an errno value.
+int start(const Launch& launch, int out, int err, pid_t& child) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_addchdir_np(&actions, launch.folder.c_str());
+    posix_spawn_file_actions_addopen(
+        &actions, 0, launch.input.empty() ? "/dev/null" : launch.input.c_str(), O_RDONLY, 0);
+    if (launch.stdout_to.empty())
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, launch.stdout_to.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, err, 2);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    std::vector<std::string> args = launch.argv;
+    int failed = ::posix_spawn(&child, args[0].c_str(), &actions, &attributes,
+                               pointers(args).data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return failed;
 }
 
 }  // namespace
 
 Outcome run(const Launch& launch, std::chrono::milliseconds limit) {
     Outcome o;
-    int out[2], err[2], report[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0 ||
-        ::pipe2(report, O_CLOEXEC) != 0)
-        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    pid_t child = ::fork();
-    if (child < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
-    if (child == 0) become(launch, out[1], err[1], report[1]);
+    int out[2], err[2];
+    make_pipe(out);
+    make_pipe(err);
+    pid_t child = 0;
+    int failed = start(launch, out[1], err[1], child);
     ::close(out[1]);
     ::close(err[1]);
-    ::close(report[1]);
+    if (failed != 0) {
+        ::close(out[0]);
+        ::close(err[0]);
+        o.start_error = std::strerror(failed);
+        return o;
+    }
 
     const Clock::time_point deadline = Clock::now() + limit;
     o.finished = drain(out[0], err[0], o.out, o.err, deadline);
@@ -113,13 +126,8 @@ Outcome run(const Launch& launch, std::chrono::milliseconds limit) {
     }
     if (!o.finished) {
         ::kill(-child, SIGKILL);
-        ::kill(child, SIGKILL);
         ::waitpid(child, &wait_status, 0);
     }
-    int e = 0;
-    if (::read(report[0], &e, sizeof e) == static_cast<ssize_t>(sizeof e))
-        o.start_error = std::strerror(e);
-    ::close(report[0]);
     o.signaled = WIFSIGNALED(wait_status);
     o.code = o.signaled ? WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
     return o;
@@ -130,22 +138,30 @@ Scratch::Scratch(const Case& c, std::chrono::milliseconds limit) {
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error(pattern + ": " + std::strerror(errno));
     path_ = pattern;
-    if (fs::exists(c.folder / "files"))
-        fs::copy(c.folder / "files", path_,
-                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    if (fs::exists(c.folder / "setup")) {
-        Launch setup{{find_executable("bash").string(), (c.folder / "setup").string()},
-                     path_,
-                     {},
-                     {},
-                     {"CASE_DIR=" + c.folder.string()}};
-        Outcome o = run(setup, limit);
-        if (!o.finished || o.signaled || o.code != 0)
-            throw std::runtime_error("the case's setup script failed: " + o.err);
+    try {
+        if (fs::exists(c.folder / "files"))
+            fs::copy(c.folder / "files", path_,
+                     fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        if (fs::exists(c.folder / "setup")) {
+            Launch setup;
+            setup.argv.push_back(find_executable("bash").string());
+            setup.argv.push_back((c.folder / "setup").string());
+            setup.folder = path_;
+            ::setenv("CASE_DIR", c.folder.c_str(), 1);
+            Outcome o = run(setup, limit);
+            ::unsetenv("CASE_DIR");
+            if (!o.finished || o.signaled || o.code != 0)
+                throw std::runtime_error("the case's setup script failed: " + o.err);
+        }
+    } catch (...) {
+        remove();
+        throw;
     }
 }
 
-Scratch::~Scratch() {
+Scratch::~Scratch() { remove(); }
+
+void Scratch::remove() {
     std::error_code ignored;
     // A case may leave folders without write permission behind; open them up first.
     for (auto it = fs::recursive_directory_iterator(path_, ignored);
@@ -175,7 +191,7 @@ fs::path find_executable(const std::string& name) {
     while (true) {
         std::size_t to = folders.find(':', from);
         std::string folder = folders.substr(from, to == std::string::npos ? to : to - from);
-        fs::path p = fs::absolute(fs::path(folder.empty() ? "." : folder) / name);
+        fs::path p = fs::current_path() / folder / name;  // an empty folder is the current one
         if (usable(p)) return p;
         if (to == std::string::npos) break;
         from = to + 1;

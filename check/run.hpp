@@ -24,16 +24,16 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    void remove();  // removes the folder and all it holds, whatever their permissions
     std::filesystem::path path_;
 };
 
 // What to start: argv[0] is the path of the file executed (no PATH search).
 struct Launch {
     std::vector<std::string> argv;
-    std::filesystem::path folder;        // the working folder
-    std::filesystem::path input;         // empty: standard input is /dev/null
-    std::string stdout_to;               // empty: standard output is captured
-    std::vector<std::string> variables;  // NAME=VALUE added to the environment
+    std::filesystem::path folder;  // the working folder
+    std::filesystem::path input;   // empty: standard input is /dev/null
+    std::string stdout_to;         // empty: standard output is captured
 };
 
 struct Outcome {

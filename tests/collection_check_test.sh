@@ -76,6 +76,8 @@ program)
     ;;
 
 faults)
+    mkdir "$work/tmp"
+    export TMPDIR="$work/tmp" # where the working folders go, to be found if left behind
     # One word of the dialogue changed: the failure shows both lines, the first differing
     # one marked, with blanks made visible.
     wrapper wrong_polycalc "\"$bin/polycalc\" \"\$@\" | sed 's/Result/result/'"
@@ -112,21 +114,38 @@ EOF
     mkdir -p "$work/cases/filetool-case/setup_fails"
     cp -r "$cases/filetool/copy_text" "$work/cases/filetool-case/"
     mkdir "$work/cases/filetool-case/copy_text/after/sub"
+    echo 'mkdir sub; ln -s sub link; chmod 000 sub' >"$work/cases/filetool-case/copy_text/setup"
+    echo 'not a case' >"$work/cases/filetool-case/notes.txt"
+    mkdir "$work/cases/filetool-case/setup_killed"
+    echo exercise >"$work/cases/filetool-case/setup_killed/kind"
+    echo 'kill -9 $$' >"$work/cases/filetool-case/setup_killed/setup"
     echo exercise >"$work/cases/filetool-case/setup_fails/kind"
     echo 'echo broken >&2; exit 3' >"$work/cases/filetool-case/setup_fails/setup"
+    mkdir "$work/cases/filetool-case/stdout_unwritable"
+    echo exercise >"$work/cases/filetool-case/stdout_unwritable/kind"
+    echo no/such/folder/out >"$work/cases/filetool-case/stdout_unwritable/stdout-to"
     run --cases "$work/cases" filetool-case "$bin/filetool"
-    expect 1 "copy_text ok" "setup_fails FAILED" "the case's setup script failed: broken"
-    last_line_is "1 passed, 1 failed"
+    expect 1 "copy_text ok" "setup_fails FAILED" "the case's setup script failed: broken" \
+        "stdout_unwritable FAILED" "could not be started: No such file or directory" \
+        "setup_killed FAILED"
+    last_line_is "1 passed, 3 failed"
+    left=$(ls -A "$TMPDIR")
+    [[ -z $left ]] || fail "a working folder was left behind: $left"
     ;;
 
 hang)
     made_case demo a_hangs exercise 'hang' 'done'
     made_case demo b_ends exercise 'go' 'done'
-    wrapper hanging "read w; [ \"\$w\" = hang ] && sleep 987; printf done"
+    made_case demo c_closes_then_hangs exercise 'close' ''
+    made_case demo d_setup_hangs exercise 'go' 'done'
+    echo 'sleep 987' >"$work/cases/demo/d_setup_hangs/setup"
+    wrapper hanging "read w; [ \"\$w\" = close ] && exec >&- 2>&- && sleep 987
+[ \"\$w\" = hang ] && sleep 987; printf done"
     started=$(date +%s)
     run --timeout 0.5 --cases "$work/cases" demo "$work/hanging"
-    expect 1 "a_hangs FAILED" "the program did not end within 0.5 seconds" "b_ends ok"
-    last_line_is "1 passed, 1 failed"
+    expect 1 "a_hangs FAILED" "the program did not end within 0.5 seconds" "b_ends ok" \
+        "c_closes_then_hangs FAILED" "d_setup_hangs FAILED" "the case's setup script failed"
+    last_line_is "1 passed, 3 failed"
     (($(date +%s) - started < 8)) || fail "the time limit was not kept"
     sleep 0.2
     pgrep -f 'sleep 987' >/dev/null && fail "the hanging program's child was left running"
@@ -134,6 +153,8 @@ hang)
 
 usage)
     cp "$bin/pairsum" "$work/pairsum"
+    mkdir -p "$work/ab/a" "$work/ab/b" "$work/p1" "$work/p2/pairsum"
+    touch "$work/ab/file" "$work/p1/pairsum"
     while IFS='|' read -r want text args; do
         eval "run $args"
         expect "$want" "$text"
@@ -148,6 +169,13 @@ usage)
 2|unknown option -u (put -- before|--cases "$cases" polycalc python3 -u x.py
 2|--timeout needs a number of seconds above 0 (got "0")|--timeout 0 polycalc "$bin/polycalc"
 2|--timeout needs a number of seconds above 0 (got "ten")|--timeout ten polycalc "$bin/polycalc"
+2|--timeout needs a number of seconds above 0 (got "")|--timeout "" polycalc "$bin/polycalc"
+2|--timeout needs a number of seconds above 0 (got "2s")|--timeout 2s polycalc "$bin/polycalc"
+2|--timeout needs a number of seconds above 0 (got "1e9")|--timeout 1e9 polycalc "$bin/polycalc"
+2|-: not found in any folder of PATH|--cases "$cases" polycalc -
+2|unknown program "."|--cases "$cases" . "$bin/polycalc"
+2|unknown program "tests/polycalc"|--cases "$cases" tests/polycalc "$bin/polycalc"
+2|unknown program "x" (the programs are a, b)|--cases "$work/ab" x "$bin/polycalc"
 2|--case needs a value|polycalc "$bin/polycalc" --case
 2|no PROGRAM given|
 2|no EXECUTABLE given|--cases "$cases" polycalc
@@ -156,7 +184,8 @@ usage)
 0|usage: collection-check [OPTION...] PROGRAM EXECUTABLE [ARGUMENT...]|--help
 0|choice_4_ends exercise|--list --cases "$cases" polycalc
 0|empty_input collection|--list --all --cases "$cases" polycalc
-0|writes_30_status_2 ok|--cases "$cases" -- pairsum "$bin/pairsum" --help
+0|choice_4_ends exercise|--list polycalc
+0|writes_30_status_2 ok|--cases "$cases" -- pairsum "$bin/pairsum" --help "" /tmp no-such-file
 EOF
     # The default list holds the exercise cases only.
     run --list --cases "$cases" polycalc
@@ -165,6 +194,8 @@ EOF
     # reaches the program as an absolute path, as an interpreter needs it.
     (cd "$work" && PATH=":/usr/bin:/bin" "$check" --cases "$cases" pairsum pairsum) >"$work/out" ||
         fail "pairsum was not found through PATH: $(cat "$work/out")"
+    PATH="$work/p1:$work/p2:$bin" "$check" --cases "$cases" pairsum pairsum >"$work/out" ||
+        fail "pairsum was not found past a file that is no program: $(cat "$work/out")"
     (cd "$work" && env -u PATH "$check" --cases "$cases" pairsum pairsum 2>"$work/err")
     [[ $? == 2 ]] || fail "an unset PATH found pairsum"
     printf 'exec "%s"\n' "$bin/greeter" >"$work/greeter.sh"
@@ -198,6 +229,9 @@ status|1x\n|status: not an exit status from 0 to 255
 status|0000\n|status: not an exit status from 0 to 255
 status||status: not an exit status from 0 to 255
 EOF
+    rm "$work/cases/greeter/case/kind" "$work/cases/greeter/case/status"
+    run --cases "$work/cases" greeter "$bin/greeter"
+    expect 2 "kind: missing, or not the one word exercise or collection"
     ;;
 
 install)
