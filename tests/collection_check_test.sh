@@ -148,7 +148,10 @@ hang)
     last_line_is "1 passed, 3 failed"
     (($(date +%s) - started < 8)) || fail "the time limit was not kept"
     sleep 0.2
-    pgrep -f 'sleep 987' >/dev/null && fail "the hanging program's child was left running"
+    for command in /proc/[0-9]*/cmdline; do
+        [[ $(tr '\0' ' ' 2>/dev/null <"$command") == "sleep 987 " ]] &&
+            fail "the hanging program's child was left running"
+    done
     ;;
 
 usage)
