@@ -114,6 +114,11 @@ public:
     // A write that fails because the reader has gone (EPIPE) throws OutputClosed.
     int write_error() const { return write_errno_; }
 
+    // Takes the result of a write made straight to out() (negative: it failed, with errno
+    // set) and books a failure as the console's own writes do: its errno becomes the write
+    // error if none came first, and EPIPE throws OutputClosed.
+    void note_write(int result);
+
     // Calls `watcher` at the start of every read with its kind and the input offset where it
     // starts (bytes consumed so far). Test drivers use it to find a dialogue's read points.
     using Watcher = std::function<void(ReadKind kind, std::size_t offset)>;
@@ -127,7 +132,6 @@ private:
     // The non-blank run at the read position, quoted for a diagnostic.
     std::string offending_text();
     void refuse_number(const char* what);
-    void note_write(int result);
     void note_read(ReadKind kind);
 
     const char* name_;

@@ -1,5 +1,6 @@
 #include "files/filetool.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -24,15 +25,30 @@ struct alignas(4096) Buffer {
 // after the dialogue has returned, by the console's check at exit.
 Buffer standard_output_buffer;
 
-// A stream on a named file with a large buffer of its own; closed when it goes.
+// Gives standard output, before anything is written to it, a buffer that suits what it
+// writes to: into a pipe, as much as the pipe holds (a larger buffer overfills the pipe at
+// every write and makes the writer wait for the reader in the middle of it); anywhere
+// else, the whole large buffer.
+void buffer_standard_output() {
+    std::size_t size = sizeof standard_output_buffer.bytes;
+    struct stat out {};
+    if (::fstat(fileno(stdout), &out) == 0 && S_ISFIFO(out.st_mode)) {
+        int capacity = ::fcntl(fileno(stdout), F_GETPIPE_SZ);
+        if (capacity > 0 && static_cast<std::size_t>(capacity) < size)
+            size = static_cast<std::size_t>(capacity);
+    }
+    std::setvbuf(stdout, standard_output_buffer.bytes, _IOFBF, size);
+}
+
+// A stream on a named file with a large buffer of its own; closed when it goes. The buffer
+// is allocated first, so that running out of memory leaves no stream open behind it.
 class File {
 public:
-    File(const char* path, const char* mode) : stream_(std::fopen(path, mode)) {
+    File(const char* path, const char* mode)
+        : buffer_(std::make_unique_for_overwrite<Buffer>()), stream_(std::fopen(path, mode)) {
         error_ = errno;
-        if (stream_ != nullptr) {
-            buffer_ = std::make_unique_for_overwrite<Buffer>();
+        if (stream_ != nullptr)
             std::setvbuf(stream_, buffer_->bytes, _IOFBF, sizeof buffer_->bytes);
-        }
     }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -76,6 +92,17 @@ bool same_file(const File& open, const char* path) {
            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
+// True when the dialogue's stream writes to the very file the open stream reads: a regular
+// file of the same device and inode, whatever names the two were opened by.
+bool is_output(const File& open, std::FILE* out) {
+    int fd = fileno(out);  // none for a stream in memory
+    struct stat opened {};
+    struct stat written {};
+    return fd >= 0 && ::fstat(fd, &written) == 0 && S_ISREG(written.st_mode) &&
+           ::fstat(fileno(open.get()), &opened) == 0 && opened.st_dev == written.st_dev &&
+           opened.st_ino == written.st_ino;
+}
+
 // Writes the usage message and returns its length, 54.
 int usage(console::Console& con) {
     return con.printf("Too Few Arguements.\nUsage : ./a.out src_file dest_file");
@@ -114,20 +141,26 @@ int copy(const char* source, const char* destination, int argc, console::Console
 int type(const char* path, console::Console& con) {
     File in(path, "r");
     if (!in) return con.printf("Error Opening File !");
+    if (is_output(in, con.out())) {  // typing it would append it to itself without end
+        con.flush();
+        con.diag("%s: input file is output file", path);
+        return kFailure;
+    }
     con.puts("*** Data Of The File Is ***");
     std::FILE* from = in.get();
     std::FILE* to = con.out();
     int c;
     while ((c = getc_unlocked(from)) != EOF)
-        if (putc_unlocked(c, to) == EOF) return kFailure;
+        if (putc_unlocked(c, to) == EOF) {
+            con.note_write(EOF);  // the reason, for the check at exit; a gone reader ends here
+            return kFailure;
+        }
     if (std::ferror(from)) return failed(con, path, errno);
     return EOF;
 }
 
 int filetool(console::Console& con, int argc, char** argv) {
-    if (con.out() == stdout)  // before anything is written to it
-        std::setvbuf(stdout, standard_output_buffer.bytes, _IOFBF,
-                     sizeof standard_output_buffer.bytes);
+    if (con.out() == stdout) buffer_standard_output();
     if (argc < 3) return usage(con);
     con.printf("\nMENU");
     con.printf("\n1.Copy \n2.Type \n3.Exit");

@@ -22,9 +22,12 @@ int copy(const char* source, const char* destination, int argc, console::Console
 
 // Writes the line "*** Data Of The File Is ***", then the bytes of the file at `path`,
 // exactly, and returns the end-of-file value -1. A file that cannot be opened writes
-// "Error Opening File !" and returns its length, 20; a read error gives a diagnostic and
-// returns kFailure, as does a write error on standard output (which the console's check at
-// exit reports).
+// "Error Opening File !" and returns its length, 20. A file that is the one the dialogue's
+// stream writes to (a regular file of the same device and inode) is refused before anything
+// is written: the diagnostic "NAME: PATH: input file is output file" and kFailure. A read
+// error gives a diagnostic and returns kFailure, as does a write error on standard output,
+// which is recorded for the console's check at exit (a reader that has gone ends the
+// dialogue at once, with OutputClosed).
 int type(const char* path, console::Console& con);
 
 // The dialogue: checks the arguments (the program name, a source and a destination path),

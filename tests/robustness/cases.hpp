@@ -1,10 +1,12 @@
-// The transcript cases as the robustness drivers read them (see tests/transcript_runner.cpp
-// for the folder format).
+// The transcript cases as the robustness drivers read them (the folder format is that of
+// check/case.hpp, read by the same loader).
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "check/run.hpp"
 
 namespace robustness {
 
@@ -32,10 +34,10 @@ public:
     ~WorkFolder();
     WorkFolder(const WorkFolder&) = delete;
     WorkFolder& operator=(const WorkFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
+    const std::filesystem::path& path() const { return scratch_.path(); }
 
 private:
-    std::filesystem::path path_;
+    check::Scratch scratch_;
     std::filesystem::path previous_;
 };
 

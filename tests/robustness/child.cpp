@@ -38,6 +38,10 @@ Ended launch(const Launch& l) {
             rlimit limit{static_cast<rlim_t>(l.memory_limit), static_cast<rlim_t>(l.memory_limit)};
             ::setrlimit(RLIMIT_AS, &limit);
         }
+        if (l.file_limit > 0) {
+            rlimit limit{static_cast<rlim_t>(l.file_limit), static_cast<rlim_t>(l.file_limit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         ::execv(argv.path(), argv.get());
         ::_exit(127);
     }

@@ -41,6 +41,7 @@ struct Launch {
     int out = -1;                   // standard output (-1: /dev/null)
     bool ignore_sigpipe = false;
     long memory_limit = 0;  // RLIMIT_AS in bytes, 0 for none
+    long file_limit = 0;    // RLIMIT_FSIZE in bytes, 0 for none
     double seconds = 10;    // deadline
     // Called in the parent once the child runs, for example to feed its input; the child's
     // pid is passed.

@@ -1,0 +1,70 @@
+// A transcript case: one folder of plain files that fixes, byte for byte, what a program
+// writes for a given input and the status it ends with.
+//
+//   kind         one word, "exercise" or "collection", and a line feed (always present):
+//                exercise: valid input whose output and status the exercise itself fixes;
+//                collection: the case rests on a choice of this collection (its input rules
+//                and diagnostics, end of input, refused capacities, wording or statuses it
+//                chose where the exercise leaves them open)
+//   input        the bytes typed on standard input (absent: standard input is /dev/null)
+//   output       the exact expected standard output (absent: not compared)
+//   status       the expected exit status, a decimal number (absent: 0)
+//   status-open  present when the exercise leaves the exit status open: the status is then
+//                compared only when the collection's own choices are checked too
+//   args         command-line arguments, one per line
+//   stderr       the exact expected standard error (absent: standard error must be empty)
+//   files/       copied into a fresh working folder, where the program runs
+//   setup        a bash script run in the working folder before the program ($CASE_DIR
+//                names the case folder)
+//   after/       files that the working folder must hold afterwards, byte for byte
+//   stdout-to    a path standard output is sent to instead of being compared (/dev/full)
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace check {
+
+enum class Kind { exercise, collection };
+
+struct Case {
+    std::string name;
+    std::filesystem::path folder;
+    Kind kind = Kind::collection;
+    std::optional<std::string> input;
+    std::optional<std::string> output;
+    std::optional<std::string> error;  // the expected standard error
+    int status = 0;
+    bool status_open = false;
+    std::vector<std::string> args;
+    std::string stdout_to;
+};
+
+// Puts the file's bytes in `text`; false (and `text` untouched) when it cannot be opened.
+bool read_file(const std::filesystem::path& path, std::string& text);
+
+// The text without its final line feed, if it has one.
+std::string without_line_feed(std::string text);
+
+// The exit status written in a `status` file: decimal digits (at most three, at most 255),
+// with or without one final line feed; nothing for anything else.
+std::optional<int> parse_status(const std::string& text);
+
+// The kind named by the text of a `kind` file: exactly "exercise" or "collection", with or
+// without one final line feed; nothing for anything else.
+std::optional<Kind> parse_kind(const std::string& text);
+
+// The word that names a kind ("exercise" or "collection").
+const char* kind_name(Kind kind);
+
+// Reads the case held by `folder`. Throws std::runtime_error, naming the file, when the
+// kind mark is missing or invalid or the status is not a number from 0 to 255.
+Case load_case(const std::filesystem::path& folder);
+
+// Every case under `program_folder` (one sub-folder each), in name order. Throws as
+// load_case does.
+std::vector<Case> load_cases(const std::filesystem::path& program_folder);
+
+}  // namespace check

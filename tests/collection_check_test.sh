@@ -1,0 +1,261 @@
+#!/usr/bin/env bash
+# collection_check_test.sh SCENARIO BIN_DIR CASES_DIR [PROGRAM | CMAKE BUILD_DIR]
+#
+# Drives collection-check the way its users do and checks what it says and its exit status:
+#   program NAME   the collection's own NAME passes, by default and with --all
+#   faults         wrong programs fail, each with the difference that shows their fault
+#   hang           a program that never ends fails at the time limit, and the check goes on
+#   usage          usage errors end with status 2 and a message on standard error
+#   marks          every case carries a valid kind mark; an invalid mark is refused
+#   install        an installed prefix checks a program from any folder
+set -uo pipefail
+
+scenario=$1 bin=$2 cases=$3
+check="$bin/collection-check"
+work=$(mktemp -d "${TMPDIR:-/tmp}/check_test.XXXXXX")
+trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
+failures=0
+
+# fail MESSAGE: records a failed expectation.
+fail() {
+    echo "FAILED: $*" >&2
+    failures=$((failures + 1))
+}
+
+# run [ARG...]: runs collection-check; its output in $out, its diagnostics in $err, its
+# exit status in $status.
+run() {
+    out=$("$check" "$@" 2>"$work/err")
+    status=$?
+    err=$(cat "$work/err")
+}
+
+# expect STATUS TEXT...: the last run ended with STATUS and its output (standard output and
+# standard error together) holds every TEXT.
+expect() {
+    local want=$1
+    shift
+    [[ $status == "$want" ]] || fail "status $status, expected $want: $out $err"
+    for text in "$@"; do
+        [[ "$out$err" == *"$text"* ]] || fail "no \"$text\" in: $out $err"
+    done
+}
+
+# last_line_is TEXT: the last line of the last run's standard output is exactly TEXT.
+last_line_is() {
+    [[ "$(tail -n 1 <<<"$out")" == "$1" ]] || fail "last line \"$(tail -n 1 <<<"$out")\", expected \"$1\""
+}
+
+# wrapper NAME BODY: an executable script $work/NAME running BODY.
+wrapper() {
+    printf '#!/bin/sh\n%s\n' "$2" >"$work/$1"
+    chmod +x "$work/$1"
+}
+
+# made_case PROGRAM CASE KIND INPUT OUTPUT: a case folder under $work/cases.
+made_case() {
+    local d="$work/cases/$1/$2"
+    mkdir -p "$d"
+    echo "$3" >"$d/kind"
+    printf '%s' "$4" >"$d/input"
+    printf '%s' "$5" >"$d/output"
+}
+
+case $scenario in
+program)
+    program=$4
+    total=$(find "$cases/$program" -mindepth 1 -maxdepth 1 -type d | wc -l)
+    exercise=$(grep -lx exercise "$cases/$program"/*/kind | wc -l)
+    run --cases "$cases" "$program" "$bin/$program"
+    expect 0
+    last_line_is "$exercise passed, 0 failed"
+    run --all --cases "$cases" "$program" "$bin/$program"
+    expect 0
+    last_line_is "$total passed, 0 failed"
+    [[ $(grep -c ' ok$' <<<"$out") == "$total" ]] || fail "not one ok line per case: $out"
+    ;;
+
+faults)
+    mkdir "$work/tmp"
+    export TMPDIR="$work/tmp" # where the working folders go, to be found if left behind
+    # One word of the dialogue changed: the failure shows both lines, the first differing
+    # one marked, with blanks made visible.
+    wrapper wrong_polycalc "\"$bin/polycalc\" \"\$@\" | sed 's/Result/result/'"
+    run --cases "$cases" polycalc "$work/wrong_polycalc"
+    expect 1 "evaluation_of_second_polynomial FAILED" "standard output differs at line 17" \
+        ">    17 | Enter·Which·Polynomial·you·want·to·evaluate·:Enter·value·of·X·for·polynomial·:Evaluation·result·is·=·-6$" \
+        "Evaluation·Result·is·=·-6$" "choice_4_ends ok"
+    last_line_is "$(grep -c ' ok$' <<<"$out") passed, $(grep -c ' FAILED$' <<<"$out") failed"
+    # The faults a program can have, one case each.
+    while IFS='|' read -r program kase name body want; do
+        wrapper "$name" "$body"
+        run --all --cases "$cases" --case "$kase" "$program" "$work/$name"
+        expect 1 "$kase FAILED" "$want"
+        last_line_is "0 passed, 1 failed"
+    done <<EOF
+greeter|two_introductions_no_final_line_feed|status_3|"$bin/greeter"; exit 3|exit status 3, expected 0
+greeter|two_introductions_no_final_line_feed|noisy|"$bin/greeter"; echo oops >&2|standard error differs at line 1, column 1
+greeter|two_introductions_no_final_line_feed|killed|kill -9 \$\$|killed by signal 9
+greeter|two_introductions_no_final_line_feed|line_feed|"$bin/greeter"; echo|differs at line 3, column 35
+filetool|copy_text|no_copy|"$bin/filetool" "\$@"; rm dst.txt|the file dst.txt is missing afterwards
+filetool|copy_text|bad_copy|"$bin/filetool" "\$@"; echo x >>dst.txt|the file dst.txt differs at line
+EOF
+    # A status that the exercise leaves open is compared with --all only.
+    wrapper gridheap_status_5 "\"$bin/gridheap\"; exit 5"
+    run --cases "$cases" --case addition_2x2 gridheap "$work/gridheap_status_5"
+    expect 0 "addition_2x2 ok"
+    run --all --cases "$cases" --case addition_2x2 gridheap "$work/gridheap_status_5"
+    expect 1 "exit status 5, expected 0"
+    # A file that cannot be executed, and a case whose setup fails.
+    printf 'not a program' >"$work/garbage"
+    chmod +x "$work/garbage"
+    run --cases "$cases" --case writes_30_status_2 pairsum "$work/garbage"
+    expect 1 "the program could not be started: Exec format error"
+    mkdir -p "$work/cases/filetool-case/setup_fails"
+    cp -r "$cases/filetool/copy_text" "$work/cases/filetool-case/"
+    mkdir "$work/cases/filetool-case/copy_text/after/sub"
+    echo 'mkdir sub; ln -s sub link; chmod 000 sub' >"$work/cases/filetool-case/copy_text/setup"
+    echo 'not a case' >"$work/cases/filetool-case/notes.txt"
+    mkdir "$work/cases/filetool-case/setup_killed"
+    echo exercise >"$work/cases/filetool-case/setup_killed/kind"
+    echo 'kill -9 $$' >"$work/cases/filetool-case/setup_killed/setup"
+    echo exercise >"$work/cases/filetool-case/setup_fails/kind"
+    echo 'echo broken >&2; exit 3' >"$work/cases/filetool-case/setup_fails/setup"
+    mkdir "$work/cases/filetool-case/stdout_unwritable"
+    echo exercise >"$work/cases/filetool-case/stdout_unwritable/kind"
+    echo no/such/folder/out >"$work/cases/filetool-case/stdout_unwritable/stdout-to"
+    run --cases "$work/cases" filetool-case "$bin/filetool"
+    expect 1 "copy_text ok" "setup_fails FAILED" "the case's setup script failed: broken" \
+        "stdout_unwritable FAILED" "could not be started: No such file or directory" \
+        "setup_killed FAILED"
+    last_line_is "1 passed, 3 failed"
+    left=$(ls -A "$TMPDIR")
+    [[ -z $left ]] || fail "a working folder was left behind: $left"
+    ;;
+
+hang)
+    made_case demo a_hangs exercise 'hang' 'done'
+    made_case demo b_ends exercise 'go' 'done'
+    made_case demo c_closes_then_hangs exercise 'close' ''
+    made_case demo d_setup_hangs exercise 'go' 'done'
+    echo 'sleep 987' >"$work/cases/demo/d_setup_hangs/setup"
+    wrapper hanging "read w; [ \"\$w\" = close ] && exec >&- 2>&- && sleep 987
+[ \"\$w\" = hang ] && sleep 987; printf done"
+    started=$(date +%s)
+    run --timeout 0.5 --cases "$work/cases" demo "$work/hanging"
+    expect 1 "a_hangs FAILED" "the program did not end within 0.5 seconds" "b_ends ok" \
+        "c_closes_then_hangs FAILED" "d_setup_hangs FAILED" "the case's setup script failed"
+    last_line_is "1 passed, 3 failed"
+    (($(date +%s) - started < 8)) || fail "the time limit was not kept"
+    sleep 0.2
+    for command in /proc/[0-9]*/cmdline; do
+        [[ $(tr '\0' ' ' 2>/dev/null <"$command") == "sleep 987 " ]] &&
+            fail "the hanging program's child was left running"
+    done
+    ;;
+
+usage)
+    cp "$bin/pairsum" "$work/pairsum"
+    mkdir -p "$work/ab/a" "$work/ab/b" "$work/p1" "$work/p2/pairsum"
+    touch "$work/ab/file" "$work/p1/pairsum"
+    while IFS='|' read -r want text args; do
+        eval "run $args"
+        expect "$want" "$text"
+        [[ $want != 2 || -n $err ]] || fail "no message on standard error for: $args"
+        [[ $want != 2 || -z $out ]] || fail "standard output not empty for: $args"
+    done <<EOF
+2|unknown program "polycal" (the programs are charecho, filetool,|--cases "$cases" polycal "$bin/polycalc"
+2|$work/missing: No such file or directory|--cases "$cases" polycalc "$work/missing"
+2|no-such-program: not found in any folder of PATH|--cases "$cases" polycalc no-such-program
+2|$work: not an executable file|--cases "$cases" polycalc "$work"
+2|unknown option --fast|--fast --cases "$cases" polycalc "$bin/polycalc"
+2|unknown option -u (put -- before|--cases "$cases" polycalc python3 -u x.py
+2|--timeout needs a number of seconds above 0 (got "0")|--timeout 0 polycalc "$bin/polycalc"
+2|--timeout needs a number of seconds above 0 (got "ten")|--timeout ten polycalc "$bin/polycalc"
+2|--timeout needs a number of seconds above 0 (got "")|--timeout "" polycalc "$bin/polycalc"
+2|--timeout needs a number of seconds above 0 (got "2s")|--timeout 2s polycalc "$bin/polycalc"
+2|--timeout needs a number of seconds above 0 (got "1e9")|--timeout 1e9 polycalc "$bin/polycalc"
+2|-: not found in any folder of PATH|--cases "$cases" polycalc -
+2|unknown program "."|--cases "$cases" . "$bin/polycalc"
+2|unknown program "tests/polycalc"|--cases "$cases" tests/polycalc "$bin/polycalc"
+2|unknown program "x" (the programs are a, b)|--cases "$work/ab" x "$bin/polycalc"
+2|--case needs a value|polycalc "$bin/polycalc" --case
+2|no PROGRAM given|
+2|no EXECUTABLE given|--cases "$cases" polycalc
+2|polycalc has no case named "nothing"|--cases "$cases" --case nothing polycalc "$bin/polycalc"
+2|$work/none: no such folder of cases|--cases "$work/none" polycalc "$bin/polycalc"
+0|usage: collection-check [OPTION...] PROGRAM EXECUTABLE [ARGUMENT...]|--help
+0|choice_4_ends exercise|--list --cases "$cases" polycalc
+0|empty_input collection|--list --all --cases "$cases" polycalc
+0|choice_4_ends exercise|--list polycalc
+0|writes_30_status_2 ok|--cases "$cases" -- pairsum "$bin/pairsum" --help "" /tmp no-such-file
+EOF
+    # The default list holds the exercise cases only.
+    run --list --cases "$cases" polycalc
+    [[ $out != *collection* ]] || fail "--list without --all names a collection case"
+    # EXECUTABLE on PATH (an empty entry is the current folder); an ARGUMENT naming a file
+    # reaches the program as an absolute path, as an interpreter needs it.
+    (cd "$work" && PATH=":/usr/bin:/bin" "$check" --cases "$cases" pairsum pairsum) >"$work/out" ||
+        fail "pairsum was not found through PATH: $(cat "$work/out")"
+    PATH="$work/p1:$work/p2:$bin" "$check" --cases "$cases" pairsum pairsum >"$work/out" ||
+        fail "pairsum was not found past a file that is no program: $(cat "$work/out")"
+    (cd "$work" && env -u PATH "$check" --cases "$cases" pairsum pairsum 2>"$work/err")
+    [[ $? == 2 ]] || fail "an unset PATH found pairsum"
+    printf 'exec "%s"\n' "$bin/greeter" >"$work/greeter.sh"
+    (cd "$work" && "$check" --cases "$cases" greeter bash greeter.sh) >"$work/out" ||
+        fail "an interpreted greeter failed: $(cat "$work/out")"
+    ;;
+
+marks)
+    for folder in "$cases"/*/*/; do
+        kind=
+        [[ -f $folder/kind ]] && IFS= read -r -d '' kind <"$folder/kind"
+        [[ $kind == $'exercise\n' || $kind == $'collection\n' ]] ||
+            fail "$folder: no valid kind mark"
+        [[ ! -e $folder/status-open || $kind == $'exercise\n' ]] ||
+            fail "$folder: status-open in a collection case"
+        [[ $kind == $'collection\n' || ! -s $folder/stderr ]] ||
+            fail "$folder: an exercise case expects a diagnostic"
+    done
+    while IFS='|' read -r file content want; do
+        rm -rf "$work/cases"
+        made_case greeter case exercise '' ''
+        printf "$content" >"$work/cases/greeter/case/$file"
+        run --cases "$work/cases" greeter "$bin/greeter"
+        expect 2 "$want"
+    done <<EOF
+kind|Exercise\n|kind: missing, or not the one word exercise or collection
+kind|exercise collection\n|kind: missing, or not the one word exercise or collection
+kind||kind: missing, or not the one word exercise or collection
+status|256\n|status: not an exit status from 0 to 255
+status|1x\n|status: not an exit status from 0 to 255
+status|0000\n|status: not an exit status from 0 to 255
+status||status: not an exit status from 0 to 255
+EOF
+    rm "$work/cases/greeter/case/kind" "$work/cases/greeter/case/status"
+    run --cases "$work/cases" greeter "$bin/greeter"
+    expect 2 "kind: missing, or not the one word exercise or collection"
+    ;;
+
+install)
+    cmake=$4 build=$5
+    "$cmake" --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
+    installed="$work/prefix/share/console-collection/cases"
+    diff -r "$cases" "$installed" >/dev/null || fail "the installed cases differ from the source's"
+    [[ $(cd "$cases" && find . -printf '%m %p\n' | sort) == $(cd "$installed" && find . -printf '%m %p\n' | sort) ]] ||
+        fail "the installed cases have other permissions"
+    mkdir "$work/elsewhere"
+    cp "$bin/polycalc" "$work/elsewhere/my-polycalc"
+    out=$(cd "$work/elsewhere" && "$work/prefix/bin/collection-check" --all polycalc ./my-polycalc)
+    status=$?
+    expect 0
+    last_line_is "$(find "$installed/polycalc" -mindepth 1 -maxdepth 1 -type d | wc -l) passed, 0 failed"
+    ;;
+
+*)
+    fail "unknown scenario $scenario"
+    ;;
+esac
+
+((failures == 0)) || exit 1
+echo "$scenario: every expectation held"
