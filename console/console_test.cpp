@@ -96,6 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "probe: please enter a whole number from -2147483648 to 2147483647 (got \"" +
                      std::string(40, '9') + "...\")\n",
                  0},
+        ReadCase{
+            "long non-number quoted in part", Kind::Int, std::string(50, 'x') + " 4\n8", 1, "[8]",
+            "probe: please enter a whole number (got \"" + std::string(40, 'x') + "...\")\n", 0},
         ReadCase{"binary bytes escaped", Kind::Int, "\xff\x01z\n2", 1, "[2]",
                  "probe: please enter a whole number (got \"\\xff\\x01z\")\n", 0},
         ReadCase{"end of input at a number", Kind::Int, "  \n ", 1, "", kEnd, 1},
@@ -113,18 +116,18 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"not a real", Kind::Float, "abc def\n1.25", 1, "[1.250000]",
                  "probe: please enter a number (got \"abc\")\n", 0},
         ReadCase{"overlong real", Kind::Float, std::string(5000, '1') + "\n3", 1, "[3.000000]",
-                 "probe: please enter a number of at most 4096 characters\n", 0},
-        // %s into an 8-byte buffer: at most 7 characters
+                 "probe: please enter a number of at most 4096 bytes\n", 0},
+        // %s into an 8-byte buffer: at most 7 bytes
         ReadCase{"words", Kind::Word, " ab\tcd\nefghijk", 3, "[ab][cd][efghijk]", "", 0},
         ReadCase{"overlong word dropped whole", Kind::Word, "abcdefgh next", 1, "[next]",
-                 "probe: please enter a word of at most 7 characters (got 8)\n", 0},
+                 "probe: please enter a word of at most 7 bytes (got 8)\n", 0},
         ReadCase{"word with NUL", Kind::Word, std::string("a\0b c", 5), 1, "[c]",
                  "probe: please enter a word without NUL bytes\n", 0},
         ReadCase{"end of input at a word", Kind::Word, "\n\n", 1, "", kEnd, 1},
         // whole lines into an 8-byte buffer
         ReadCase{"lines keep blanks", Kind::Line, " a b \n\nlast", 3, "[ a b ][][last]", "", 0},
         ReadCase{"overlong line dropped whole", Kind::Line, "12345678\nok\n", 1, "[ok]",
-                 "probe: please enter a line of at most 7 characters (got 8)\n", 0},
+                 "probe: please enter a line of at most 7 bytes (got 8)\n", 0},
         ReadCase{"end of input at a line", Kind::Line, "one\n", 2, "[one]", kEnd, 1},
         // a word of any length, of which only the first byte counts
         ReadCase{"initials", Kind::Initial, "yes " + std::string(200, 'Y') + " n", 3, "[y][Y][n]",
