@@ -29,7 +29,7 @@ inline std::int32_t wrapped(std::int64_t v) {
 inline Grid numbered(std::int64_t base) {
     Grid g;
     for (int i = 0; i < kSide; ++i)
-        for (int j = 0; j < kSide; ++j) g.at(i, j) = wrapped(base + i * 10 + j);
+        for (int j = 0; j < kSide; ++j) g.at(i, j) = wrapped(base + std::int64_t{i} * 10 + j);
     return g;
 }
 

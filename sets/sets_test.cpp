@@ -28,7 +28,7 @@ Set combine(Combine routine, Set a, Set b, int na = INT_MAX, int nb = INT_MAX) {
     EXPECT_EQ(std::count(result.begin() + n, result.end(), kUnwritten),
               static_cast<long>(result.size()) - n)
         << "a cell past the returned count was written";
-    return Set(result.begin(), result.begin() + n);
+    return {result.begin(), result.begin() + n};
 }
 
 std::string shown(Set set, int count) {
