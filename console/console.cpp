@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -56,28 +57,26 @@ std::string quote(std::string_view text) {
 // the stack (every line but one naming a very long path) needs no memory from the heap, so
 // "out of memory" can still be said.
 void write_diagnostic(std::FILE* err, const char* name, const char* format, va_list args) {
+    va_list measure;
+    va_copy(measure, args);
+    const auto body =
+        static_cast<std::size_t>(std::max(std::vsnprintf(nullptr, 0, format, measure), 0));
+    va_end(measure);
+    const std::size_t head = std::strlen(name) + 2;  // "NAME: "
+    const std::size_t length = head + body + 1;      // and the line feed
     char small[1024];
     std::vector<char> large;
     char* line = small;
-    std::size_t size = sizeof small;
-    for (;;) {
-        va_list copy;
-        va_copy(copy, args);
-        int head = std::snprintf(line, size, "%s: ", name);
-        std::size_t at = head > 0 ? static_cast<std::size_t>(head) : 0;
-        int body = at < size ? std::vsnprintf(line + at, size - at, format, copy) : 0;
-        va_end(copy);
-        std::size_t length = at + (body > 0 ? static_cast<std::size_t>(body) : 0);
-        if (length < size) {  // it all fitted: the terminator's place takes the line feed
-            line[length] = '\n';
-            std::fwrite(line, 1, length + 1, err);
-            std::fflush(err);
-            return;
-        }
-        large.resize(length + 1);
+    if (length > sizeof small) {
+        large.resize(length);
         line = large.data();
-        size = large.size();
     }
+    std::memcpy(line, name, head - 2);
+    std::memcpy(line + head - 2, ": ", 2);
+    std::vsnprintf(line + head, body + 1, format, args);
+    line[length - 1] = '\n';  // where vsnprintf put its terminator
+    std::fwrite(line, 1, length, err);
+    std::fflush(err);
 }
 
 }  // namespace
@@ -87,8 +86,8 @@ Console::Console(const char* name, int in_fd, std::FILE* out, std::FILE* err)
     buffer_.reserve(kChunk);
     // Only a pipe or a socket can lose its reader; a terminal or a file never reports it.
     struct stat info {};
-    int fd = out != nullptr ? fileno(out) : -1;
-    if (fd >= 0 && ::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)))
+    const int fd = fileno(out);
+    if (::fstat(fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)))
         watched_out_fd_ = fd;
 }
 
@@ -110,7 +109,8 @@ bool Console::fill() {
     ssize_t got = 0;
     do {
         got = ::read(in_fd_, buffer_.data() + old, kChunk);
-    } while (got < 0 && errno == EINTR);
+        // No program installs a signal handler, so EINTR never comes; kept for one that would.
+    } while (got < 0 && errno == EINTR);  // GCOVR_EXCL_BR_LINE
     buffer_.resize(old + (got > 0 ? static_cast<std::size_t>(got) : 0));
     if (got > 0) return true;
     at_end_ = true;
@@ -121,12 +121,12 @@ bool Console::fill() {
 void Console::wait_for_input() {
     if (watched_out_fd_ < 0) return;
     pollfd fds[2] = {{in_fd_, POLLIN, 0}, {watched_out_fd_, 0, 0}};
-    int ready = 0;
-    do {
-        ready = ::poll(fds, 2, -1);
-    } while (ready < 0 && errno == EINTR);
-    if (ready <= 0 || fds[0].revents != 0) return;  // read(2) now returns at once
-    if ((fds[1].revents & (POLLERR | POLLHUP)) != 0) output_closed();
+    // Without a timeout, poll(2) returns when input can be read (read(2) then returns at once)
+    // or when the output reports the only events it reports unasked: an error or a hang-up,
+    // that is, its reader has gone. It fails only for want of kernel memory (no program
+    // installs a signal handler, so not with EINTR either); read(2) then decides.
+    const int ready = ::poll(fds, 2, -1);
+    if (ready > 0 && fds[0].revents == 0) output_closed();  // GCOVR_EXCL_BR_LINE: see above
 }
 
 void Console::output_closed() {
@@ -134,7 +134,7 @@ void Console::output_closed() {
     // or blocked, and then the error EPIPE.
     std::raise(SIGPIPE);
     // cppcheck-suppress unreachableCode ; raise returns when SIGPIPE is ignored or blocked
-    if (write_errno_ == 0) write_errno_ = EPIPE;
+    record_write_error(EPIPE);
     throw OutputClosed{};
 }
 
@@ -228,7 +228,7 @@ float Console::read_float() {
         char* end = nullptr;
         errno = 0;
         float value = std::strtof(text.c_str(), &end);
-        std::size_t used = static_cast<std::size_t>(end - text.c_str());
+        auto used = static_cast<std::size_t>(end - text.c_str());
         if (used == 0) {
             refuse_number("please enter a number");
             continue;
@@ -295,10 +295,15 @@ void Console::drop_line() {
     }
 }
 
+void Console::record_write_error(int error) {
+    if (write_errno_ == 0) write_errno_ = error;
+}
+
 void Console::note_write(int result) {
     if (result >= 0) return;
-    int error = errno != 0 ? errno : EIO;
-    if (write_errno_ == 0) write_errno_ = error;
+    // stdio sets errno on every failed write it makes; EIO guards against one that would not.
+    int error = errno != 0 ? errno : EIO;  // GCOVR_EXCL_BR_LINE
+    record_write_error(error);
     if (error == EPIPE) throw OutputClosed{};
 }
 
@@ -339,7 +344,10 @@ void Console::diag(const char* format, ...) {
     va_end(args);
 }
 
-void Console::exit(int status) { throw Exit{status}; }
+// A member, though it uses no state: a dialogue does everything through its console.
+void Console::exit(int status) {  // NOLINT(readability-convert-member-functions-to-static)
+    throw Exit{status};
+}
 
 int drive(Console& con, const Dialogue& dialogue) {
     try {

@@ -60,6 +60,7 @@ public:
     // A console whose whole input is the given text (tests and fuzzers).
     Console(const char* name, std::string_view input, std::FILE* out, std::FILE* err);
 
+    ~Console() = default;
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
@@ -112,8 +113,7 @@ public:
     void diag(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Ends the dialogue at once with `status`, as exit() ends a program.
-    // A member, though it uses no state: a dialogue does everything through its console.
-    [[noreturn]] void exit(int status);  // NOLINT(readability-convert-member-functions-to-static)
+    [[noreturn]] void exit(int status);
 
     // errno of the first write to the dialogue stream that failed; 0 when none failed.
     // A write that fails because the reader has gone (EPIPE) throws OutputClosed, and so
@@ -139,7 +139,8 @@ private:
     // The non-blank run at the read position, quoted for a diagnostic.
     std::string offending_text();
     void refuse_number(const char* what);
-    void note_write(int result);
+    void note_write(int result);         // records a failed write; throws OutputClosed on EPIPE
+    void record_write_error(int error);  // keeps the first write error
     void note_read(ReadKind kind);
 
     const char* name_;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +28,8 @@ enum class Sigpipe { Default, Ignored, Blocked };
 struct Options {
     const char* stdin_path = nullptr;   // standard input from this file instead of a pipe
     const char* stdout_path = nullptr;  // standard output to this file instead of a pipe
+    bool stdout_closed = false;         // no standard output at all
+    bool stdout_socket = false;         // standard output a socket instead of a pipe
     bool merged = false;                // standard error into the standard output pipe
     Sigpipe sigpipe = Sigpipe::Default;
 };
@@ -34,7 +37,7 @@ struct Options {
 Child start(const Options& o = {}) {
     int in[2], out[2], err[2];
     EXPECT_EQ(::pipe(in), 0);
-    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(o.stdout_socket ? ::socketpair(AF_UNIX, SOCK_STREAM, 0, out) : ::pipe(out), 0);
     EXPECT_EQ(::pipe(err), 0);
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -42,6 +45,7 @@ Child start(const Options& o = {}) {
         ::dup2(o.stdout_path != nullptr ? ::open(o.stdout_path, O_WRONLY) : out[1], 1);
         ::dup2(o.merged ? out[1] : err[1], 2);
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
+        if (o.stdout_closed) ::close(1);
         ::signal(SIGPIPE, o.sigpipe == Sigpipe::Ignored ? SIG_IGN : SIG_DFL);
         sigset_t blocked;
         sigemptyset(&blocked);
@@ -144,6 +148,15 @@ TEST(Flush, OutputThatCannotBeWrittenIsAWriteErrorAndStatusOne) {
     EXPECT_EQ(finish(c), 1);
 }
 
+TEST(Flush, NoStandardOutputAtAllIsAWriteError) {
+    Child c = start({.stdout_closed = true});
+    answer(c, "1 2\n");
+    ::close(c.in);
+    c.in = -1;
+    EXPECT_EQ(read_until(c.err, "never"), "prompt_probe: write error: Bad file descriptor\n");
+    EXPECT_EQ(finish(c), 1);
+}
+
 TEST(Flush, AMergedLogShowsEachPromptBeforeTheDiagnosticThatAnswersIt) {
     // The second prompt is still in the output buffer when "x" is refused: no read waits
     // between them, so only the flush before the diagnostic puts them in order.
@@ -169,21 +182,24 @@ TEST(Flush, AnInputThatCannotBeReadIsADiagnosticWithItsReason) {
 TEST(Flush, OutputWhoseReaderGoesWhileTheProgramWaitsEndsItAtOnce) {
     struct Case {
         Sigpipe sigpipe;
+        bool socket;
         int status;
         std::string err;
     };
+    const std::string broken = "prompt_probe: write error: Broken pipe\n";
     const Case cases[] = {
-        {Sigpipe::Default, 128 + SIGPIPE, ""},
-        {Sigpipe::Ignored, 1, "prompt_probe: write error: Broken pipe\n"},
-        {Sigpipe::Blocked, 1, "prompt_probe: write error: Broken pipe\n"},
+        {Sigpipe::Default, false, 128 + SIGPIPE, ""}, {Sigpipe::Ignored, false, 1, broken},
+        {Sigpipe::Blocked, false, 1, broken},         {Sigpipe::Default, true, 128 + SIGPIPE, ""},
+        {Sigpipe::Ignored, true, 1, broken},
     };
     for (const Case& k : cases) {
-        Child c = start({.sigpipe = k.sigpipe});
+        Child c = start({.stdout_socket = k.socket, .sigpipe = k.sigpipe});
         EXPECT_EQ(read_until(c.out, "first number :"), "first number :");
         ::close(c.out);
         c.out = -1;
         EXPECT_EQ(read_until(c.err, "\n"), k.err);  // returns early when the pipe closes
-        EXPECT_EQ(finish(c, true, 1), k.status) << static_cast<int>(k.sigpipe);
+        EXPECT_EQ(finish(c, true, 1), k.status)
+            << static_cast<int>(k.sigpipe) << (k.socket ? " on a socket" : "");
     }
 }
 
