@@ -13,10 +13,14 @@
 //    dropped, and the same read is tried again (nothing is written on standard output);
 //  - a word or line longer than its buffer, or holding a NUL byte: a diagnostic, the whole
 //    word (or line) is dropped, and the same read is tried again; nothing is cut short;
-//  - end of input where a read is needed: EndOfInput is thrown, which `run` turns into the
-//    diagnostic "NAME: unexpected end of input" and exit status 1.
+//  - end of input where a read is needed: EndOfInput is thrown, which `drive` turns into the
+//    diagnostic "NAME: unexpected end of input" and status 1 (a read error, likewise, into
+//    "NAME: standard input: REASON").
 // Standard output is flushed whenever the console is about to block for more input, so a
-// prompt is always visible before the program waits, but not after every write.
+// prompt is always visible before the program waits, but not after every write; and before
+// every diagnostic, so that where both streams go to one place each diagnostic follows the
+// dialogue it answers. While it waits, the console also watches standard output when that is
+// a pipe or a socket: if its reader goes away, the program ends as a write to it would end it.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +44,8 @@ struct Exit {
 };
 
 // Thrown when nobody reads the dialogue any more (standard output is a pipe whose reader has
-// gone): the program ends at once, as it would by SIGPIPE, with its write error reported.
+// gone, found by a write or while waiting for input): the program ends at once, with its
+// write error reported.
 struct OutputClosed {};
 
 // The kinds of read a dialogue makes, as a watcher sees them.
@@ -55,6 +60,7 @@ public:
     // A console whose whole input is the given text (tests and fuzzers).
     Console(const char* name, std::string_view input, std::FILE* out, std::FILE* err);
 
+    ~Console() = default;
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
@@ -66,17 +72,17 @@ public:
     // Reads a real number as "%f" does: whatever strtof takes.
     float read_float();
 
-    // Reads one word as "%s" does into `buffer` of `size` bytes: at most size - 1 bytes
-    // and a terminator.
+    // Reads one word as "%s" does into `buffer` of `size` (at least 1) bytes: at most
+    // size - 1 bytes and a terminator.
     void read_word(char* buffer, std::size_t size);
 
     // Reads one word of any length and returns its first byte; the rest of the word is
     // consumed and not kept.
     char read_word_initial();
 
-    // Reads the next input line into `buffer` of `size` bytes, without its line feed and
-    // with a terminator; blanks are kept and an empty line is a valid line. A last line
-    // that ends without a line feed counts as a line.
+    // Reads the next input line into `buffer` of `size` (at least 1) bytes, without its line feed
+    // and with a terminator; blanks are kept and an empty line is a valid line. A last line that
+    // ends without a line feed counts as a line.
     void read_line(char* buffer, std::size_t size);
 
     // Drops what is left of the current input line, its line feed included. At the end of
@@ -102,16 +108,16 @@ public:
 
     // --- diagnostics and ending ----------------------------------------------------------
 
-    // Writes one line "NAME: message" on the diagnostic stream.
+    // Writes one line "NAME: message" on the diagnostic stream, with one write, after
+    // flushing the dialogue written so far.
     void diag(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Ends the dialogue at once with `status`, as exit() ends a program.
     [[noreturn]] void exit(int status);
 
-    const char* name() const { return name_; }
-
     // errno of the first write to the dialogue stream that failed; 0 when none failed.
-    // A write that fails because the reader has gone (EPIPE) throws OutputClosed.
+    // A write that fails because the reader has gone (EPIPE) throws OutputClosed, and so
+    // does a wait for input during which the reader goes (as EPIPE).
     int write_error() const { return write_errno_; }
 
     // Takes the result of a write made straight to out() (negative: it failed, with errno
@@ -128,16 +134,24 @@ private:
     int peek(std::size_t ahead);  // byte at pos_ + ahead, or -1 past the end of input
     int get();                    // consumes one byte, or -1 at the end of input
     bool fill();                  // reads more input; false at its end
-    void skip_blanks();           // skips blanks and line feeds; throws EndOfInput at the end
+    // Returns once input can be read; ends the program (output_closed) when the watched
+    // standard output loses its reader first.
+    void wait_for_input();
+    [[noreturn]] void output_closed();  // raises SIGPIPE, then throws OutputClosed (EPIPE)
+    // The loop shared by read_word (`whole_line` false) and read_line.
+    void read_text(char* buffer, std::size_t size, bool whole_line);
+    void skip_blanks();  // skips blanks and line feeds; throws EndOfInput at the end
     // The non-blank run at the read position, quoted for a diagnostic.
     std::string offending_text();
     void refuse_number(const char* what);
+    void record_write_error(int error);  // keeps the first write error
     void note_read(ReadKind kind);
 
     const char* name_;
     int in_fd_;  // -1 for text input
     std::FILE* out_;
     std::FILE* err_;
+    int watched_out_fd_ = -1;  // standard output when it is a pipe or a socket, else -1
     std::vector<char> buffer_;
     std::size_t pos_ = 0;
     std::size_t dropped_ = 0;  // bytes consumed and released from the front of buffer_
@@ -150,12 +164,15 @@ private:
 using Dialogue = std::function<int(Console&)>;
 
 // Runs a dialogue on a console and returns its status: the dialogue's own, the status of
-// Console::exit, or 1 after the diagnostic for an unexpected end of input or out of memory.
+// Console::exit, or 1: after the diagnostic "unexpected end of input", "standard input:
+// REASON" (a read error) or "out of memory", and without one when the dialogue's output
+// was closed (OutputClosed; the caller reports the write error).
 int drive(Console& con, const Dialogue& dialogue);
 
-// Runs a dialogue on the process's standard streams and returns the exit status:
-// the dialogue's own, or 1 at an unexpected end of input, at "out of memory" and when
-// standard output could not be written ("NAME: write error: REASON").
+// Runs a dialogue on the process's standard streams with `drive` and returns the exit
+// status: drive's, or 1 when standard output could not be written, checked at the end
+// ("NAME: write error: REASON"). A closed output pipe raises SIGPIPE first, which ends the
+// program unless it is ignored or blocked.
 int run(const char* name, const Dialogue& dialogue);
 
 // What a dialogue wrote, and the status it ended with, when driven from a text.

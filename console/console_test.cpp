@@ -1,12 +1,19 @@
 #include "console/console.hpp"
 #include "console/wrap.hpp"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -96,6 +103,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "probe: please enter a whole number from -2147483648 to 2147483647 (got \"" +
                      std::string(40, '9') + "...\")\n",
                  0},
+        ReadCase{
+            "long non-number quoted in part", Kind::Int, std::string(50, 'x') + " 4\n8", 1, "[8]",
+            "probe: please enter a whole number (got \"" + std::string(40, 'x') + "...\")\n", 0},
+        ReadCase{"quotes and backslashes escaped", Kind::Int, "\"q\\\n7", 1, "[7]",
+                 "probe: please enter a whole number (got \"\\\"q\\\\\")\n", 0},
         ReadCase{"binary bytes escaped", Kind::Int, "\xff\x01z\n2", 1, "[2]",
                  "probe: please enter a whole number (got \"\\xff\\x01z\")\n", 0},
         ReadCase{"end of input at a number", Kind::Int, "  \n ", 1, "", kEnd, 1},
@@ -113,18 +125,20 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"not a real", Kind::Float, "abc def\n1.25", 1, "[1.250000]",
                  "probe: please enter a number (got \"abc\")\n", 0},
         ReadCase{"overlong real", Kind::Float, std::string(5000, '1') + "\n3", 1, "[3.000000]",
-                 "probe: please enter a number of at most 4096 characters\n", 0},
-        // %s into an 8-byte buffer: at most 7 characters
+                 "probe: please enter a number of at most 4096 bytes\n", 0},
+        // %s into an 8-byte buffer: at most 7 bytes
         ReadCase{"words", Kind::Word, " ab\tcd\nefghijk", 3, "[ab][cd][efghijk]", "", 0},
+        ReadCase{"every C blank separates words", Kind::Word, "a\vb\fc\rd e", 5, "[a][b][c][d][e]",
+                 "", 0},
         ReadCase{"overlong word dropped whole", Kind::Word, "abcdefgh next", 1, "[next]",
-                 "probe: please enter a word of at most 7 characters (got 8)\n", 0},
+                 "probe: please enter a word of at most 7 bytes (got 8)\n", 0},
         ReadCase{"word with NUL", Kind::Word, std::string("a\0b c", 5), 1, "[c]",
                  "probe: please enter a word without NUL bytes\n", 0},
         ReadCase{"end of input at a word", Kind::Word, "\n\n", 1, "", kEnd, 1},
         // whole lines into an 8-byte buffer
         ReadCase{"lines keep blanks", Kind::Line, " a b \n\nlast", 3, "[ a b ][][last]", "", 0},
         ReadCase{"overlong line dropped whole", Kind::Line, "12345678\nok\n", 1, "[ok]",
-                 "probe: please enter a line of at most 7 characters (got 8)\n", 0},
+                 "probe: please enter a line of at most 7 bytes (got 8)\n", 0},
         ReadCase{"end of input at a line", Kind::Line, "one\n", 2, "[one]", kEnd, 1},
         // a word of any length, of which only the first byte counts
         ReadCase{"initials", Kind::Initial, "yes " + std::string(200, 'Y') + " n", 3, "[y][Y][n]",
@@ -185,6 +199,71 @@ TEST(Console, OutOfMemoryIsADiagnosticAndStatusOne) {
     EXPECT_EQ(t.out, "partial");
     EXPECT_EQ(t.err, "probe: out of memory\n");
     EXPECT_EQ(t.status, 1);
+}
+
+TEST(Console, ADiagnosticLongerThanAnyBufferIsWrittenWhole) {
+    const std::string path(3000, 'p');  // a file name can be 4095 bytes long
+    console::Transcript t = replay("probe", "", [&](Console& con) {
+        con.diag("%s: cannot be opened", path.c_str());
+        return 0;
+    });
+    EXPECT_EQ(t.err, "probe: " + path + ": cannot be opened\n");
+}
+
+// A stream that fails every write at once: /dev/full, unbuffered.
+std::FILE* failing_stream() {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    if (full != nullptr) std::setvbuf(full, nullptr, _IONBF, 0);
+    return full;
+}
+
+TEST(Console, EveryWritingRoutineReportsAFailedWriteAndItsReason) {
+    using Write = int (*)(Console&);
+    const std::vector<std::pair<const char*, Write>> writers = {
+        {"printf", [](Console& con) { return con.printf("%d", 1); }},
+        {"puts", [](Console& con) { return con.puts("line"); }},
+        {"putchar", [](Console& con) { return con.putchar('c'); }},
+    };
+    for (const auto& [what, write] : writers) {
+        std::FILE* full = failing_stream();
+        ASSERT_NE(full, nullptr);
+        {
+            Console con("probe", -1, full, stderr);
+            EXPECT_LT(write(con), 0) << what;
+            EXPECT_LT(write(con), 0) << what << " again";
+            EXPECT_EQ(con.write_error(), ENOSPC) << what;
+        }
+        std::fclose(full);
+    }
+}
+
+TEST(Console, AClosingDiagnosticIsWrittenAfterTheDialoguesReaderHasGone) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[0]);
+    std::FILE* out = ::fdopen(ends[1], "w");
+    ASSERT_NE(out, nullptr);
+    void (*old)(int) = std::signal(SIGPIPE, SIG_IGN);
+    char* err_text = nullptr;
+    std::size_t err_size = 0;
+    std::FILE* err = open_memstream(&err_text, &err_size);
+    int status = 0;
+    int error = 0;
+    {
+        Console con("probe", "", out, err);
+        status = console::drive(con, [](Console& c) {
+            c.printf("prompt :");  // still buffered when the input ends
+            return c.read_int();
+        });
+        error = con.write_error();
+    }
+    std::fclose(err);
+    std::fclose(out);
+    std::signal(SIGPIPE, old);
+    EXPECT_EQ(std::string(err_text, err_size), "probe: unexpected end of input\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(error, EPIPE);  // kept for the exit-time check to report
+    std::free(err_text);      // NOLINT(cppcoreguidelines-no-malloc): open_memstream's own memory
 }
 
 TEST(Wrap, ArithmeticWrapsAroundModuloTwoToThe32) {

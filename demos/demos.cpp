@@ -9,7 +9,7 @@ namespace demos {
 
 numbers n;
 
-int greeter(console::Console&) {
+int greeter(console::Console& /*con*/) {
     person p("Morvelin", 20);
     p.introduce();
     std::cout << "\np\n";

@@ -70,7 +70,7 @@ TEST(Gridcalc, OperationsWriteTheirWrappedResultsOverTheRegionOnly) {
         for (int i = 0; i < 10; ++i)
             for (int j = 0; j < 10; ++j) {
                 const bool in = inside(s, i, j);
-                EXPECT_EQ(sum.at(i, j), in ? wrapped(std::int64_t{x.at(i, j)} + y.at(i, j)) : -7);
+                EXPECT_EQ(sum.at(i, j), in ? wrapped(wide(x.at(i, j)) + y.at(i, j)) : -7);
                 // The inner length is the column count, whatever the row count.
                 EXPECT_EQ(product.at(i, j), in ? product_cell(x, y, i, j, s.columns) : -7)
                     << s.rows << " by " << s.columns << " at " << i << "," << j;

@@ -20,7 +20,8 @@ inline constexpr int kSide = 10;
 constexpr int extent(int count) { return count <= 0 ? 0 : count > kSide ? kSide : count; }
 
 struct Grid {
-    std::array<std::int32_t, kSide * kSide> cells{};  // zeroed: unentered cells read as 0
+    std::array<std::int32_t, std::size_t{kSide} * kSide>
+        cells{};  // zeroed: unentered cells read as 0
 
     // Element (i, j), for 0 <= i, j < 10.
     std::int32_t& at(int i, int j) { return cells[index(i, j)]; }
@@ -30,7 +31,9 @@ struct Grid {
     const std::int32_t* row(int i) const { return cells.data() + index(i, 0); }
 
 private:
-    static std::size_t index(int i, int j) { return static_cast<std::size_t>(i * kSide + j); }
+    static std::size_t index(int i, int j) {
+        return static_cast<std::size_t>(i) * kSide + static_cast<std::size_t>(j);
+    }
 };
 
 // Calls visit(i, j) for every cell of the top-left rows by columns region, row 0 first and

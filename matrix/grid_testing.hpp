@@ -25,11 +25,14 @@ inline std::int32_t wrapped(std::int64_t v) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
 }
 
+// v in 64 bits, where sums and products of two ints cannot overflow.
+inline std::int64_t wide(std::int32_t v) { return v; }
+
 // A grid whose cell (i, j), inside any region or not, holds base + 10i + j (modulo 2^32).
 inline Grid numbered(std::int64_t base) {
     Grid g;
     for (int i = 0; i < kSide; ++i)
-        for (int j = 0; j < kSide; ++j) g.at(i, j) = wrapped(base + i * 10 + j);
+        for (int j = 0; j < kSide; ++j) g.at(i, j) = wrapped(base + wide(i) * 10 + j);
     return g;
 }
 
@@ -44,7 +47,7 @@ inline Grid filled(std::int32_t value) {
 inline std::int32_t product_cell(const Grid& x, const Grid& y, int i, int j, int inner) {
     std::int64_t sum = 0;
     for (int k = 0; k < inner; ++k)
-        sum = (sum + std::int64_t{x.at(i, k)} * y.at(k, j)) % (std::int64_t{1} << 32);
+        sum = (sum + wide(x.at(i, k)) * y.at(k, j)) % (std::int64_t{1} << 32);
     return wrapped(sum);
 }
 

@@ -93,8 +93,8 @@ TEST(Gridheap, AddSubtractAndTransposeBuildNewWrappedMatricesOfTheFirstShape) {
         RowMatrix transposed = matrix::heap::transpose(x, s.rows, s.columns, store);
         for (int i = 0; i < count(s.rows); ++i)
             for (int j = 0; j < count(s.columns); ++j) {
-                EXPECT_EQ(sum[i][j], wrapped(std::int64_t{x.at(i, j)} + y.at(i, j)));
-                EXPECT_EQ(difference[i][j], wrapped(std::int64_t{y.at(i, j)} - x.at(i, j)));
+                EXPECT_EQ(sum[i][j], wrapped(wide(x.at(i, j)) + y.at(i, j)));
+                EXPECT_EQ(difference[i][j], wrapped(wide(y.at(i, j)) - x.at(i, j)));
                 EXPECT_EQ(transposed[i][j], x.at(j, i));
             }
         expect_shape(sum, s);

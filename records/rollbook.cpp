@@ -59,7 +59,7 @@ void bubble(std::span<student> students, int n, console::Console& con) {
         for (int j = 0; j < count - i - 1; ++j) {
             ++counter;
             student& a = students[static_cast<std::size_t>(j)];
-            student& b = students[static_cast<std::size_t>(j + 1)];
+            student& b = students[static_cast<std::size_t>(j) + 1];
             if (a.roll_number > b.roll_number) std::swap(a, b);
         }
         con.printf("\n In Bubble Sort Your Record After ' %d ' Pass  : \n ", i + 1);

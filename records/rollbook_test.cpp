@@ -38,6 +38,7 @@ std::vector<student> table_of(const std::vector<int>& rolls) {
 
 std::vector<student> table_of(const std::vector<std::string>& names) {
     std::vector<student> t;
+    t.reserve(names.size());
     int roll = 1;
     for (const std::string& n : names) t.push_back(make(roll++, n.c_str()));
     return t;
@@ -129,12 +130,14 @@ Trace parse_sort(const std::string& out, const char* technique) {
 
 std::vector<int> rolls_of(const std::vector<student>& t) {
     std::vector<int> r;
+    r.reserve(t.size());
     for (const student& s : t) r.push_back(s.roll_number);
     return r;
 }
 
 std::vector<std::string> names_of(const std::vector<student>& t) {
     std::vector<std::string> r;
+    r.reserve(t.size());
     for (const student& s : t) r.emplace_back(s.name);
     return r;
 }
@@ -380,7 +383,7 @@ TEST(Rollbook, CreateRefusesAnOverlongNameWithoutTouchingTheNextField) {
     const std::string longest(19, 'x');
     auto t = on(std::string("1 ").append(20, 'y').append("\n").append(longest).append(" 7.5\n"),
                 [&](console::Console& con) { records::create(table, 1, con); });
-    EXPECT_EQ(t.err, "rollbook: please enter a word of at most 19 characters (got 20)\n");
+    EXPECT_EQ(t.err, "rollbook: please enter a word of at most 19 bytes (got 20)\n");
     EXPECT_EQ(std::string(table[0].name), longest);
     EXPECT_EQ(table[0].percentage, 7.5f);
 }

@@ -28,7 +28,7 @@ Set combine(Combine routine, Set a, Set b, int na = INT_MAX, int nb = INT_MAX) {
     EXPECT_EQ(std::count(result.begin() + n, result.end(), kUnwritten),
               static_cast<long>(result.size()) - n)
         << "a cell past the returned count was written";
-    return Set(result.begin(), result.begin() + n);
+    return {result.begin(), result.begin() + n};
 }
 
 std::string shown(Set set, int count) {
@@ -114,8 +114,9 @@ TEST(Sets, CreateReadsExactlyCountNumbersAndNothingForAnEmptySet) {
     for (const auto& [input, count, want] : cases) {
         Set cells(sets::kCapacity, 0), expected = want;
         expected.resize(sets::kCapacity);
+        const int* n = &count;  // clang 14 cannot capture a structured binding in a lambda
         auto t = console::replay("t", input, [&](console::Console& con) {
-            sets::create(cells.data(), &count, con);
+            sets::create(cells.data(), n, con);
             return 0;
         });
         EXPECT_EQ(cells, expected) << input;

@@ -17,6 +17,7 @@ std::string binary(const std::string& program);
 class Argv {
 public:
     Argv(const std::string& program, const std::vector<std::string>& args);
+    ~Argv() = default;
     Argv(const Argv&) = delete;
     Argv& operator=(const Argv&) = delete;
     const char* path() const { return words_.front().c_str(); }

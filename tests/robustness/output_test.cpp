@@ -81,9 +81,53 @@ TEST_P(FailingOutput, ClosedPipeEndsTheProgramWhileItsInputStaysOpen) {
     }
 }
 
+// `PROGRAM | head -c 1` at a terminal: the first output arrives, its reader goes away and
+// standard input stays open with nothing typed. Every program that reads input must end
+// within a second, as a write to that pipe would end it.
+TEST_P(FailingOutput, ReaderThatGoesWhileTheProgramWaitsEndsIt) {
+    const Program* program = find(GetParam());
+    ASSERT_NE(program, nullptr);
+    if (!program->reads_input) GTEST_SKIP() << "reads no input";
+    std::vector<Case> cases = load_cases(GetParam());
+    const Case* chosen = nullptr;  // a session that writes and reads: it waits after writing
+    for (const Case& c : cases)
+        if (c.valid && !c.output.empty() && !c.input.empty() && chosen == nullptr) chosen = &c;
+    ASSERT_NE(chosen, nullptr);
+    for (bool ignore : {false, true}) {
+        WorkFolder folder(*chosen);
+        int out[2], in[2];  // close-on-exec: the program must not hold its own reader
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+        Launch l;
+        l.program = chosen->program;
+        l.args = chosen->args;
+        l.in = in[0];
+        l.out = out[1];
+        l.ignore_sigpipe = ignore;
+        l.seconds = 1;  // from the moment the reader has gone
+        l.while_running = [&](int) {
+            ::close(out[1]);
+            char first = 0;
+            EXPECT_EQ(::read(out[0], &first, 1), 1);  // its first output, then the reader goes
+            ::close(out[0]);
+        };
+        Ended e = launch(l);
+        ::close(in[0]);
+        ::close(in[1]);
+        const std::string what = chosen->name + (ignore ? " (SIGPIPE ignored)" : "");
+        EXPECT_TRUE(e.finished) << what;
+        if (ignore) {
+            EXPECT_EQ(e.status, 1) << what;
+            EXPECT_EQ(e.err, chosen->program + ": write error: Broken pipe\n") << what;
+        } else {
+            EXPECT_TRUE(e.signaled && e.status == SIGPIPE) << what << ": " << e.status;
+        }
+    }
+}
+
 std::vector<std::string> all_programs() {
     std::vector<std::string> names;
-    for (const Program& p : programs()) names.push_back(p.name);
+    for (const Program& p : programs()) names.emplace_back(p.name);
     return names;
 }
 

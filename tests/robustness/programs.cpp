@@ -13,7 +13,7 @@ namespace {
 
 // Adapts a dialogue that takes no arguments.
 template <int (*dialogue)(console::Console&)>
-int plain(console::Console& con, const std::vector<std::string>&) {
+int plain(console::Console& con, const std::vector<std::string>& /*args*/) {
     return dialogue(con);
 }
 
@@ -22,6 +22,7 @@ int filetool(console::Console& con, const std::vector<std::string>& args) {
     std::vector<std::string> words = {"filetool"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     return files::filetool(con, static_cast<int>(words.size()), argv.data());

@@ -74,7 +74,8 @@ TEST_P(ReadPoints, EveryReadSurvivesEndOfInputAndBadInput) {
             else if (r.kind == console::ReadKind::Line)
                 noise = std::string(200, 'L') + "\n";
             if (!noise.empty()) {
-                console::Transcript noisy = replay_case(*p, c, head + noise + tail);
+                console::Transcript noisy =
+                    replay_case(*p, c, std::string(head).append(noise).append(tail));
                 EXPECT_EQ(noisy.out, c.output) << where << " (bad input)";
                 EXPECT_EQ(noisy.status, c.status) << where << " (bad input)";
                 EXPECT_NE(noisy.err.find(std::string(p->name) + ": please enter"),
@@ -91,7 +92,7 @@ TEST_P(ReadPoints, EveryReadSurvivesEndOfInputAndBadInput) {
 std::vector<std::string> reading_programs() {
     std::vector<std::string> names;
     for (const Program& p : programs())
-        if (p.reads_input) names.push_back(p.name);
+        if (p.reads_input) names.emplace_back(p.name);
     return names;
 }
 

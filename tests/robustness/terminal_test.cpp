@@ -49,7 +49,7 @@ public:
         return shown_.size() == before;
     }
 
-    void type(const std::string& keys) {
+    void type(const std::string& keys) const {
         for (char k : keys) {  // one key at a time, as a person types
             ASSERT_EQ(::write(master_, &k, 1), 1);
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

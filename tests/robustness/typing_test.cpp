@@ -1,7 +1,7 @@
 // filetool typing to real standard outputs, as a shell sets them up: every byte arrives
 // through pipes of any capacity and onto a file; a pipe whose reader has gone is a broken
 // pipe; and a file is never typed onto itself, whatever name standard output gives it.
-#include "tests/read_file.hpp"
+#include "check/case.hpp"
 #include "tests/robustness/child.hpp"
 
 #include <fcntl.h>
@@ -46,7 +46,7 @@ protected:
 
     static std::string read(const std::string& name) {
         std::string text;
-        tests::read_file(name, text);
+        check::read_file(name, text);
         return text;
     }
 
