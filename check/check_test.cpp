@@ -23,7 +23,7 @@ TEST(Check, VisibleLineShowsEveryInvisibleByte) {
          "b$"},
         {"1\t2\t", false, "1\\t2\\t"},
         {"back\\slash", false, "back\\\\slash"},
-        {std::string("\0\r\x7f\xe9", 4), false, "\\x00\\x0d\\x7f\\xe9"},
+        {std::string("\0\r\x7f\xe9", 4), false, R"(\x00\x0d\x7f\xe9)"},
         {"~!", true, "~!$"},
     };
     for (const Row& r : rows) EXPECT_EQ(check::visible_line(r.line, r.ended), r.shown) << r.line;
@@ -47,6 +47,7 @@ TEST(Check, DifferenceMarksTheFirstDifferingLineAndKeepsContext) {
         {ten,
          ten_changed,
          {"differs at line 6, column 6 (byte 41)", "      (2 lines before)\n",
+          // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): a literal split after its hex escape
           "         3 | line\xc2\xb7"
           "3$\n",
           "   >     6 | line\xc2\xb7"

@@ -22,7 +22,7 @@ constexpr std::size_t kContext = 3;
 std::vector<std::pair<std::string, bool>> split_lines(const std::string& text) {
     std::vector<std::pair<std::string, bool>> lines;
     std::size_t from = 0;
-    for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+    for (std::size_t nl = 0; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
         lines.emplace_back(text.substr(from, nl - from), true);
     lines.emplace_back(text.substr(from), false);
     return lines;
@@ -64,7 +64,7 @@ std::string excerpt(const std::string& text, std::size_t first, std::size_t mark
 std::string visible_line(const std::string& line, bool ended) {
     std::string v;
     for (char ch : line) {
-        unsigned char c = static_cast<unsigned char>(ch);
+        auto c = static_cast<unsigned char>(ch);
         if (c == '\t') {
             v += "\\t";
         } else if (c == ' ') {

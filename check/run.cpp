@@ -60,6 +60,7 @@ void make_pipe(int ends[2]) {
 // Pointers to the strings, ended by a null pointer, as exec wants them.
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> p;
+    p.reserve(strings.size() + 1);
     for (std::string& s : strings) p.push_back(s.data());
     p.push_back(nullptr);
     return p;
@@ -174,12 +175,12 @@ void Scratch::remove() {
 
 fs::path find_executable(const std::string& name) {
     auto usable = [](const fs::path& p) {
-        struct stat st;
+        struct stat st {};
         return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
     };
     if (name.find('/') != std::string::npos) {
         fs::path p = fs::absolute(name);
-        struct stat st;
+        struct stat st {};
         if (::stat(p.c_str(), &st) != 0)
             throw std::runtime_error(name + ": " + std::strerror(errno));
         if (!usable(p)) throw std::runtime_error(name + ": not an executable file");

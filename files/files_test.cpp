@@ -44,14 +44,14 @@ protected:
         return all.str();
     }
 
-    console::Transcript copy(const std::string& source, const std::string& destination,
-                             int argc = 3) const {
+    static console::Transcript copy(const std::string& source, const std::string& destination,
+                                    int argc = 3) {
         return console::replay("filetool", "", [&](console::Console& con) {
             return files::copy(source.c_str(), destination.c_str(), argc, con);
         });
     }
 
-    console::Transcript type(const std::string& path) const {
+    static console::Transcript type(const std::string& path) {
         return console::replay(
             "filetool", "", [&](console::Console& con) { return files::type(path.c_str(), con); });
     }
@@ -106,8 +106,9 @@ TEST_F(Files, CopyRefusesOneFileUnderAnyTwoNames) {
         console::Transcript t = copy(source, destination);
         EXPECT_EQ(t.status, files::kFailure) << source << " -> " << destination;
         EXPECT_EQ(t.out, "");
-        EXPECT_EQ(t.err,
-                  "filetool: '" + source + "' and '" + destination + "' are the same file\n");
+        std::string expected = "filetool: '";
+        expected.append(source).append("' and '").append(destination);
+        EXPECT_EQ(t.err, expected + "' are the same file\n");
         EXPECT_EQ(read("a"), "precious\n");
     }
 }

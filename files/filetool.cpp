@@ -13,7 +13,7 @@ namespace {
 
 // Bytes of buffer behind every stream the tool reads or writes: one system call moves
 // this much, so that byte-at-a-time copying runs at the speed of block copying.
-constexpr std::size_t kStreamBuffer = 128 * 1024;
+constexpr std::size_t kStreamBuffer = std::size_t{128} * 1024;
 
 // A stream's buffer, page-aligned: the system copies into a misaligned buffer markedly
 // slower.
@@ -45,8 +45,8 @@ void buffer_standard_output() {
 class File {
 public:
     File(const char* path, const char* mode)
-        : buffer_(std::make_unique_for_overwrite<Buffer>()), stream_(std::fopen(path, mode)) {
-        error_ = errno;
+        : buffer_(std::make_unique_for_overwrite<Buffer>()), stream_(std::fopen(path, mode)),
+          error_(errno) {
         if (stream_ != nullptr)
             std::setvbuf(stream_, buffer_->bytes, _IOFBF, sizeof buffer_->bytes);
     }
@@ -73,7 +73,7 @@ public:
 private:
     std::unique_ptr<Buffer> buffer_;  // released after the stream that uses it is closed
     std::FILE* stream_;
-    int error_ = 0;
+    int error_;  // errno of the open: meaningful only when stream_ is null
 };
 
 // Reports a system error on a named file, after what the dialogue has written so far.
@@ -149,7 +149,7 @@ int type(const char* path, console::Console& con) {
     con.puts("*** Data Of The File Is ***");
     std::FILE* from = in.get();
     std::FILE* to = con.out();
-    int c;
+    int c = 0;
     while ((c = getc_unlocked(from)) != EOF)
         if (putc_unlocked(c, to) == EOF) {
             con.note_write(EOF);  // the reason, for the check at exit; a gone reader ends here

@@ -66,7 +66,7 @@ std::string large_contents() {
 std::string drain(int fd) {
     std::string got;
     char chunk[65536];
-    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) != 0;)
+    for (ssize_t n = 0; (n = ::read(fd, chunk, sizeof chunk)) != 0;)
         if (n > 0)
             got.append(chunk, static_cast<std::size_t>(n));
         else if (errno != EINTR)
@@ -103,7 +103,9 @@ TEST_F(Typing, EveryByteArrivesThroughAPipeOfAnyCapacity) {
         EXPECT_TRUE(e.finished && !e.signaled) << "capacity " << capacity;
         EXPECT_EQ(e.status, 255) << "capacity " << capacity;
         EXPECT_EQ(e.err, "") << "capacity " << capacity;
-        EXPECT_TRUE(got == kMenu + kHeader + bytes)
+        std::string expected = kMenu;
+        expected.append(kHeader).append(bytes);
+        EXPECT_TRUE(got == expected)
             << "capacity " << capacity << ": " << got.size() << " bytes typed";
     }
 }
@@ -126,9 +128,9 @@ TEST_F(Typing, EveryByteArrivesOntoAFile) {
         EXPECT_TRUE(e.finished && !e.signaled);
         EXPECT_EQ(e.status, 255);
         EXPECT_EQ(e.err, "");
-        std::string before = flags == O_APPEND ? "before\n" : "";
-        EXPECT_TRUE(read("typed") == before + kMenu + kHeader + bytes)
-            << read("typed").size() << " bytes in the file";
+        std::string expected = flags == O_APPEND ? "before\n" : "";
+        expected.append(kMenu).append(kHeader).append(bytes);
+        EXPECT_TRUE(read("typed") == expected) << read("typed").size() << " bytes in the file";
         EXPECT_FALSE(fs::exists("unused"));
     }
 }
