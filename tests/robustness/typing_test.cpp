@@ -148,8 +148,9 @@ TEST_F(Typing, APipeWhoseReaderHasGoneIsABrokenPipe) {
         l.in = in[0];
         l.out = out[1];
         l.ignore_sigpipe = ignore;
-        // The reader takes the menu, then leaves before the choice is typed: the typing
-        // itself meets the closed pipe.
+        // The reader takes the menu and types the choice, then leaves: the file is larger
+        // than the pipe holds, so the typing itself meets the closed pipe (the choice is
+        // already waiting when the reader goes, so it is read before anything else).
         l.while_running = [&](int) {
             ::close(out[1]);
             ::close(in[0]);
@@ -160,9 +161,9 @@ TEST_F(Typing, APipeWhoseReaderHasGoneIsABrokenPipe) {
                 if (n <= 0) break;
                 seen.append(chunk, static_cast<std::size_t>(n));
             }
-            ::close(out[0]);
             EXPECT_EQ(::write(in[1], "2\n", 2), 2);
             ::close(in[1]);
+            ::close(out[0]);
         };
         Ended e = launch(l);
         EXPECT_TRUE(e.finished) << (ignore ? "SIGPIPE ignored" : "");
