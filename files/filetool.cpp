@@ -78,18 +78,22 @@ private:
 
 // Reports a system error on a named file, after what the dialogue has written so far.
 int failed(console::Console& con, const char* name, int error) {
-    con.flush();
     con.diag("%s: %s", name, std::strerror(error != 0 ? error : EIO));
     return kFailure;
 }
 
-// True when `path` names the file the open stream reads: the same device and inode,
-// whatever the name (the same path, another spelling, a hard or symbolic link).
+// True when the two are one file: the same device and inode.
+bool same_inode(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when `path` names the file the open stream reads, whatever the name (the same path,
+// another spelling, a hard or symbolic link).
 bool same_file(const File& open, const char* path) {
     struct stat opened {};
     struct stat named {};
     return ::fstat(fileno(open.get()), &opened) == 0 && ::stat(path, &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+           same_inode(opened, named);
 }
 
 // True when the dialogue's stream writes to the very file the open stream reads: a regular
@@ -99,8 +103,7 @@ bool is_output(const File& open, std::FILE* out) {
     struct stat opened {};
     struct stat written {};
     return fd >= 0 && ::fstat(fd, &written) == 0 && S_ISREG(written.st_mode) &&
-           ::fstat(fileno(open.get()), &opened) == 0 && opened.st_dev == written.st_dev &&
-           opened.st_ino == written.st_ino;
+           ::fstat(fileno(open.get()), &opened) == 0 && same_inode(opened, written);
 }
 
 // Writes the usage message and returns its length, 54.
@@ -118,7 +121,6 @@ int copy(const char* source, const char* destination, int argc, console::Console
         return kFailure;
     }
     if (same_file(in, destination)) {
-        con.flush();
         con.diag("'%s' and '%s' are the same file", source, destination);
         return kFailure;
     }
@@ -142,7 +144,6 @@ int type(const char* path, console::Console& con) {
     File in(path, "r");
     if (!in) return con.printf("Error Opening File !");
     if (is_output(in, con.out())) {  // typing it would append it to itself without end
-        con.flush();
         con.diag("%s: input file is output file", path);
         return kFailure;
     }
