@@ -15,6 +15,18 @@
 namespace robustness {
 namespace {
 
+// The case's program with its arguments, reading `in` and writing `out`, with SIGPIPE
+// left as it is or ignored.
+Launch through_pipes(const Case& c, int in, int out, bool ignore_sigpipe) {
+    Launch l;
+    l.program = c.program;
+    l.args = c.args;
+    l.in = in;
+    l.out = out;
+    l.ignore_sigpipe = ignore_sigpipe;
+    return l;
+}
+
 class FailingOutput : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FailingOutput, FullDeviceIsAWriteErrorWithStatusOne) {
@@ -58,12 +70,7 @@ TEST_P(FailingOutput, ClosedPipeEndsTheProgramWhileItsInputStaysOpen) {
         ASSERT_EQ(::pipe(out), 0);
         ASSERT_EQ(::pipe(in), 0);
         ::close(out[0]);  // nobody will ever read the program's output
-        Launch l;
-        l.program = chosen->program;
-        l.args = chosen->args;
-        l.in = in[0];
-        l.out = out[1];
-        l.ignore_sigpipe = ignore;
+        Launch l = through_pipes(*chosen, in[0], out[1], ignore);
         l.seconds = 5;
         Ended e = launch(l);
         ::close(out[1]);
@@ -98,12 +105,7 @@ TEST_P(FailingOutput, ReaderThatGoesWhileTheProgramWaitsEndsIt) {
         int out[2], in[2];  // close-on-exec: the program must not hold its own reader
         ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
         ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
-        Launch l;
-        l.program = chosen->program;
-        l.args = chosen->args;
-        l.in = in[0];
-        l.out = out[1];
-        l.ignore_sigpipe = ignore;
+        Launch l = through_pipes(*chosen, in[0], out[1], ignore);
         l.seconds = 1;  // from the moment the reader has gone
         l.while_running = [&](int) {
             ::close(out[1]);
