@@ -1,6 +1,12 @@
 #include "check/case.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -30,6 +36,36 @@ std::optional<Kind> parse_kind(const std::string& text) {
     return std::nullopt;
 }
 
+bool read_case_file(const fs::path& path, std::string& text) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return false;
+        throw std::runtime_error(
+            path.string() + ": " +
+            (errno == ELOOP ? "a symbolic link, not a file" : std::strerror(errno)));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw std::runtime_error(path.string() + ": not a regular file");
+    }
+    std::string all;
+    char chunk[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) {
+        if (all.size() + static_cast<std::size_t>(got) > kMaxCaseFile) {
+            ::close(fd);
+            throw std::runtime_error(path.string() + ": larger than a case's file may be");
+        }
+        all.append(chunk, static_cast<std::size_t>(got));
+    }
+    const int error = errno;
+    ::close(fd);
+    if (got < 0) throw std::runtime_error(path.string() + ": " + std::strerror(error));
+    text = std::move(all);
+    return true;
+}
+
 const char* kind_name(Kind kind) { return kind == Kind::exercise ? "exercise" : "collection"; }
 
 namespace {
@@ -37,8 +73,43 @@ namespace {
 // The text of an optional file of the case, or nothing when the case has no such file.
 std::optional<std::string> optional_file(const fs::path& path) {
     std::string text;
-    if (!read_file(path, text)) return std::nullopt;
+    if (!read_case_file(path, text)) return std::nullopt;
     return text;
+}
+
+// The entries below `folder` (files/ or after/), parents first, in name order; only
+// regular files when `files_only`. Throws for anything a case may not hold there.
+std::vector<Entry> load_entries(const fs::path& folder, bool files_only) {
+    std::vector<Entry> entries;
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) return entries;
+    if (!S_ISDIR(st.st_mode)) throw std::runtime_error(folder.string() + ": not a folder");
+    std::vector<fs::path> found;
+    for (auto it = fs::recursive_directory_iterator(folder);
+         it != fs::recursive_directory_iterator(); ++it)
+        found.push_back(it->path());
+    std::sort(found.begin(), found.end());
+    for (const fs::path& path : found) {
+        if (::lstat(path.c_str(), &st) != 0)
+            throw std::runtime_error(path.string() + ": " + std::strerror(errno));
+        Entry e;
+        e.path = fs::relative(path, folder).generic_string();
+        e.mode = st.st_mode & 07777;
+        if (S_ISDIR(st.st_mode)) {
+            e.type = Entry::Type::folder;
+        } else if (S_ISLNK(st.st_mode)) {
+            e.type = Entry::Type::link;
+            e.content = fs::read_symlink(path).string();
+        } else if (S_ISREG(st.st_mode)) {
+            read_case_file(path, e.content);
+        } else {
+            throw std::runtime_error(path.string() + ": not a regular file");
+        }
+        if (files_only && e.type == Entry::Type::link)
+            throw std::runtime_error(path.string() + ": a symbolic link, not a file");
+        if (!files_only || e.type == Entry::Type::file) entries.push_back(std::move(e));
+    }
+    return entries;
 }
 
 }  // namespace
@@ -59,7 +130,7 @@ Case load_case(const fs::path& folder) {
     c.name = folder.filename().string();
     std::string text;
     std::optional<Kind> kind;
-    if (read_file(folder / "kind", text)) kind = parse_kind(text);
+    if (read_case_file(folder / "kind", text)) kind = parse_kind(text);
     if (!kind)
         throw std::runtime_error((folder / "kind").string() +
                                  ": missing, or not the one word exercise or collection");
@@ -67,7 +138,7 @@ Case load_case(const fs::path& folder) {
     c.input = optional_file(folder / "input");
     c.output = optional_file(folder / "output");
     c.error = optional_file(folder / "stderr");
-    if (read_file(folder / "status", text)) {
+    if (read_case_file(folder / "status", text)) {
         std::optional<int> status = parse_status(text);
         if (!status)
             throw std::runtime_error((folder / "status").string() +
@@ -75,11 +146,32 @@ Case load_case(const fs::path& folder) {
         c.status = *status;
     }
     c.status_open = fs::exists(folder / "status-open");
-    if (read_file(folder / "args", text)) {
+    if (read_case_file(folder / "args", text)) {
         std::istringstream lines(text);
         for (std::string arg; std::getline(lines, arg);) c.args.push_back(arg);
     }
-    if (read_file(folder / "stdout-to", text)) c.stdout_to = without_line_feed(text);
+    if (read_case_file(folder / "stdout-to", text)) c.stdout_to = without_line_feed(text);
+    if (read_case_file(folder / "points", text)) {
+        const std::string digits = without_line_feed(text);
+        if (digits.empty() || digits.size() > 4 ||
+            digits.find_first_not_of("0123456789") != std::string::npos || std::stoi(digits) > 1000)
+            throw std::runtime_error((folder / "points").string() +
+                                     ": not a whole number of points from 0 to 1000");
+        c.points = static_cast<unsigned>(std::stoi(digits));
+    }
+    if (read_case_file(folder / "visibility", text)) {
+        const std::string word = without_line_feed(text);
+        if (word != "visible" && word != "hidden")
+            throw std::runtime_error((folder / "visibility").string() +
+                                     ": not the one word visible or hidden");
+        c.hidden = word == "hidden";
+    }
+    c.files = load_entries(folder / "files", false);
+    c.after = load_entries(folder / "after", true);
+    struct stat st {};
+    c.has_setup = ::lstat((folder / "setup").c_str(), &st) == 0;
+    if (c.has_setup && !S_ISREG(st.st_mode))
+        throw std::runtime_error((folder / "setup").string() + ": not a regular file");
     return c;
 }
 

@@ -18,6 +18,11 @@
 //                names the case folder)
 //   after/       files that the working folder must hold afterwards, byte for byte
 //   stdout-to    a path standard output is sent to instead of being compared (/dev/full)
+//   points       what the case is worth, a whole number from 0 to 1000 (absent: 1)
+//   visibility   "visible" or "hidden": a hidden case's feedback names it and its verdict
+//                but shows neither its input nor its expected output (absent: visible)
+// Every file is read when the case is loaded, before any program runs: regular files only,
+// never through a symbolic link, each at most kMaxCaseFile bytes.
 #pragma once
 
 #include <filesystem>
@@ -28,6 +33,17 @@
 namespace check {
 
 enum class Kind { exercise, collection };
+
+// The largest file a case may hold.
+constexpr std::size_t kMaxCaseFile = 64U << 20;
+
+// One entry of a case's files/ or after/ folder, relative to it.
+struct Entry {
+    enum class Type { folder, file, link } type = Type::file;
+    std::string path;      // relative, '/'-separated
+    std::string content;   // a file's bytes, or a link's target
+    unsigned mode = 0644;  // permission bits
+};
 
 struct Case {
     std::string name;
@@ -40,10 +56,20 @@ struct Case {
     bool status_open = false;
     std::vector<std::string> args;
     std::string stdout_to;
+    std::vector<Entry> files;  // files/, parents before what they hold
+    std::vector<Entry> after;  // after/'s regular files
+    bool has_setup = false;
+    unsigned points = 1;
+    bool hidden = false;
 };
 
 // Puts the file's bytes in `text`; false (and `text` untouched) when it cannot be opened.
 bool read_file(const std::filesystem::path& path, std::string& text);
+
+// Reads a case's file as a case must hold it: a regular file, not through a link, opened
+// without blocking, at most kMaxCaseFile bytes. False when there is none; throws
+// std::runtime_error naming the file when it is anything else or too large.
+bool read_case_file(const std::filesystem::path& path, std::string& text);
 
 // The text without its final line feed, if it has one.
 std::string without_line_feed(std::string text);
@@ -60,7 +86,8 @@ std::optional<Kind> parse_kind(const std::string& text);
 const char* kind_name(Kind kind);
 
 // Reads the case held by `folder`. Throws std::runtime_error, naming the file, when the
-// kind mark is missing or invalid or the status is not a number from 0 to 255.
+// kind mark is missing or invalid, the status is not a number from 0 to 255, the points or
+// visibility are not as above, or a file is not one a case may hold.
 Case load_case(const std::filesystem::path& folder);
 
 // Every case under `program_folder` (one sub-folder each), in name order. Throws as

@@ -1,20 +1,27 @@
 // collection-check: runs the transcript cases of one of the collection's programs against
-// any implementation of it, and says case by case whether it holds.
+// any implementation of it, each run contained in a sandbox, and says case by case whether
+// it holds.
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "check/case.hpp"
-#include "check/compare.hpp"
+#include "check/judge.hpp"
+#include "check/report.hpp"
 #include "check/run.hpp"
+#include "check/sandbox.hpp"
 
 namespace fs = std::filesystem;
 
@@ -29,17 +36,37 @@ const char* const kUsage =
     "before each case's own arguments, each case in a fresh working folder.\n"
     "By default only the exercise cases run: valid input whose output and status the\n"
     "exercise itself fixes. The collection cases rest on this collection's own choices.\n"
+    "Every run is sandboxed: it sees the system read-only, its working folder, and\n"
+    "nothing else of the machine (no network, no other process, no case).\n"
     "\n"
-    "  --all          run the collection cases too, and compare every exit status\n"
-    "  --case NAME    run only the case NAME, whatever its kind\n"
-    "  --list         name the cases and their kind instead of running them\n"
-    "  --timeout S    stop a case that has not ended after S seconds (default 10)\n"
-    "  --cases DIR    read the cases from DIR/PROGRAM/ instead of the installed ones\n"
-    "  --help         show this text\n"
+    "  --all              run the collection cases too, and compare every exit status\n"
+    "  --case NAME        run only the case NAME, whatever its kind\n"
+    "  --list             name the cases and their kind instead of running them\n"
+    "  --cases DIR        read the cases from DIR/PROGRAM/ instead of the installed ones\n"
+    "  -j, --jobs N       run N cases side by side (default: the number of processors)\n"
+    "\n"
+    "Limits of each case (a case past one fails with the limit's verdict):\n"
+    "  --timeout S        wall time in seconds (default 10)\n"
+    "  --cpu S            processor time in seconds, of each process (default 5)\n"
+    "  --memory MIB       address space of each process, in MiB (default 512)\n"
+    "  --output-limit MIB what standard output and error may each hold (default 8)\n"
+    "  --processes N      processes and threads at once (default 32)\n"
+    "  --file-size MIB    the largest file the program may write (default 64)\n"
+    "  --open-files N     open files of each process (default 64)\n"
+    "\n"
+    "The sandbox:\n"
+    "  --allow PATH       make PATH visible, read-only, inside the sandbox (an\n"
+    "                     interpreter outside the system folders, say); may be repeated\n"
+    "  --unsandboxed      run without the sandbox where the kernel refuses it: limits and a\n"
+    "                     process group only; the program can then read and change\n"
+    "                     anything its user can\n"
+    "  --help             show this text\n"
     "\n"
     "Options may stand anywhere before \"--\"; every word after it is taken as it stands.\n"
-    "An ARGUMENT naming an existing file or folder is passed as an absolute path.\n"
-    "Exit status: 0 when every case passed, 1 when a case failed, 2 for a usage error.\n";
+    "An ARGUMENT naming an existing file or folder is passed as an absolute path; a file\n"
+    "so named is visible, read-only, inside the sandbox.\n"
+    "Exit status: 0 when every case passed, 1 when a case failed, 2 for a usage error or\n"
+    "a sandbox the kernel refuses.\n";
 
 // Thrown for a command line or a setting that cannot be used: exit status 2.
 struct UsageError : std::runtime_error {
@@ -50,18 +77,35 @@ struct Options {
     bool all = false;
     bool list = false;
     std::optional<std::string> only;
-    double timeout = 10;
     std::optional<fs::path> cases;
+    unsigned jobs = 0;  // 0: the number of processors
+    check::Limits limits;
+    check::Containment containment;
     std::vector<std::string> words;  // PROGRAM, EXECUTABLE, ARGUMENT...
 };
 
-// The seconds of a --timeout: a positive number of at most a day.
-double parse_seconds(const std::string& text) {
+// A positive number of at most `most`, for option `option`.
+double parse_number(const std::string& option, const std::string& text, double most,
+                    const char* unit) {
     char* end = nullptr;
     double s = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !(s > 0 && s <= 86400))
-        throw UsageError("--timeout needs a number of seconds above 0 (got \"" + text + "\")");
+    if (end == text.c_str() || *end != '\0' || !(s > 0 && s <= most))
+        throw UsageError(option + " needs a number of " + unit + " above 0 (got \"" + text + "\")");
     return s;
+}
+
+// A whole number from 1 to `most`, for option `option`.
+unsigned parse_count(const std::string& option, const std::string& text, unsigned most) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos || std::stoul(text) < 1 ||
+        std::stoul(text) > most)
+        throw UsageError(option + " needs a whole number from 1 to " + std::to_string(most) +
+                         " (got \"" + text + "\")");
+    return static_cast<unsigned>(std::stoul(text));
+}
+
+std::uint64_t parse_mib(const std::string& option, const std::string& text) {
+    return static_cast<std::uint64_t>(parse_number(option, text, 1 << 20, "MiB") * (1 << 20));
 }
 
 // Reads the command line; nothing when --help was asked for.
@@ -87,7 +131,33 @@ std::optional<Options> parse(int argc, char** argv) {
         } else if (word == "--case") {
             o.only = value();
         } else if (word == "--timeout") {
-            o.timeout = parse_seconds(value());
+            o.limits.wall = parse_number(word, value(), 86400, "seconds");
+        } else if (word == "--cpu") {
+            o.limits.cpu = parse_number(word, value(), 86400, "seconds");
+        } else if (word == "--memory") {
+            o.limits.memory = parse_mib(word, value());
+        } else if (word == "--output-limit") {
+            o.limits.output = parse_mib(word, value());
+        } else if (word == "--file-size") {
+            o.limits.file_size = parse_mib(word, value());
+            o.limits.scratch = std::max(o.limits.scratch, o.limits.file_size * 2);
+        } else if (word == "--processes") {
+            o.limits.processes = parse_count(word, value(), 4096);
+        } else if (word == "--open-files") {
+            o.limits.open_files = parse_count(word, value(), 65536);
+        } else if (word == "--jobs" || word == "-j") {
+            o.jobs = parse_count(word, value(), 256);
+        } else if (word == "--allow") {
+            std::error_code ec;
+            fs::path allowed = fs::canonical(value(), ec);
+            if (ec) throw UsageError("--allow " + std::string(argv[i]) + ": " + ec.message());
+            if (check::beneath(fs::weakly_canonical(fs::temp_directory_path()), allowed))
+                throw UsageError("--allow " + allowed.string() +
+                                 ": it holds the temporary folder, where every case's working "
+                                 "folder is");
+            o.containment.allowed.push_back(allowed);
+        } else if (word == "--unsandboxed") {
+            o.containment.sandboxed = false;
         } else if (word == "--cases") {
             o.cases = fs::absolute(value());
         } else {
@@ -97,14 +167,19 @@ std::optional<Options> parse(int argc, char** argv) {
     }
     if (o.words.empty()) throw UsageError("no PROGRAM given");
     if (!o.list && o.words.size() < 2) throw UsageError("no EXECUTABLE given");
+    if (o.jobs == 0) o.jobs = std::max(1U, std::thread::hardware_concurrency());
     return o;
 }
 
-// The installed cases beside this program (../share/console-collection/cases), or else the
-// cases of the source tree it was built from.
-fs::path default_cases() {
+// The installed cases beside this program (../share/console-collection/cases).
+fs::path installed_cases() {
     fs::path self = fs::read_symlink("/proc/self/exe");
-    fs::path installed = self.parent_path().parent_path() / "share/console-collection/cases";
+    return self.parent_path().parent_path() / "share/console-collection/cases";
+}
+
+// The installed cases, or else the cases of the source tree it was built from.
+fs::path default_cases() {
+    fs::path installed = installed_cases();
     if (fs::is_directory(installed)) return installed;
     return COLLECTION_SOURCE_CASES;
 }
@@ -120,60 +195,113 @@ std::string program_names(const fs::path& root) {
     return all;
 }
 
-// The cases chosen by the options, in name order.
+// The cases chosen by the options, in name order, every file of them read.
 std::vector<check::Case> select(const Options& o, const fs::path& root) {
     const std::string& program = o.words[0];
     if (!fs::is_directory(root)) throw UsageError(root.string() + ": no such folder of cases");
     if (program.find('/') != std::string::npos || program.starts_with(".") ||
         !fs::is_directory(root / program))
-        throw UsageError("unknown program \"" + program + "\" (the programs are " +
-                         program_names(root) + ")");
+        throw UsageError("unknown program \"" + check::visible_line(program, false) +
+                         "\" (the programs are " + program_names(root) + ")");
     std::vector<check::Case> chosen;
     for (check::Case& c : check::load_cases(root / program)) {
         bool wanted = o.only ? c.name == *o.only : o.all || c.kind == check::Kind::exercise;
         if (wanted) chosen.push_back(std::move(c));
     }
     if (o.only && chosen.empty())
-        throw UsageError(program + " has no case named \"" + *o.only + "\"");
+        throw UsageError(program + " has no case named \"" + check::visible_line(*o.only, false) +
+                         "\"");
     return chosen;
 }
 
-// Runs the chosen cases one after the other, printing a line per case, the difference of
-// each failure and the count; the exit status.
-int check_all(const Options& o, const std::vector<check::Case>& cases) {
+// The command every case starts: the executable and the ARGUMENTs, those naming a file
+// made absolute and visible inside the sandbox.
+std::vector<std::string> command_of(Options& o) {
     fs::path executable = check::find_executable(o.words[1]);
-    std::vector<std::string> command(1, executable.string());
+    std::error_code ec;
+    fs::path real = fs::canonical(executable, ec);
+    std::vector<std::string> command(1, ec ? executable.string() : real.string());
     for (std::size_t i = 2; i < o.words.size(); ++i) {
         std::string arg = o.words[i];
-        std::error_code ec;
-        if (!arg.empty() && arg[0] != '/' && fs::exists(arg, ec)) arg = fs::absolute(arg).string();
+        if (!arg.empty() && fs::exists(arg, ec)) {
+            fs::path file = fs::canonical(arg, ec);
+            if (!ec) {
+                if (arg[0] != '/') arg = fs::absolute(arg).string();
+                if (fs::is_regular_file(file)) o.containment.allowed.push_back(file);
+            }
+        }
         command.push_back(arg);
     }
-    const auto limit = std::chrono::milliseconds(static_cast<long>(o.timeout * 1000));
-    int passed = 0, failed = 0;
+    return command;
+}
+
+// One case from start to verdict.
+check::CaseResult check_one(const Options& o, const check::Case& c,
+                            const std::vector<std::string>& command) {
+    check::CaseResult r;
+    r.name = c.name;
+    r.kind = c.kind;
+    r.points = c.points;
+    r.hidden = c.hidden;
+    const auto limit = std::chrono::milliseconds(static_cast<long>(o.limits.wall * 1000));
+    try {
+        check::Scratch scratch(c, limit, o.limits);
+        check::Outcome outcome = check::run_case(c, command, scratch, o.limits, o.containment);
+        check::Judgement j = check::judge(c, outcome, scratch.path(), o.all, o.limits);
+        r.verdict = j.verdict;
+        r.message = j.message;
+        r.wall_seconds = outcome.wall_seconds;
+        r.cpu_seconds = outcome.cpu_seconds;
+        r.max_rss_kib = outcome.max_rss_kib;
+        std::string left = scratch.remove();
+        if (!left.empty())
+            std::cerr << "collection-check: a working folder stayed: " << left << "\n";
+    } catch (const std::exception& e) {
+        r.verdict = check::Verdict::not_started;
+        r.message = std::string("  the case could not be run: ") + e.what() + "\n";
+    }
+    if (r.verdict == check::Verdict::passed) r.score = r.points;
+    return r;
+}
+
+// Runs the chosen cases, `o.jobs` side by side, printing a line per case in case order
+// as soon as it and every case before it have ended, then the count; the exit status.
+int check_all(Options& o, const std::vector<check::Case>& cases) {
+    const std::vector<std::string> command = command_of(o);
     if (cases.empty())
         std::cout << "no case of " << o.words[0]
                   << " rests on the exercise alone; --all runs the collection cases\n";
-    for (const check::Case& c : cases) {
-        std::string why;
-        try {
-            check::Scratch scratch(c, limit);
-            check::Launch launch;
-            launch.argv = command;
-            launch.argv.insert(launch.argv.end(), c.args.begin(), c.args.end());
-            launch.folder = scratch.path();
-            launch.stdout_to = c.stdout_to;
-            if (c.input) launch.input = c.folder / "input";
-            check::Outcome outcome = check::run(launch, limit);
-            why = check::judge(c, outcome, scratch.path(), o.all, o.timeout);
-        } catch (const std::exception& e) {
-            why = std::string("  the case could not be run: ") + e.what() + "\n";
+    std::vector<std::optional<check::CaseResult>> results(cases.size());
+    std::mutex m;
+    std::condition_variable ready;
+    std::atomic<std::size_t> next{0};
+    auto worker = [&] {
+        for (std::size_t i; (i = next++) < cases.size();) {
+            check::CaseResult r = check_one(o, cases[i], command);
+            std::lock_guard<std::mutex> lock(m);
+            results[i] = std::move(r);
+            ready.notify_one();
         }
-        std::cout << c.name << (why.empty() ? " ok\n" : " FAILED\n") << why << std::flush;
-        ++(why.empty() ? passed : failed);
+    };
+    std::vector<std::thread> workers;
+    const std::size_t count = std::min<std::size_t>(o.jobs, cases.size());
+    for (std::size_t w = 0; w < count; ++w) workers.emplace_back(worker);
+    std::vector<check::CaseResult> all;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        std::unique_lock<std::mutex> lock(m);
+        ready.wait(lock, [&] { return results[i].has_value(); });
+        all.push_back(std::move(*results[i]));
+        results[i].reset();
+        lock.unlock();
+        std::cout << check::text_lines(all.back()) << std::flush;
     }
-    std::cout << passed << " passed, " << failed << " failed\n";
-    return failed == 0 ? 0 : 1;
+    for (std::thread& t : workers) t.join();
+    std::cout << check::text_count(all);
+    return std::all_of(
+               all.begin(), all.end(),
+               [](const check::CaseResult& r) { return r.verdict == check::Verdict::passed; })
+               ? 0
+               : 1;
 }
 
 }  // namespace
@@ -189,9 +317,21 @@ int main(int argc, char** argv) {
         std::vector<check::Case> cases = select(*o, root);
         if (o->list) {
             for (const check::Case& c : cases)
-                std::cout << c.name << " " << check::kind_name(c.kind) << "\n";
+                std::cout << check::visible_line(c.name, false) << " " << check::kind_name(c.kind)
+                          << "\n";
             return 0;
         }
+        if (std::optional<std::string> refusal = check::prepare(o->containment)) {
+            std::cerr << "collection-check: cannot sandbox the program: " << *refusal
+                      << "; it is not run (--unsandboxed runs it without the sandbox)\n";
+            return 2;
+        }
+        if (!o->containment.sandboxed)
+            std::cerr << "collection-check: warning: --unsandboxed: the program runs with "
+                         "limits only and can read and change anything you can\n";
+        std::error_code ec;
+        for (const fs::path& hidden : {root, installed_cases(), fs::path(COLLECTION_SOURCE_CASES)})
+            check::hidden_paths().push_back(fs::weakly_canonical(hidden, ec));
         return check_all(*o, cases);
     } catch (const UsageError& e) {
         std::cerr << "collection-check: " << e.what() << "\nTry 'collection-check --help'.\n";

@@ -1,159 +1,103 @@
 #include "check/run.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace check {
 
 namespace {
 
-// Milliseconds left until `deadline`, never below 0.
-int left_until(Clock::time_point deadline) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
-
-// Reads both pipes until they close or the deadline passes; false when it passed first.
-bool drain(int fd_out, int fd_err, std::string& out, std::string& err, Clock::time_point deadline) {
-    pollfd fds[2] = {{fd_out, POLLIN, 0}, {fd_err, POLLIN, 0}};
-    std::string* sinks[] = {&out, &err};
-    int open = 2;
-    while (open > 0) {
-        // No signal handler is installed, so poll and read are never interrupted.
-        if (::poll(fds, 2, left_until(deadline)) <= 0) return false;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char chunk[65536];
-            ssize_t got = ::read(fds[i].fd, chunk, sizeof chunk);
-            if (got > 0) {
-                sinks[i]->append(chunk, static_cast<std::size_t>(got));
-            } else {  // the end of the stream, or an error that ends it as well
-                fds[i].fd = -1;
-                --open;
-            }
-        }
+// Writes an entry of files/ below `folder`.
+void lay(const fs::path& folder, const Entry& e) {
+    const fs::path at = folder / e.path;
+    if (e.type == Entry::Type::folder) {
+        if (::mkdir(at.c_str(), 0700) != 0 && errno != EEXIST)
+            throw std::runtime_error(e.path + ": " + std::strerror(errno));
+        return;  // its mode is set once what it holds is there
     }
-    return true;
+    if (e.type == Entry::Type::link) {
+        if (::symlink(e.content.c_str(), at.c_str()) != 0)
+            throw std::runtime_error(e.path + ": " + std::strerror(errno));
+        return;
+    }
+    int fd = ::open(at.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::runtime_error(e.path + ": " + std::strerror(errno));
+    std::size_t done = 0;
+    while (done < e.content.size()) {
+        ssize_t put = ::write(fd, e.content.data() + done, e.content.size() - done);
+        if (put <= 0) {
+            ::close(fd);
+            throw std::runtime_error(e.path + ": " + std::strerror(errno));
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    ::fchmod(fd, e.mode);
+    ::close(fd);
 }
 
-// A pipe whose ends are closed in a program that is executed; throws when none can be made.
-void make_pipe(int ends[2]) {
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-}
-
-// Pointers to the strings, ended by a null pointer, as exec wants them.
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> p;
-    p.reserve(strings.size() + 1);
-    for (std::string& s : strings) p.push_back(s.data());
-    p.push_back(nullptr);
-    return p;
-}
-
-// Starts the program in a process group of its own, its standard output and error on the
-// pipes' write ends (or standard output on `launch.stdout_to`); 0 or an errno value.
-int start(const Launch& launch, int out, int err, pid_t& child) {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addchdir_np(&actions, launch.folder.c_str());
-    posix_spawn_file_actions_addopen(
-        &actions, 0, launch.input.empty() ? "/dev/null" : launch.input.c_str(), O_RDONLY, 0);
-    if (launch.stdout_to.empty())
-        posix_spawn_file_actions_adddup2(&actions, out, 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, launch.stdout_to.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-    std::vector<std::string> args = launch.argv;
-    int failed = ::posix_spawn(&child, args[0].c_str(), &actions, &attributes,
-                               pointers(args).data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return failed;
+// Gives everything below `folder` (links themselves, not what they name) to the program's
+// user, so that a program that does not run as the checker's user can work on it.
+void give_to_program(const fs::path& folder) {
+    const uid_t uid = program_uid();
+    const gid_t gid = program_gid();
+    ::lchown(folder.c_str(), uid, gid);
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(folder, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec))
+        ::lchown(it->path().c_str(), uid, gid);
 }
 
 }  // namespace
 
-Outcome run(const Launch& launch, std::chrono::milliseconds limit) {
-    Outcome o;
-    int out[2], err[2];
-    make_pipe(out);
-    make_pipe(err);
-    pid_t child = 0;
-    int failed = start(launch, out[1], err[1], child);
-    ::close(out[1]);
-    ::close(err[1]);
-    if (failed != 0) {
-        ::close(out[0]);
-        ::close(err[0]);
-        o.start_error = std::strerror(failed);
-        return o;
-    }
-
-    const Clock::time_point deadline = Clock::now() + limit;
-    o.finished = drain(out[0], err[0], o.out, o.err, deadline);
-    ::close(out[0]);
-    ::close(err[0]);
-    int wait_status = 0;
-    while (o.finished && ::waitpid(child, &wait_status, WNOHANG) == 0) {
-        if (left_until(deadline) == 0)
-            o.finished = false;
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    if (!o.finished) {
-        ::kill(-child, SIGKILL);
-        ::waitpid(child, &wait_status, 0);
-    }
-    o.signaled = WIFSIGNALED(wait_status);
-    o.code = o.signaled ? WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
-    return o;
-}
-
-Scratch::Scratch(const Case& c, std::chrono::milliseconds limit) {
+Scratch::Scratch(const Case& c, std::chrono::milliseconds limit, const Limits& limits) {
     std::string pattern = (fs::temp_directory_path() / "collection-check.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error(pattern + ": " + std::strerror(errno));
     path_ = pattern;
     try {
-        if (fs::exists(c.folder / "files"))
-            fs::copy(c.folder / "files", path_,
-                     fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-        if (fs::exists(c.folder / "setup")) {
-            Launch setup;
-            setup.argv.push_back(find_executable("bash").string());
-            setup.argv.push_back((c.folder / "setup").string());
-            setup.folder = path_;
-            ::setenv("CASE_DIR", c.folder.c_str(), 1);
-            Outcome o = run(setup, limit);
-            ::unsetenv("CASE_DIR");
-            if (!o.finished || o.signaled || o.code != 0)
-                throw std::runtime_error("the case's setup script failed: " + o.err);
+        if (scratch_is_tmpfs()) {
+            const std::string options =
+                "size=" + std::to_string(limits.scratch) + ",nr_inodes=16384,mode=0755";
+            if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) !=
+                0)
+                throw std::runtime_error(pattern +
+                                         ": mounting its file system: " + std::strerror(errno));
+            mounted_ = true;
         }
+        for (const Entry& e : c.files) lay(path_, e);
+        for (auto e = c.files.rbegin(); e != c.files.rend(); ++e)
+            if (e->type == Entry::Type::folder) ::chmod((path_ / e->path).c_str(), e->mode);
+        if (c.has_setup) {
+            Program setup;
+            setup.executable = find_executable("bash");
+            setup.argv = {setup.executable.string(), (c.folder / "setup").string()};
+            setup.folder = path_;
+            setup.env = {"CASE_DIR=" + c.folder.string()};
+            Limits generous;
+            generous.wall = std::chrono::duration<double>(limit).count();
+            generous.cpu = generous.wall;
+            generous.memory = 1ULL << 40;
+            generous.file_size = limits.scratch;
+            generous.processes = 256;
+            generous.open_files = 1024;
+            Containment outside;
+            outside.sandboxed = false;
+            Outcome o = run_contained(setup, generous, outside);
+            if (o.end != Outcome::End::exited || o.code != 0)
+                throw std::runtime_error("the case's setup script failed: " + o.err +
+                                         o.start_error);
+        }
+        if (::geteuid() != program_uid()) give_to_program(path_);
     } catch (...) {
         remove();
         throw;
@@ -162,15 +106,104 @@ Scratch::Scratch(const Case& c, std::chrono::milliseconds limit) {
 
 Scratch::~Scratch() { remove(); }
 
-void Scratch::remove() {
-    std::error_code ignored;
-    // A case may leave folders without write permission behind; open them up first.
-    for (auto it = fs::recursive_directory_iterator(path_, ignored);
-         it != fs::recursive_directory_iterator(); it.increment(ignored))
-        if (it->is_directory(ignored) && !it->is_symlink(ignored))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
+std::string Scratch::remove() {
+    if (removed_) return "";
+    removed_ = true;
+    if (mounted_) {
+        if (::umount2(path_.c_str(), MNT_DETACH) != 0)
+            return path_.string() + ": " + std::strerror(errno);
+        if (::rmdir(path_.c_str()) != 0) return path_.string() + ": " + std::strerror(errno);
+        return "";
+    }
+    return remove_tree(path_);
+}
+
+std::string remove_tree(const fs::path& folder) {
+    // A walk with descriptors, never through a link: each level keeps its descriptor while
+    // few are open, and finds its parent again through ".." when it has given it up.
+    struct Level {
+        int fd;
+        std::string name;  // its name in its parent
+    };
+    constexpr std::size_t kOpenLevels = 32;
+    auto failure = [&](const std::string& what) {
+        return folder.string() + ": " + what + ": " + std::strerror(errno);
+    };
+    ::chmod(folder.c_str(), 0700);
+    int top = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (top < 0) return errno == ENOENT ? "" : failure("opening it");
+    std::vector<Level> levels{{top, ""}};
+    std::string error;
+    while (!levels.empty()) {
+        int fd = levels.back().fd;
+        int listing = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing);
+        if (dir == nullptr) {
+            if (listing >= 0) ::close(listing);
+            error = failure("reading a folder");
+            break;
+        }
+        bool descended = false;
+        while (const dirent* d = ::readdir(dir)) {
+            const std::string name = d->d_name;
+            if (name == "." || name == "..") continue;
+            if (::unlinkat(fd, name.c_str(), 0) == 0) continue;
+            if (errno == EACCES || errno == EPERM) {
+                ::fchmod(fd, 0700);
+                if (::unlinkat(fd, name.c_str(), 0) == 0) continue;
+            }
+            if (errno != EISDIR && errno != EPERM && errno != EACCES) continue;
+            if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) continue;
+            ::fchmodat(fd, name.c_str(), 0700, 0);
+            int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0) continue;
+            ::fchmod(sub, 0700);
+            levels.push_back({sub, name});
+            if (levels.size() > kOpenLevels) {
+                Level& old = levels[levels.size() - 1 - kOpenLevels];
+                if (old.fd >= 0) ::close(old.fd);
+                old.fd = -1;
+            }
+            descended = true;
+            break;
+        }
+        ::closedir(dir);
+        if (descended) continue;
+        Level done = levels.back();
+        levels.pop_back();
+        if (levels.empty()) {
+            ::close(done.fd);
+            break;
+        }
+        if (levels.back().fd < 0)
+            levels.back().fd = ::openat(done.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(done.fd);
+        if (levels.back().fd < 0) {
+            error = failure("going back up");
+            break;
+        }
+        if (::unlinkat(levels.back().fd, done.name.c_str(), AT_REMOVEDIR) != 0) {
+            error = failure("removing " + done.name);
+            break;
+        }
+    }
+    for (const Level& l : levels)
+        if (l.fd >= 0) ::close(l.fd);
+    if (error.empty() && ::rmdir(folder.c_str()) != 0 && errno != ENOENT)
+        error = failure("removing it");
+    return error;
+}
+
+Outcome run_case(const Case& c, const std::vector<std::string>& command, const Scratch& scratch,
+                 const Limits& limits, const Containment& containment) {
+    Program p;
+    p.executable = command.at(0);
+    p.argv = command;
+    p.argv.insert(p.argv.end(), c.args.begin(), c.args.end());
+    p.folder = scratch.path();
+    p.stdout_to = c.stdout_to;
+    p.input = c.input.value_or("");
+    return run_contained(p, limits, containment);
 }
 
 fs::path find_executable(const std::string& name) {

@@ -1,5 +1,5 @@
-// Running a program on a case: a fresh working folder holding the case's files, and a child
-// process with its standard streams wired as the case says, stopped at a time limit.
+// Running a program on a case: a fresh working folder holding the case's files, then one
+// contained run of the program (check/sandbox.hpp) with the case's streams and arguments.
 #pragma once
 
 #include <chrono>
@@ -8,45 +8,38 @@
 #include <vector>
 
 #include "check/case.hpp"
+#include "check/sandbox.hpp"
 
 namespace check {
 
 // A fresh folder under the temporary folder, holding a copy of the case's files/ and what
-// its setup script made there. Removed, whatever it holds, when the object goes.
+// its setup script made there; a file system of its own, limited in size, where the sandbox
+// allows it. Removed, whatever it holds, when the object goes.
 class Scratch {
 public:
     // Makes the folder and runs the setup script (within `limit`); throws
     // std::runtime_error, with the script's diagnostics, when either fails.
-    Scratch(const Case& c, std::chrono::milliseconds limit);
+    Scratch(const Case& c, std::chrono::milliseconds limit, const Limits& limits = Limits());
     ~Scratch();
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
     const std::filesystem::path& path() const { return path_; }
+    // Removes the folder now; what kept it from going, or "" when it went.
+    std::string remove();
 
 private:
-    void remove();  // removes the folder and all it holds, whatever their permissions
     std::filesystem::path path_;
+    bool mounted_ = false;
+    bool removed_ = false;
 };
 
-// What to start: argv[0] is the path of the file executed (no PATH search).
-struct Launch {
-    std::vector<std::string> argv;
-    std::filesystem::path folder;  // the working folder
-    std::filesystem::path input;   // empty: standard input is /dev/null
-    std::string stdout_to;         // empty: standard output is captured
-};
+// Removes the folder and all it holds, whatever their permissions and however deep; what
+// kept something from going, or "" when all went.
+std::string remove_tree(const std::filesystem::path& folder);
 
-struct Outcome {
-    std::string start_error;  // not empty when the program could not be started
-    bool finished = false;    // false: stopped at the time limit
-    bool signaled = false;    // killed by the signal `code`; otherwise it exited with `code`
-    int code = 0;
-    std::string out, err;
-};
-
-// Runs the program to its end, or kills it (with every process it started in its process
-// group) when `limit` has passed. Captures standard output and standard error.
-Outcome run(const Launch& launch, std::chrono::milliseconds limit);
+// Runs the program `command` (its file first, then its arguments) on case `c` in `scratch`.
+Outcome run_case(const Case& c, const std::vector<std::string>& command, const Scratch& scratch,
+                 const Limits& limits, const Containment& containment);
 
 // The file that running `name` executes: the name itself made absolute when it holds a
 // slash, otherwise the first executable file of that name in a folder of PATH. Throws

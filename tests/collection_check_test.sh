@@ -22,10 +22,10 @@ fail() {
     failures=$((failures + 1))
 }
 
-# run [ARG...]: runs collection-check; its output in $out, its diagnostics in $err, its
+# run [ARG...]: runs collection-check, the build's programs visible in its sandbox; its output in $out, its diagnostics in $err, its
 # exit status in $status.
 run() {
-    out=$("$check" "$@" 2>"$work/err")
+    out=$("$check" --allow "$bin" "$@" 2>"$work/err")
     status=$?
     err=$(cat "$work/err")
 }
@@ -85,7 +85,7 @@ faults)
     expect 1 "evaluation_of_second_polynomial FAILED" "standard output differs at line 17" \
         ">    17 | Enter·Which·Polynomial·you·want·to·evaluate·:Enter·value·of·X·for·polynomial·:Evaluation·result·is·=·-6$" \
         "Evaluation·Result·is·=·-6$" "choice_4_ends ok"
-    last_line_is "$(grep -c ' ok$' <<<"$out") passed, $(grep -c ' FAILED$' <<<"$out") failed"
+    last_line_is "$(grep -c ' ok$' <<<"$out") passed, $(grep -c ' FAILED (' <<<"$out") failed"
     # The faults a program can have, one case each.
     while IFS='|' read -r program kase name body want; do
         wrapper "$name" "$body"
@@ -126,7 +126,7 @@ EOF
     echo no/such/folder/out >"$work/cases/filetool-case/stdout_unwritable/stdout-to"
     run --cases "$work/cases" filetool-case "$bin/filetool"
     expect 1 "copy_text ok" "setup_fails FAILED" "the case's setup script failed: broken" \
-        "stdout_unwritable FAILED" "could not be started: No such file or directory" \
+        "stdout_unwritable FAILED" "could not be started: opening the standard output file: No such file or directory" \
         "setup_killed FAILED"
     last_line_is "1 passed, 3 failed"
     left=$(ls -A "$TMPDIR")
@@ -202,7 +202,7 @@ EOF
     (cd "$work" && env -u PATH "$check" --cases "$cases" pairsum pairsum 2>"$work/err")
     [[ $? == 2 ]] || fail "an unset PATH found pairsum"
     printf 'exec "%s"\n' "$bin/greeter" >"$work/greeter.sh"
-    (cd "$work" && "$check" --cases "$cases" greeter bash greeter.sh) >"$work/out" ||
+    (cd "$work" && "$check" --allow "$bin" --cases "$cases" greeter bash greeter.sh) >"$work/out" ||
         fail "an interpreted greeter failed: $(cat "$work/out")"
     ;;
 

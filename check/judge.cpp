@@ -1,0 +1,319 @@
+#include "check/judge.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace check {
+
+namespace {
+
+// Lines shown before and after the first differing line.
+constexpr std::size_t kContext = 3;
+// Lines of output shown for a run that was stopped or crashed.
+constexpr std::size_t kShownLines = 12;
+
+// The number of characters a terminal shows for UTF-8 text (every byte that does not
+// continue a character starts one).
+std::size_t columns(const std::string& text) {
+    std::size_t n = 0;
+    for (char c : text) n += (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+    return n;
+}
+
+// Where line `n` (0-based) of `text` starts; text.size() + 1 when the text has fewer lines.
+std::size_t line_start(const std::string& text, std::size_t n, std::size_t from_line,
+                       std::size_t from) {
+    for (std::size_t line = from_line; line < n; ++line) {
+        std::size_t nl = text.find('\n', from);
+        if (nl == std::string::npos) return text.size() + 1;
+        from = nl + 1;
+    }
+    return from;
+}
+
+// The lines from `first` (0-based) of `text`, numbered from 1, up to a few after the line
+// `mark`, which is marked with '>' and a caret under its byte `column`. The part after the
+// last line feed is a line of its own, so that where the text ends is always shown.
+std::string excerpt(const std::string& text, std::size_t first, std::size_t mark,
+                    std::size_t column) {
+    std::ostringstream shown;
+    if (first > 0) shown << "      (" << first << " lines before)\n";
+    std::size_t at = line_start(text, first, 0, 0);
+    std::size_t i = first;
+    for (; at <= text.size() && i <= mark + kContext; ++i) {
+        std::size_t nl = text.find('\n', at);
+        const bool ended = nl != std::string::npos;
+        const std::string line = text.substr(at, (ended ? nl : text.size()) - at);
+        char number[32];
+        std::snprintf(number, sizeof number, "%s%5zu | ", i == mark ? "   > " : "     ", i + 1);
+        shown << number << visible_line(line, ended);
+        if (!ended) shown << "(end)";
+        shown << "\n";
+        if (i == mark) {
+            std::size_t before =
+                columns(visible_line(line.substr(0, std::min(column, line.size())), false));
+            shown << std::string(13 + before, ' ') << "^\n";
+        }
+        at = ended ? nl + 1 : text.size() + 1;
+    }
+    if (at <= text.size()) {
+        std::size_t more = static_cast<std::size_t>(
+                               std::count(text.begin() + static_cast<long>(at), text.end(), '\n')) +
+                           1;
+        shown << "      (" << more << " more lines)\n";
+    }
+    return shown.str();
+}
+
+// A signal's name and number, as "SIGSEGV, signal 11".
+std::string signal_name(int s) {
+    const char* abbrev = ::sigabbrev_np(s);
+    return std::string(abbrev ? std::string("SIG") + abbrev : "an unknown signal") + ", signal " +
+           std::to_string(s);
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The output a stopped or crashed program left, for a person.
+std::string written(const Outcome& o, const char* when) {
+    if (o.out.empty()) return std::string("  nothing reached standard output ") + when + "\n";
+    return std::string("  what reached standard output ") + when + ":\n" +
+           first_lines(o.out, kShownLines);
+}
+
+// The size of a limit in MiB, as a person reads it.
+std::string mib(std::uint64_t bytes) {
+    return quantity(static_cast<double>(bytes) / (1 << 20), "MiB");
+}
+
+}  // namespace
+
+const char* verdict_word(Verdict v) {
+    switch (v) {
+    case Verdict::passed:
+        return "passed";
+    case Verdict::wrong_output:
+        return "wrong-output";
+    case Verdict::presentation:
+        return "presentation";
+    case Verdict::wrong_status:
+        return "wrong-status";
+    case Verdict::wrong_stderr:
+        return "wrong-stderr";
+    case Verdict::wrong_files:
+        return "wrong-files";
+    case Verdict::time_limit:
+        return "time-limit";
+    case Verdict::memory_limit:
+        return "memory-limit";
+    case Verdict::output_limit:
+        return "output-limit";
+    case Verdict::crashed:
+        return "crashed";
+    case Verdict::not_started:
+        return "not-started";
+    case Verdict::compile_error:
+        return "compile-error";
+    case Verdict::memory_error:
+        return "memory-error";
+    }
+    return "unknown";
+}
+
+std::string quantity(double n, const std::string& unit) {
+    char number[64];
+    if (n == std::floor(n) && std::fabs(n) < 1e15)
+        std::snprintf(number, sizeof number, "%.0f", n);
+    else
+        std::snprintf(number, sizeof number, "%g", n);
+    const bool one = std::string(number) == "1";
+    if (unit == "MiB" || unit == "KiB") return std::string(number) + " " + unit;
+    return std::string(number) + " " + unit + (one ? "" : "s");
+}
+
+std::string visible_line(const std::string& line, bool ended) {
+    std::string v;
+    for (char ch : line) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c == '\t') {
+            v += "\\t";
+        } else if (c == ' ') {
+            v += "\xc2\xb7";
+        } else if (c == '\\') {
+            v += "\\\\";
+        } else if (c < 0x20 || c >= 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
+            v += hex;
+        } else {
+            v += ch;
+        }
+    }
+    return ended ? v + "$" : v;
+}
+
+std::string difference(const std::string& what, const std::string& want, const std::string& got) {
+    std::size_t at = 0;
+    while (at < want.size() && at < got.size() && want[at] == got[at]) ++at;
+    std::size_t line = 0, line_begin = 0;
+    for (std::size_t i = 0; i < at; ++i)
+        if (want[i] == '\n') ++line, line_begin = i + 1;
+    const std::size_t column = at - line_begin;
+    const std::size_t first = line > kContext ? line - kContext : 0;
+    std::ostringstream d;
+    d << "  " << what << " differs at line " << line + 1 << ", column " << column + 1 << " (byte "
+      << at + 1 << ")\n"
+      << "    expected:\n"
+      << excerpt(want, first, line, column) << "    actual:\n"
+      << excerpt(got, first, line, column);
+    return d.str();
+}
+
+bool same_words(const std::string& a, const std::string& b) {
+    std::size_t i = 0, j = 0;
+    for (;;) {
+        while (i < a.size() && is_blank(a[i])) ++i;
+        while (j < b.size() && is_blank(b[j])) ++j;
+        if (i == a.size() || j == b.size()) return i == a.size() && j == b.size();
+        while (i < a.size() && j < b.size() && !is_blank(a[i]) && !is_blank(b[j])) {
+            if (a[i] != b[j]) return false;
+            ++i, ++j;
+        }
+        const bool a_ends = i == a.size() || is_blank(a[i]);
+        const bool b_ends = j == b.size() || is_blank(b[j]);
+        if (a_ends != b_ends) return false;
+    }
+}
+
+std::string first_lines(const std::string& text, std::size_t lines) {
+    std::string shown;
+    std::size_t at = 0, n = 0;
+    for (; at < text.size() && n < lines; ++n) {
+        std::size_t nl = text.find('\n', at);
+        const bool ended = nl != std::string::npos;
+        shown +=
+            "      " + visible_line(text.substr(at, (ended ? nl : text.size()) - at), ended) + "\n";
+        at = ended ? nl + 1 : text.size();
+    }
+    if (at < text.size()) {
+        auto more = std::count(text.begin() + static_cast<long>(at), text.end(), '\n');
+        if (text.back() != '\n') ++more;
+        shown += "      (" + std::to_string(more) + " more lines)\n";
+    }
+    return shown;
+}
+
+Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool strict_status,
+                const Limits& limits) {
+    Judgement j;
+    std::ostringstream why;
+    using End = Outcome::End;
+    if (o.end == End::not_started) {
+        j.verdict = Verdict::not_started;
+        j.message = "  the program could not be started: " + o.start_error + "\n";
+        return j;
+    }
+    if (o.end == End::wall_limit) {
+        j.verdict = Verdict::time_limit;
+        j.message = "  the program did not end within " + quantity(limits.wall, "second") +
+                    " (the wall time limit) and was stopped\n" +
+                    written(o, "before it was stopped");
+        return j;
+    }
+    const bool cpu_out = o.end == End::signaled &&
+                         (o.code == SIGXCPU || (o.code == SIGKILL && o.cpu_seconds >= limits.cpu));
+    if (cpu_out) {
+        j.verdict = Verdict::time_limit;
+        j.message = "  the program used more than " + quantity(limits.cpu, "second") +
+                    " of processor time (the CPU time limit) and was stopped\n" +
+                    written(o, "before it was stopped");
+        return j;
+    }
+    if (o.end == End::output_limit) {
+        j.verdict = Verdict::output_limit;
+        j.message = "  the program wrote more than " + mib(limits.output) + " to standard " +
+                    (o.out_cut ? "output" : "error") + " (the output limit) and was stopped\n" +
+                    written(o, "first");
+        return j;
+    }
+    const bool failed = o.end == End::signaled || o.code != c.status;
+    const bool out_of_memory =
+        failed && (static_cast<std::uint64_t>(o.max_rss_kib) * 1024 >= limits.memory / 2 ||
+                   o.err.find("bad_alloc") != std::string::npos ||
+                   o.err.find("Cannot allocate memory") != std::string::npos ||
+                   o.err.find("out of memory") != std::string::npos ||
+                   o.err.find("memory exhausted") != std::string::npos);
+    if (out_of_memory) {
+        j.verdict = Verdict::memory_limit;
+        why << "  the program ran out of memory: it may use " << mib(limits.memory)
+            << " (the memory limit)\n";
+    }
+    if (o.end == End::signaled) {
+        if (j.verdict == Verdict::passed) j.verdict = Verdict::crashed;
+        why << "  the program was killed by signal " << o.code << " (" << signal_name(o.code)
+            << ": " << ::strsignal(o.code) << ")\n";
+        if (o.out.empty())
+            why << "  nothing it wrote reached standard output: output still in the program's "
+                   "buffer is lost at a crash (flush before you exit, or end lines with \\n and "
+                   "use setvbuf)\n";
+    } else if (o.code != c.status && (strict_status || !c.status_open)) {
+        why << "  exit status " << o.code << ", expected " << c.status << "\n";
+        if (j.verdict == Verdict::passed) j.verdict = Verdict::wrong_status;
+    }
+    Verdict output_verdict = Verdict::passed;
+    if (c.output && o.out != *c.output) {
+        const bool spacing = same_words(*c.output, o.out);
+        output_verdict = spacing ? Verdict::presentation : Verdict::wrong_output;
+        if (spacing) why << "  right words, different spacing\n";
+        why << difference("standard output", *c.output, o.out);
+    }
+    const std::string want_err = c.error.value_or("");
+    const bool err_differs = o.err != want_err;
+    if (err_differs) why << difference("standard error", want_err, o.err);
+    bool files_differ = false;
+    for (const Entry& e : c.after) {
+        std::string got;
+        bool found = false;
+        try {
+            found = read_case_file(folder / e.path, got);
+        } catch (const std::exception& ex) {
+            why << "  the file " << visible_line(e.path, false) << " is not a plain file "
+                << "afterwards\n";
+            files_differ = true;
+            continue;
+        }
+        if (!found) {
+            why << "  the file " << visible_line(e.path, false) << " is missing afterwards\n";
+            files_differ = true;
+        } else if (got != e.content) {
+            why << difference("the file " + visible_line(e.path, false), e.content, got);
+            files_differ = true;
+        }
+    }
+    if (j.verdict == Verdict::passed) {
+        if (output_verdict == Verdict::wrong_output)
+            j.verdict = output_verdict;
+        else if (err_differs)
+            j.verdict = Verdict::wrong_stderr;
+        else if (files_differ)
+            j.verdict = Verdict::wrong_files;
+        else
+            j.verdict = output_verdict;
+    } else if (j.verdict == Verdict::wrong_status && output_verdict == Verdict::wrong_output) {
+        j.verdict = Verdict::wrong_output;
+    }
+    j.message = why.str();
+    return j;
+}
+
+}  // namespace check

@@ -1,0 +1,112 @@
+// The sandbox: where a program under test runs, and what it can reach from there.
+//
+// Every run of a program under test starts in namespaces of its own (user, PID, mount,
+// network, IPC and UTS) and is held by these guarantees:
+//   - Every process of the run ends when the run ends: the program's parent is the first
+//     process of a PID namespace made for the run, which exits as soon as the program does,
+//     and the kernel then kills whatever is left (setsid and double forks included). The
+//     first process is also killed when the checker dies.
+//   - The file system it sees holds the system folders (/usr, /etc and the links or folders
+//     /bin, /sbin, /lib*) read-only, a /dev with null, zero, full, urandom and random only, a
+//     /proc of its own PID namespace (where the first process is invisible), the executable
+//     and the paths allowed on the command line read-only, and its working folder, the only
+//     place it can write. No case folder, installed case, source or build tree, home
+//     folder, host /tmp or host /proc is there. Set-user-ID bits have no effect.
+//   - Landlock, where the kernel has it, repeats these rules as a second wall: reading and
+//     executing beneath /, writing only in the working folder and on /dev's files, no TCP
+//     bind or connect, no signal or abstract socket outside the run.
+//   - The network namespace holds only a loopback interface that is down: no connection to
+//     the machine or beyond.
+//   - Standard input is a pipe fed by the checker, standard output and error are pipes (or
+//     standard output a file of the case), and no other file descriptor is open. It starts a
+//     session of its own without a controlling terminal, with a fixed environment (PATH,
+//     HOME = the working folder, LANG=C.UTF-8), umask 022, default signal dispositions, no
+//     new privileges, no core files, and the resource limits of `Limits`.
+//   - When the checker runs as root, the program runs as the unprivileged user and group
+//     65534, with no supplementary group, so that none of root's exemptions applies to it.
+//   - The checker itself is not dumpable and not visible from inside.
+// What it does not guard against: faults in the kernel itself, and timing side channels
+// (a program can measure how long things take, and share the processor with others).
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace check {
+
+// The resource limits of one run. Sizes in bytes, times in seconds.
+struct Limits {
+    double wall = 10;                       // wall time, kept by the checker
+    double cpu = 5;                         // processor time of each process
+    std::uint64_t memory = 512ULL << 20;    // address space of each process
+    std::uint64_t output = 8ULL << 20;      // per standard stream, kept by the checker
+    std::uint64_t file_size = 64ULL << 20;  // the largest file a process may write
+    std::uint64_t scratch = 256ULL << 20;   // all the working folder may hold
+    unsigned processes = 32;                // processes and threads at once
+    unsigned open_files = 64;               // file descriptors of each process
+};
+
+// How programs are contained.
+struct Containment {
+    bool sandboxed = true;                       // false: limits and a process group only
+    std::vector<std::filesystem::path> allowed;  // more paths visible read-only
+};
+
+// What one run is: the file executed, its arguments (argv[0] included), its working
+// folder, the bytes of its standard input and where its standard output goes.
+struct Program {
+    std::filesystem::path executable;  // absolute
+    std::vector<std::string> argv;
+    std::filesystem::path folder;  // the working folder, absolute
+    std::string input;
+    std::string stdout_to;         // empty: standard output is captured
+    std::vector<std::string> env;  // added to the fixed environment
+};
+
+// How a run ended, as the checker saw it.
+struct Outcome {
+    enum class End {
+        not_started,   // `start_error` says why
+        exited,        // `code` is the exit status
+        signaled,      // `code` is the signal
+        wall_limit,    // stopped at the wall time limit
+        output_limit,  // stopped when a stream passed the output limit
+    };
+    End end = End::not_started;
+    int code = 0;
+    std::string start_error;
+    std::string out, err;  // what reached the pipes, at most the output limit each
+    double wall_seconds = 0, cpu_seconds = 0;
+    long max_rss_kib = 0;
+    bool out_cut = false, err_cut = false;  // a stream passed the output limit
+};
+
+// Makes the checker ready to contain programs; call once, before any thread starts. Sets
+// the checker not dumpable and ignores SIGPIPE. With `c.sandboxed`, also puts the checker
+// in a mount namespace of its own where working folders can be size-limited file systems,
+// and returns why the kernel refuses the sandbox when it does (nothing when all is well).
+std::optional<std::string> prepare(const Containment& c);
+
+// True when working folders are file systems of their own, limited to `Limits::scratch`.
+bool scratch_is_tmpfs();
+
+// True when `path` is `folder` or lies beneath it (both absolute and canonical).
+bool beneath(const std::filesystem::path& path, const std::filesystem::path& folder);
+
+// The user and group a program runs as: the checker's own, or 65534 when it runs as root.
+uid_t program_uid();
+gid_t program_gid();
+
+// Paths hidden inside every view wherever a visible path holds them (the cases). Filled
+// before the first run.
+std::vector<std::filesystem::path>& hidden_paths();
+
+// Runs the program contained as `c` says, within `limits`, and waits for its end.
+Outcome run_contained(const Program& p, const Limits& limits, const Containment& c);
+
+}  // namespace check
