@@ -1,0 +1,452 @@
+// attack MODE [ARGUMENT...]: a program under test that implements nothing and attacks the
+// checker running it instead. Every attack bounds itself (count, size and time), so that it
+// stays harmless where the sandbox fails to contain it.
+//   snoop [report]     looks everywhere for the expected output and prints what it found;
+//                      with report, prints "clean" or the paths that name the cases
+//   vandal PATH...     tries to change, remove or add files at and beneath each PATH
+//   forge              forges the checker's verdict: its streams, signals to the others
+//   flood | newlines | spin | sleep | hog | files | bigfile [keep] | segv | unflushed
+//   forkbomb MARKER    forks up to 5000 processes, each living 5 s at most
+//   linger HOW MARKER  leaves a process behind: fork, double, setsid, holdout, recreate
+//   connect PORT       connects to 127.0.0.1:PORT and [::1]:PORT
+//   env                prints its environment and every environment it can read
+//   stop               stops its parent and the other processes with SIGSTOP
+//   nest               makes 3000 nested folders, then makes each unreadable
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// At most `most` bytes of the file at `path`; empty when it cannot be read.
+std::string slurp(const std::string& path, std::size_t most = 1 << 20) {
+    std::string s;
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return s;
+    char buf[65536];
+    ssize_t n;
+    while (s.size() < most && (n = ::read(fd, buf, sizeof buf)) > 0)
+        s.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
+    return s;
+}
+
+std::string link_of(const std::string& path) {
+    char buf[4096];
+    ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+// True where signalling "everyone" or process 1 reaches only the run's own processes: a
+// PID namespace of its own, entered without root.
+bool contained() { return ::getpid() <= 16 && ::geteuid() != 0; }
+
+// ---- snoop ----------------------------------------------------------------------------
+
+struct Snoop {
+    std::set<std::string> seen;  // paths and texts that name the cases
+    std::set<fs::path> outputs;  // files named output
+    Clock::time_point start = Clock::now();
+
+    void note(const std::string& text) {
+        for (const char* word : {"transcripts", "console-collection/cases"})
+            if (text.find(word) != std::string::npos) {
+                std::string line = text.substr(0, 300);
+                for (char& c : line)
+                    if (c == '\0' || c == '\n') c = ' ';
+                seen.insert(line);
+            }
+    }
+    void path(const fs::path& p) {
+        note(p.string());
+        if (p.filename() == "output") outputs.insert(p);
+        std::error_code ec;
+        if (fs::is_directory(p, ec))
+            for (const char* name : {"output", "setcalc"})
+                if (fs::exists(p / name, ec)) outputs.insert(p / name);
+    }
+    // What a process of `pid` shows: its command line (each word a path to try), links
+    // and environment, and the readable part of its memory.
+    void process(const std::string& pid) {
+        const std::string d = "/proc/" + pid;
+        std::string cmdline = slurp(d + "/cmdline");
+        note(cmdline);
+        std::istringstream words(cmdline);
+        for (std::string w; std::getline(words, w, '\0');) {
+            std::error_code ec;
+            if (!w.empty() && w[0] == '/' && fs::is_directory(w, ec)) walk(w, 3);
+        }
+        note(slurp(d + "/environ"));
+        for (const char* l : {"/exe", "/cwd", "/root"}) path(link_of(d + l));
+        std::error_code ec;
+        for (auto& e : fs::directory_iterator(d + "/fd", ec)) path(link_of(e.path()));
+        std::istringstream maps(slurp(d + "/maps"));
+        int mem = ::open((d + "/mem").c_str(), O_RDONLY);
+        for (std::string line; mem >= 0 && std::getline(maps, line);) {
+            unsigned long from = 0, to = 0;
+            char perms[5] = {};
+            if (std::sscanf(line.c_str(), "%lx-%lx %4s", &from, &to, perms) != 3 || perms[0] != 'r')
+                continue;
+            std::string chunk(std::min<unsigned long>(to - from, 16 << 20), '\0');
+            ssize_t n = ::pread(mem, chunk.data(), chunk.size(), static_cast<off_t>(from));
+            if (n > 0) note(chunk.substr(0, static_cast<std::size_t>(n)));
+        }
+        if (mem >= 0) ::close(mem);
+    }
+    void walk(const fs::path& root, int depth) {
+        std::error_code ec;
+        auto opts = fs::directory_options::skip_permission_denied;
+        for (fs::recursive_directory_iterator it(root, opts, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (since(start) > 3) return;
+            if (it->path() == "/proc" || it->path() == "/sys" || it.depth() >= depth) {
+                it.disable_recursion_pending();
+                if (it.depth() >= depth) continue;
+            }
+            path(it->path());
+        }
+    }
+    void run() {
+        for (const char* l : {"/proc/self/fd/0", "/proc/self/fd/1", "/proc/self/fd/2",
+                              "/proc/self/cwd", "/proc/self/exe", "/proc/self/root"})
+            path(link_of(l));
+        std::error_code ec;
+        process(std::to_string(::getppid()));
+        process("1");
+        for (auto& e : fs::directory_iterator("/proc", ec))
+            if (std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0])))
+                process(e.path().filename().string());
+        for (fs::path p = fs::current_path(ec); !p.empty() && p != p.parent_path();
+             p = p.parent_path())
+            walk(p.parent_path(), 2);
+        for (const char* known : {HOSTILE_TRANSCRIPTS, "/usr/share/console-collection/cases",
+                                  "/usr/local/share/console-collection/cases"})
+            path(known), walk(known, 3);
+        walk("/", 64);
+    }
+};
+
+int snoop(bool report) {
+    std::string input((std::istreambuf_iterator<char>(std::cin)), {});
+    Snoop s;
+    s.run();
+    if (report) {
+        if (s.seen.empty()) std::cout << "clean\n";
+        for (auto& line : s.seen) std::cout << "seen: " << line << "\n";
+        return 0;
+    }
+    // The best guess: the output beside an input equal to this one, else any output found.
+    for (auto& o : s.outputs)
+        if (slurp(o.parent_path() / "input") == input) {
+            std::cout << slurp(o);
+            std::string status = slurp(o.parent_path() / "status");
+            return status.empty() ? 0 : std::atoi(status.c_str());
+        }
+    if (!s.outputs.empty()) std::cout << slurp(*s.outputs.begin());
+    return 0;
+}
+
+// ---- vandal ---------------------------------------------------------------------------
+
+// Every way of changing `p` that this program knows; prints the ones that worked.
+void deface(const fs::path& p, const fs::path& self) {
+    auto worked = [&](const char* how, bool ok) {
+        if (ok) std::cout << "changed " << p.string() << " by " << how << "\n";
+    };
+    const std::string s = p.string();
+    int fd = ::open(s.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK);
+    worked("append", fd >= 0 && ::write(fd, "x", 1) == 1);
+    if (fd >= 0) ::close(fd);
+    int ro = ::open(s.c_str(), O_RDONLY | O_NONBLOCK);
+    fd = ::open(("/proc/self/fd/" + std::to_string(ro)).c_str(), O_WRONLY | O_NONBLOCK);
+    worked("reopening for writing", fd >= 0 && ::write(fd, "x", 1) == 1);
+    if (fd >= 0) ::close(fd);
+    if (ro >= 0) ::close(ro);
+    worked("chmod", ::chmod(s.c_str(), 0777) == 0);
+    worked("truncate", ::truncate(s.c_str(), 1) == 0);
+    worked("rename", ::rename(s.c_str(), (s + ".moved").c_str()) == 0);
+    worked("replacing", ::rename(self.c_str(), s.c_str()) == 0);
+    worked("unlink", ::unlink(s.c_str()) == 0);
+    worked("rmdir", ::rmdir(s.c_str()) == 0);
+    fd = ::open((s + "/vandal-was-here").c_str(), O_WRONLY | O_CREAT, 0644);
+    worked("a new file inside", fd >= 0);
+    if (fd >= 0) ::close(fd);
+    worked("a new folder inside", ::mkdir((s + "/vandal-dir").c_str(), 0755) == 0);
+}
+
+int vandal(int argc, char** argv) {
+    std::vector<fs::path> targets(argv + 2, argv + argc);
+    for (const char* known : {HOSTILE_TRANSCRIPTS, HOSTILE_SOURCE, HOSTILE_CHECKER, "/root", "/tmp",
+                              "/var/tmp", "/dev/shm", "/usr/bin", "/etc"})
+        targets.emplace_back(known);
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    for (int round = 0; round < 2; ++round) {
+        std::vector<fs::path> all;
+        for (auto& t : targets) {
+            all.push_back(t);
+            std::error_code ec;
+            for (fs::recursive_directory_iterator it(t, ec), end;
+                 !ec && it != end && all.size() < 3000; it.increment(ec))
+                all.push_back(it->path());
+        }
+        for (auto it = all.rbegin(); it != all.rend(); ++it) deface(*it, self);
+        // The second round in a user and mount namespace of its own, where the read-only
+        // views are remounted writable first, when the kernel lets it.
+        if (round == 0) {
+            if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) break;
+            for (auto& t : targets)
+                if (::mount(nullptr, t.c_str(), nullptr, MS_REMOUNT | MS_BIND, nullptr) == 0)
+                    std::cout << "remounted " << t.string() << " writable\n";
+        }
+    }
+    return 0;
+}
+
+// ---- forge ----------------------------------------------------------------------------
+
+int forge() {
+    const std::string fake = "1 passed, 0 failed\n";
+    const pid_t parent = ::getppid();
+    std::vector<std::string> streams;
+    for (const char* fd : {"/fd/1", "/fd/2"}) {
+        if (parent > 0) streams.push_back("/proc/" + std::to_string(parent) + fd);
+        streams.push_back(std::string("/proc/1") + fd);
+    }
+    streams.push_back("/dev/tty");
+    for (auto& s : streams) {
+        int fd = ::open(s.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
+        if (fd >= 0 && ::write(fd, fake.data(), fake.size()) > 0)
+            std::cout << "wrote " << s << "\n";
+        if (fd >= 0) ::close(fd);
+    }
+    if (parent > 0) ::kill(parent, SIGSTOP), ::kill(parent, SIGKILL);
+    if (contained()) ::kill(1, SIGSTOP), ::kill(1, SIGKILL), ::kill(-1, SIGKILL);
+    std::cout << fake << std::flush;
+    return 0;
+}
+
+// ---- limits ---------------------------------------------------------------------------
+
+int flood(char fill, std::size_t most, double seconds) {
+    std::string chunk(65536, fill);
+    std::size_t written = 0;
+    for (auto start = Clock::now(); written < most && since(start) < seconds;) {
+        std::size_t n = std::min(chunk.size(), most - written);
+        if (::write(1, chunk.data(), n) < 0) return 1;
+        written += n;
+    }
+    return 0;
+}
+
+int hog() {
+    std::vector<char*> blocks;
+    for (auto start = Clock::now(); blocks.size() < 2048 && since(start) < 5;) {
+        blocks.push_back(new char[1 << 20]);
+        std::memset(blocks.back(), 1, 1 << 20);
+    }
+    std::cout << blocks.size() << " MiB\n";
+    for (char* b : blocks) delete[] b;
+    return 0;
+}
+
+int forkbomb() {
+    auto* forks = static_cast<std::atomic<int>*>(::mmap(nullptr, sizeof(std::atomic<int>),
+                                                        PROT_READ | PROT_WRITE,
+                                                        MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    if (forks == MAP_FAILED) return 1;
+    new (forks) std::atomic<int>(0);
+    const auto start = Clock::now();
+    const pid_t first = ::getpid();
+    while (since(start) < 5 && forks->fetch_add(1) < 5000)
+        if (::fork() < 0) ::usleep(1000);
+    while (::getpid() != first && since(start) < 5) ::usleep(50000);
+    return 0;
+}
+
+int files() {
+    int opened = 0;
+    while (opened < 100000 && ::open("/dev/null", O_RDONLY) >= 0) ++opened;
+    std::cout << opened << "\n";
+    return 0;
+}
+
+int bigfile(bool keep_signal) {
+    if (!keep_signal) ::signal(SIGXFSZ, SIG_IGN);
+    int fd = ::open("big", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string chunk(65536, 'b');
+    int error = 0;
+    for (int i = 0; i < 64 && fd >= 0 && !error; ++i)
+        if (::write(fd, chunk.data(), chunk.size()) < 0) error = errno;
+    struct stat st {};
+    ::stat("big", &st);
+    std::cout << (error == EFBIG ? "EFBIG " : "no EFBIG ") << st.st_size << "\n";
+    return 0;
+}
+
+// ---- processes left behind ------------------------------------------------------------
+
+void linger_here(double seconds, const fs::path& folder) {
+    for (int s : {SIGHUP, SIGTERM, SIGINT, SIGPIPE}) ::signal(s, SIG_IGN);
+    auto start = Clock::now();
+    while (since(start) < seconds) {
+        ::usleep(100000);
+        if (!folder.empty() && since(start) > 2) {  // the working folder, recreated
+            std::error_code ec;
+            fs::create_directories(folder, ec);
+            std::ofstream(folder / "recreated") << "still here\n";
+        }
+    }
+    ::_exit(0);
+}
+
+int leave_behind(const std::string& how) {
+    const fs::path folder = how == "recreate" ? fs::current_path() : fs::path();
+    if (how != "holdout")
+        for (int fd = 0; fd < 3; ++fd) ::close(fd);
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (how == "setsid") ::setsid();
+        if ((how == "double" || how == "setsid") && ::fork() != 0) ::_exit(0);
+        linger_here(30, folder);
+    }
+    if (how == "double" || how == "setsid") ::waitpid(child, nullptr, 0);
+    return 0;
+}
+
+// ---- other holes ----------------------------------------------------------------------
+
+int connect_to(const char* port_text) {
+    const auto port = static_cast<std::uint16_t>(std::atoi(port_text));
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    v6.sin6_addr = in6addr_loopback;
+    const std::pair<int, const sockaddr*> targets[] = {
+        {AF_INET, reinterpret_cast<const sockaddr*>(&v4)},
+        {AF_INET6, reinterpret_cast<const sockaddr*>(&v6)}};
+    for (auto [family, address] : targets) {
+        int s = ::socket(family, SOCK_STREAM, 0);
+        socklen_t size = family == AF_INET ? sizeof v4 : sizeof v6;
+        if (s >= 0 && ::connect(s, address, size) == 0) {
+            std::cout << "connected\n";
+            if (::write(s, "hostile\n", 8) < 0) std::cout << "but could not write\n";
+        }
+        if (s >= 0) ::close(s);
+    }
+    return 0;
+}
+
+int env() {
+    std::string all;
+    for (char** e = environ; *e; ++e) all += std::string(*e) + " ";
+    std::error_code ec;
+    for (auto& e : fs::directory_iterator("/proc", ec)) {
+        std::string text = slurp(e.path() / "environ");
+        std::replace(text.begin(), text.end(), '\0', ' ');
+        all += text;
+    }
+    std::cout << all << "\n";
+    return 0;
+}
+
+int stop() {
+    if (::getppid() > 0) ::kill(::getppid(), SIGSTOP);
+    if (contained()) ::kill(1, SIGSTOP), ::kill(-1, SIGSTOP);
+    std::cout << "stopped\n";
+    return 0;
+}
+
+int nest() {
+    std::vector<int> folders{::open(".", O_RDONLY | O_DIRECTORY)};
+    for (int i = 0; i < 3000 && folders.back() >= 0; ++i) {
+        ::mkdirat(folders.back(), "d", 0755);
+        int fd = ::openat(folders.back(), "d", O_RDONLY | O_DIRECTORY);
+        int keep = ::openat(folders.back(), "f", O_WRONLY | O_CREAT, 0444);
+        if (keep >= 0) ::close(keep);
+        if (i % 32 == 31 && folders.size() > 1) {  // few open at once
+            ::fchmod(folders.back(), 0);
+            ::close(folders.back());
+            folders.back() = fd;
+        } else {
+            folders.push_back(fd);
+        }
+    }
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+        if (*it >= 0) ::fchmod(*it, 0), ::close(*it);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    const std::string arg = argc > 2 ? argv[2] : "";
+    if (mode == "snoop") return snoop(arg == "report");
+    if (mode == "vandal") return vandal(argc, argv);
+    if (mode == "forge") return forge();
+    if (mode == "flood") return flood('y', 2ULL << 30, 5);
+    if (mode == "newlines") return flood('\n', 40000000, 20);
+    if (mode == "spin") {
+        for (auto start = Clock::now(); since(start) < 20;) {
+        }
+        return 0;
+    }
+    if (mode == "sleep") return std::this_thread::sleep_for(std::chrono::seconds(30)), 0;
+    if (mode == "hog") return hog();
+    if (mode == "forkbomb") return forkbomb();
+    if (mode == "files") return files();
+    if (mode == "bigfile") return bigfile(arg == "keep");
+    if (mode == "segv") return std::raise(SIGSEGV);
+    if (mode == "unflushed") {
+        std::fputs("never shown\n", stdout);
+        std::abort();
+    }
+    if (mode == "linger") return leave_behind(arg);
+    if (mode == "connect") return connect_to(arg.c_str());
+    if (mode == "env") return env();
+    if (mode == "stop") return stop();
+    if (mode == "nest") return nest();
+    if (mode == "quiet") return 0;
+    std::cerr << "attack: unknown mode \"" << mode << "\"\n";
+    return 2;
+}

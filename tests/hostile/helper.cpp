@@ -1,0 +1,72 @@
+// helper, the test's own tools (never run inside the sandbox):
+//   helper listen PORT_FILE LOG SECONDS   listens on 127.0.0.1, an ephemeral port written to
+//                                         PORT_FILE; appends a line to LOG per connection;
+//                                         ends after SECONDS
+//   helper maxrss FILE COMMAND...         runs COMMAND, writes the largest resident size of
+//                                         it and its descendants in KiB to FILE, and exits
+//                                         with COMMAND's status
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+namespace {
+
+int listen_for(const char* port_file, const char* log, double seconds) {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(s, 16) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
+        std::perror("helper listen");
+        return 1;
+    }
+    std::ofstream(std::string(port_file) + ".part") << ntohs(a.sin_port) << "\n";
+    std::rename((std::string(port_file) + ".part").c_str(), port_file);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd p{s, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        int c = ::accept(s, nullptr, nullptr);
+        if (c < 0) continue;
+        std::ofstream(log, std::ios::app) << "connection\n";
+        ::close(c);
+    }
+    return 0;
+}
+
+int maxrss(const char* file, char** command) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execvp(command[0], command);
+        std::perror("helper maxrss");
+        ::_exit(127);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child) return 126;
+    rusage r{};
+    ::getrusage(RUSAGE_CHILDREN, &r);
+    std::ofstream(file) << r.ru_maxrss << "\n";
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "listen" && argc == 5) return listen_for(argv[2], argv[3], std::atof(argv[4]));
+    if (mode == "maxrss" && argc > 3) return maxrss(argv[2], argv + 3);
+    std::cerr << "usage: helper listen PORT_FILE LOG SECONDS | helper maxrss FILE COMMAND...\n";
+    return 2;
+}

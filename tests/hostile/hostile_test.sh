@@ -1,0 +1,282 @@
+#!/usr/bin/env bash
+# hostile_test.sh SCENARIO CHECKER ATTACK HELPER SETCALC TRANSCRIPTS
+#
+# Runs the attack program (attack.cpp) through collection-check as a student would, and
+# checks that the sandbox holds:
+#   snoop    looking for the expected output finds nothing and passes no case
+#   vandal   cases, the checker and the machine stay as they were
+#   forge    forged verdicts, signals and case names never change the report
+#   limits   every limit ends the run with its own verdict, the checker's memory bounded
+#   bomb     a fork bomb is contained and leaves no process behind
+#   linger   no process outlives its case, and none keeps the case waiting
+#   holes    no network, no secret, no hanging case file, no stop, no folder left behind
+# Exit status 77 (skipped) where the kernel refuses the sandbox.
+set -uo pipefail
+
+scenario=$1 check=$2 attack=$3 helper=$4 setcalc=$5 transcripts=$6
+work=$(mktemp -d "${TMPDIR:-/tmp}/hostile_test.XXXXXX")
+marker="hostile-marker-$$-$RANDOM"
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+mkdir "$work/tmp"
+export TMPDIR="$work/tmp" # the checker's working folders: found there if left behind
+cd "$work" || exit 1
+failures=0
+
+fail() {
+    echo "FAILED: $*" >&2
+    failures=$((failures + 1))
+}
+
+# run [ARG...]: runs the checker, bounded; its output in $out, its diagnostics in $err, its
+# exit status in $status, its wall time in whole seconds in $took.
+run() {
+    local start=$SECONDS
+    out=$(timeout -k 5 60 "$check" "$@" 2>"$work/err")
+    status=$?
+    err=$(cat "$work/err")
+    took=$((SECONDS - start))
+    if [[ $status == 2 && $err == *"cannot sandbox"* ]]; then
+        echo "skipped: $err"
+        exit 77
+    fi
+}
+
+# expect STATUS TEXT...: the last run ended with STATUS and its output holds every TEXT.
+expect() {
+    local want=$1
+    shift
+    [[ $status == "$want" ]] || fail "status $status, expected $want: $out $err"
+    for text in "$@"; do
+        [[ "$out$err" == *"$text"* ]] || fail "no \"$text\" in: $out $err"
+    done
+}
+
+# lacks TEXT...: the last run's output holds no TEXT.
+lacks() {
+    for text in "$@"; do
+        [[ "$out$err" != *"$text"* ]] || fail "\"$text\" in: $out $err"
+    done
+}
+
+last_line_is() {
+    [[ "$(tail -n 1 <<<"$out")" == "$1" ]] || fail "last line \"$(tail -n 1 <<<"$out")\", expected \"$1\""
+}
+
+within() { ((took <= $1)) || fail "the checker took ${took} s, more than $1 s: $out"; }
+
+# made_case NAME OUTPUT [INPUT]: the case $work/cases/setcalc/NAME, kind exercise.
+made_case() {
+    local d="$work/cases/setcalc/$1"
+    mkdir -p "$d"
+    echo exercise >"$d/kind"
+    printf '%s' "${3:-}" >"$d/input"
+    printf '%s' "$2" >"$d/output"
+}
+
+# left MARKER: the processes whose command line holds MARKER, after a second of grace.
+left() {
+    local f words found=
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        found=
+        for f in /proc/[0-9]*/cmdline; do
+            mapfile -d '' words <"$f" 2>/dev/null || continue
+            [[ "${words[*]}" == *"$1"* ]] && found+=" ${f%/cmdline}"
+        done
+        [[ -z $found ]] && return 0
+        sleep 0.1
+    done
+    echo "$found"
+}
+
+# no_leftovers: no process holds the marker, and no working folder is left in $TMPDIR.
+no_leftovers() {
+    local found
+    found=$(left "$marker")
+    [[ -z $found ]] || fail "processes left behind ($1):$found"
+    [[ -z $(ls -A "$TMPDIR") ]] || fail "left in TMPDIR ($1): $(ls -A "$TMPDIR")"
+}
+
+case $scenario in
+snoop)
+    # With every clue it can gather, it passes no case of its own.
+    run --all --cases "$transcripts" setcalc "$attack" snoop
+    expect 1
+    [[ $(grep -c ' ok$' <<<"$out") == 0 ]] || fail "cases passed: $(grep ' ok$' <<<"$out")"
+    last_line_is "0 passed, $(find "$transcripts/setcalc" -mindepth 1 -maxdepth 1 -type d | wc -l) failed"
+    # And it sees no path to the cases, neither its own case folder nor the real ones.
+    mkdir -p "$work/transcripts"
+    made_case report "clean
+"
+    mv "$work/cases/setcalc" "$work/transcripts/"
+    run --cases "$work/transcripts" setcalc "$attack" snoop report
+    expect 0 "report ok"
+    run --cases "$transcripts" --case choice_6_ends setcalc "$attack" snoop report
+    lacks "seen:"
+    ;;
+
+vandal)
+    mkdir "$work/cases" && cp -r "$transcripts/setcalc" "$work/cases/"
+    mkdir -m 777 "$work/open" # writable by anyone: only the sandbox keeps it unchanged
+    hash_all() { find "$work/cases" "$work/open" "$check" -printf '%p %m %s\n' -type f -exec sha256sum {} + | sort; }
+    before=$(hash_all)
+    one=$(find "$work/cases/setcalc" -name output | head -n 1)
+    run --all --cases "$work/cases" --case choice_6_ends setcalc "$attack" vandal \
+        "$one" "$(dirname "$one")" "$work/cases" "$work/cases/setcalc" "$check" "$work/open" "$work"
+    expect 1
+    lacks "changed " "remounted "
+    [[ "$(hash_all)" == "$before" ]] || fail "files changed: $(diff <(echo "$before") <(hash_all))"
+    for place in "$work/open" /tmp /root; do
+        [[ ! -e $place/vandal-was-here && ! -e $place/vandal-dir ]] || fail "a file appeared in $place"
+    done
+    run --all --cases "$work/cases" setcalc "$setcalc"
+    expect 0
+    ;;
+
+forge)
+    real=$(find "$transcripts/setcalc" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+    mkdir -p "$work/cases/setcalc"
+    for name in plain $'clear\e[2Jscreen' $'fake\n9 passed, 0 failed'; do
+        cp -r "$real" "$work/cases/setcalc/$name"
+    done
+    # Forged lines on the checker's streams, stopped and killed parents: the report is the
+    # checker's own, and it ends.
+    run --all --cases "$work/cases" setcalc "$attack" forge
+    expect 1
+    within 30
+    last_line_is "0 passed, 3 failed"
+    [[ $(grep -cE '^[0-9]+ passed, [0-9]+ failed$' <<<"$out") == 1 ]] || fail "a forged count: $out"
+    # The case names made visible: no escape reaches the terminal, no name starts a line.
+    run --all --cases "$work/cases" setcalc "$setcalc"
+    expect 0
+    last_line_is "3 passed, 0 failed"
+    [[ $(grep -c ' ok$' <<<"$out") == 3 ]] || fail "not three ok lines: $out"
+    [[ $out != *$'\e'* ]] || fail "a raw escape in the report: $(cat -v <<<"$out")"
+    grep -q 'clear.*2Jscreen ok$' <<<"$out" || fail "the escape's name not shown on one line: $out"
+    grep -q 'fake.*9 passed, 0 failed ok$' <<<"$out" || fail "the line feed's name not shown on one line: $out"
+    ;;
+
+limits)
+    # mode|options|expected output|verdict line|texts of the explanation|checker MiB at most
+    while IFS='|' read -r mode options output verdict texts mib; do
+        name=${mode// /_}
+        made_case "$name" ""
+        printf '%b' "$output" >"$work/cases/setcalc/$name/output"
+        # shellcheck disable=SC2086
+        "$helper" maxrss "$work/rss" timeout -k 5 60 "$check" --cases "$work/cases" --case "$name" \
+            $options setcalc "$attack" $mode >"$work/out" 2>"$work/err"
+        status=$? out=$(cat "$work/out") err=$(cat "$work/err")
+        [[ $status == 2 && $err == *"cannot sandbox"* ]] && { echo "skipped: $err"; exit 77; }
+        IFS=';' read -ra wanted <<<"$texts"
+        expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
+        rss=$(cat "$work/rss")
+        ((rss <= mib * 1024)) || fail "$mode: the checker's peak memory ${rss} KiB, more than $mib MiB"
+        no_leftovers "$mode"
+    done <<'EOF'
+flood|--output-limit 8|y|FAILED (output-limit)|the output limit|200
+newlines|--output-limit 64|short\n|FAILED (wrong-output)|standard output differs|200
+spin|--cpu 1 --timeout 20||FAILED (time-limit)|processor time|200
+sleep|--timeout 1||FAILED (time-limit)|wall time|200
+hog|--memory 64||FAILED (memory-limit)|the memory limit|200
+files|--open-files 16|13\n|ok||200
+bigfile|--file-size 1|EFBIG 1048576\n|ok||200
+bigfile keep|--file-size 1||FAILED (crashed)|SIGXFSZ|200
+segv|||FAILED (crashed)|SIGSEGV|200
+unflushed||never shown\n|FAILED (crashed)|SIGABRT;buffer|200
+EOF
+    ;;
+
+bomb)
+    count() { local p=(/proc/[0-9]*); echo "${#p[@]}"; }
+    made_case bomb ""
+    before=$(count)
+    run --cases "$work/cases" setcalc "$attack" forkbomb "$marker"
+    within 30
+    [[ $status == 0 || $status == 1 ]] || fail "status $status: $out $err"
+    no_leftovers forkbomb
+    after=$(count)
+    ((after <= before + 20)) || fail "$before processes before the bomb, $after after"
+    ;;
+
+linger)
+    made_case linger ""
+    for how in fork double setsid holdout recreate; do
+        run --timeout 20 --cases "$work/cases" setcalc "$attack" linger "$how" "$marker-$how"
+        within 10 # the one left behind sleeps 30 s: the case waits for none of them
+        [[ $status == 0 || $status == 1 ]] || fail "$how: status $status: $out $err"
+        marker="$marker-$how" no_leftovers "$how"
+    done
+    sleep 3 # after the time the last one would have recreated its working folder
+    no_leftovers recreate
+    ;;
+
+holes)
+    # No connection to a listener of the machine; the listener itself works.
+    "$helper" listen "$work/port" "$work/log" 20 &
+    listener=$!
+    for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
+    port=$(cat "$work/port")
+    "$attack" connect "$port" >/dev/null
+    [[ $(wc -l <"$work/log") == 1 ]] || fail "the listener does not record a connection"
+    made_case network ""
+    run --cases "$work/cases" setcalc "$attack" connect "$port"
+    lacks connected
+    sleep 0.5
+    [[ $(wc -l <"$work/log") == 1 ]] || fail "a connection from inside the sandbox"
+    kill "$listener" && wait "$listener"
+    # No variable of the checker's environment reaches the program.
+    made_case environment ""
+    secret="secret-$marker"
+    SECRET_TOKEN=$secret run --cases "$work/cases" setcalc "$attack" env
+    expect 1 "PATH="
+    lacks "$secret"
+    # Case files that never end or never open: refused or failed, never waited for.
+    while read -r file how; do
+        name="bad_${file//\//_}_$how"
+        made_case "$name" ""
+        mkdir -p "$work/cases/setcalc/$name/files" "$work/cases/setcalc/$name/after"
+        rm -f "$work/cases/setcalc/$name/$file"
+        if [[ $how == fifo ]]; then mkfifo "$work/cases/setcalc/$name/$file"; else ln -s /dev/zero "$work/cases/setcalc/$name/$file"; fi
+        "$helper" maxrss "$work/rss" timeout -k 5 60 "$check" --cases "$work/cases" --case "$name" \
+            setcalc "$attack" quiet >"$work/out" 2>"$work/err"
+        status=$? out=$(cat "$work/out") err=$(cat "$work/err")
+        [[ $status == 1 || $status == 2 ]] || fail "$name: status $status: $out $err"
+        [[ $status == 1 ]] && expect 1 "$name FAILED"
+        [[ "$out$err" == *"$(basename "$file")"* ]] || fail "$name: the file not named: $out $err"
+        (($(cat "$work/rss") <= 200 * 1024)) || fail "$name: the checker took $(cat "$work/rss") KiB"
+        rm -rf "${work:?}/cases/setcalc/$name"
+    done <<'EOF'
+input fifo
+output zero
+kind zero
+args fifo
+stderr zero
+setup fifo
+files/pipe fifo
+files/zero zero
+after/pipe fifo
+after/zero zero
+EOF
+    # SIGSTOP to its parent and to every process: the checker goes on and ends.
+    made_case stop "stopped
+"
+    run --cases "$work/cases" setcalc "$attack" stop
+    within 20
+    expect 0 "stop ok"
+    # 3000 nested folders, none writable: the working folders are removed all the same.
+    made_case nest ""
+    run --cases "$work/cases" setcalc "$attack" nest
+    expect 0 "nest ok"
+    no_leftovers nest
+    ;;
+
+*)
+    echo "unknown scenario $scenario" >&2
+    exit 2
+    ;;
+esac
+
+((failures == 0)) || {
+    echo "$failures failed expectation(s) in $scenario" >&2
+    exit 1
+}
+echo "$scenario: every expectation held"
