@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 
@@ -86,6 +88,8 @@ struct Plan {
     std::vector<char*> argv, envp;
     rlimit cpu{}, memory{}, processes{}, file_size{}, open_files{};
     long landlock_abi = 0;
+    static constexpr std::size_t kStack = 256 * 1024;
+    std::unique_ptr<char[]> program_stack = std::make_unique<char[]>(kStack);
 };
 
 // What the init tells the checker, in one write.
@@ -300,13 +304,21 @@ bool restrict_with_landlock(const Plan& p) {
     if (p.sandboxed) enter_view(p);
     int exec_pipe[2];
     if (::pipe2(exec_pipe, O_CLOEXEC) != 0) fail_init(p, "pipe", "");
-    pid_t program = raw_clone(0, nullptr);
+    // The program's process shares the init's memory until it executes (the init waits for
+    // that), as vfork does: nothing is copied.
+    struct Start {
+        const Plan* plan;
+        int exec_error;
+    } start{&p, exec_pipe[1]};
+    auto program_main = [](void* arg) -> int {
+        const Start* s = static_cast<const Start*>(arg);
+        ::syscall(SYS_close_range, static_cast<unsigned>(s->plan->report_fd),
+                  static_cast<unsigned>(s->plan->report_fd), 0);
+        become_program(*s->plan, s->exec_error);
+    };
+    char* stack_top = p.program_stack.get() + Plan::kStack;
+    pid_t program = ::clone(program_main, stack_top, CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
     if (program < 0) fail_init(p, "starting the program", "");
-    if (program == 0) {
-        ::close(exec_pipe[0]);
-        ::close(p.report_fd);
-        become_program(p, exec_pipe[1]);
-    }
     ::close(exec_pipe[1]);
     ::close(p.in_fd);
     ::close(p.out_fd);
@@ -344,6 +356,11 @@ bool restrict_with_landlock(const Plan& p) {
 // The checker's side.
 
 bool g_tmpfs = false;
+
+// True once the checker is in a network namespace of its own, with nothing but a loopback
+// interface that is down: runs then share it (a new one costs more than the rest of a
+// run's sandbox), and still reach nothing.
+bool g_own_network = false;
 
 // A pipe whose ends are closed at exec.
 void make_pipe(int ends[2]) {
@@ -420,15 +437,16 @@ std::string probe() {
     return std::string("the kernel refuses new namespaces (") + std::strerror(error) + ")";
 }
 
-// Puts the checker in a mount namespace of its own (and, unless it is root, a user
-// namespace mapping it to itself), where it may mount the working folders' file systems.
-bool own_mount_namespace() {
+// Puts the checker in mount and network namespaces of its own (and, unless it is root, a
+// user namespace mapping it to itself), where it may mount the working folders' file
+// systems and has no network to share with the runs.
+bool own_namespaces() {
     const uid_t uid = ::geteuid();
     const gid_t gid = ::getegid();
     if (uid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0) return false;
+        if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) return false;
     } else {
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return false;
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWNET) != 0) return false;
         if (!write_file("/proc/self/setgroups", "deny") ||
             !write_file("/proc/self/uid_map",
                         std::to_string(uid) + " " + std::to_string(uid) + " 1\n") ||
@@ -436,6 +454,7 @@ bool own_mount_namespace() {
                         std::to_string(gid) + " " + std::to_string(gid) + " 1\n"))
             return false;
     }
+    g_own_network = true;
     return ::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) == 0;
 }
 
@@ -479,18 +498,34 @@ void add_parents(const fs::path& path, const std::string& root, std::vector<std:
     }
 }
 
-// The folder every run mounts its new root on, made once.
-const std::string& root_point() {
-    // Never destroyed: it is still needed when the checker exits, to remove the folder.
-    static const std::string* const point = [] {
-        auto* pattern =
-            new std::string((fs::temp_directory_path() / "collection-check-root.XXXXXX").string());
-        if (::mkdtemp(pattern->data()) == nullptr)
-            throw std::runtime_error(*pattern + ": " + std::strerror(errno));
-        std::atexit([] { ::rmdir(root_point().c_str()); });
-        return pattern;
-    }();
-    return *point;
+// The checker's own folder under the temporary folder, a small file system of its own when
+// the checker has its own mount namespace (then it is gone with the checker, whatever
+// happens, but for the empty folder), holding the working folders and "root", where every
+// run mounts its new root.
+std::string* g_run_folder = nullptr;
+
+const std::string& run_folder() {
+    if (g_run_folder != nullptr) return *g_run_folder;
+    static std::mutex m;
+    std::lock_guard<std::mutex> lock(m);
+    if (g_run_folder != nullptr) return *g_run_folder;
+    std::string pattern = (fs::temp_directory_path() / "collection-check.XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error(pattern + ": " + std::strerror(errno));
+    if (g_tmpfs && ::mount("tmpfs", pattern.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
+                           "size=1m,nr_inodes=1048576,mode=0711") != 0) {
+        ::rmdir(pattern.c_str());
+        throw std::runtime_error(pattern + ": mounting its file system: " + std::strerror(errno));
+    }
+    if (::mkdir((pattern + "/root").c_str(), 0700) != 0)
+        throw std::runtime_error(pattern + "/root: " + std::strerror(errno));
+    g_run_folder = new std::string(pattern);  // never destroyed: it is removed at exit
+    std::atexit([] {
+        ::rmdir((*g_run_folder + "/root").c_str());
+        if (g_tmpfs) ::umount2(g_run_folder->c_str(), MNT_DETACH);
+        ::rmdir(g_run_folder->c_str());
+    });
+    return *g_run_folder;
 }
 
 long landlock_abi() {
@@ -506,8 +541,7 @@ rlimit limit_of(std::uint64_t soft, std::uint64_t hard) {
 }
 
 // The plan of one run: the view, the descriptors and the program.
-void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Containment& c,
-               std::vector<int>& opened) {
+void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Containment& c) {
     plan.sandboxed = c.sandboxed;
     plan.switch_user = c.sandboxed && ::geteuid() == 0;
     plan.uid = program_uid();
@@ -533,7 +567,7 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     if (!c.sandboxed) return;
 
     plan.landlock_abi = landlock_abi();
-    const std::string& root = root_point();
+    const std::string root = run_folder() + "/root";
     plan.root = root;
     plan.root_options = "size=1m,nr_inodes=4096,mode=0755";
     const System& sys = system_entries();
@@ -745,7 +779,7 @@ std::optional<std::string> prepare(const Containment& c) {
     if (!c.sandboxed) return std::nullopt;
     std::string refusal = probe();
     if (!refusal.empty()) return refusal;
-    g_tmpfs = own_mount_namespace();
+    g_tmpfs = own_namespaces();
     return std::nullopt;
 }
 
@@ -758,14 +792,12 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
     make_pipe(report);
     make_pipe(sync);
     for (int fd : {in[1], out[0], err[0], report[0]}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
-    std::vector<int> opened;
     auto close_all = [&] {
         for (int fd : {in[0], out[1], err[1], report[1], sync[0]}) ::close(fd);
-        for (int fd : opened) ::close(fd);
     };
     Plan plan;
     try {
-        fill_plan(plan, p, limits, c, opened);
+        fill_plan(plan, p, limits, c);
     } catch (const std::exception& e) {
         close_all();
         for (int fd : {in[1], out[0], err[0], report[0], sync[1]}) ::close(fd);
@@ -778,11 +810,12 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
     plan.out_fd = out[1];
     plan.err_fd = err[1];
     plan.keep = {sync[0], report[1], in[0], out[1], err[1]};
-    plan.keep.insert(plan.keep.end(), opened.begin(), opened.end());
     std::sort(plan.keep.begin(), plan.keep.end());
 
     int pidfd = -1;
-    pid_t init = raw_clone((c.sandboxed ? kNamespaces : 0) | CLONE_PIDFD, &pidfd);
+    const std::uint64_t namespaces =
+        g_own_network ? kNamespaces & ~std::uint64_t{CLONE_NEWNET} : kNamespaces;
+    pid_t init = raw_clone((c.sandboxed ? namespaces : 0) | CLONE_PIDFD, &pidfd);
     if (init == 0) be_init(plan);
     const int clone_error = errno;
     close_all();

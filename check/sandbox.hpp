@@ -95,6 +95,10 @@ std::optional<std::string> prepare(const Containment& c);
 // True when working folders are file systems of their own, limited to `Limits::scratch`.
 bool scratch_is_tmpfs();
 
+// The checker's own folder under the temporary folder, made when first asked for and
+// removed when the checker exits; where working folders go when scratch_is_tmpfs().
+const std::string& run_folder();
+
 // True when `path` is `folder` or lies beneath it (both absolute and canonical).
 bool beneath(const std::filesystem::path& path, const std::filesystem::path& folder);
 

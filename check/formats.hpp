@@ -1,0 +1,64 @@
+// The results in the forms other tools read: one submission as JSON, Gradescope's
+// results.json, JUnit XML or TAP; a class as a CSV of grades, JSON lines and one HTML page;
+// a student's own feedback as plain text.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "check/report.hpp"
+
+namespace check {
+
+// One submission checked against the cases of one program.
+struct SubmissionResult {
+    std::string program;     // "setcalc"
+    std::string submission;  // the student's name (the folder's), or the executable's path
+    // How the submission was built: "" when it was given as an executable, "built" when its
+    // sources compiled, "compile-error" when they did not (then `cases` are all
+    // compile-error and score nothing).
+    std::string build_verdict;
+    std::string build_message;  // the compiler's first lines (errors, or warnings)
+    std::vector<CaseResult> cases;
+    double seconds = 0;         // the whole check's wall time
+    double score() const;       // the points earned
+    double max_score() const;   // the points of every case
+    std::size_t passed() const;
+};
+
+// {"program", "submission", "score", "max_score", "passed", "failed",
+//  "build": {"verdict", "message"},
+//  "cases": [{"name", "kind", "verdict", "points", "score", "wall_s", "cpu_s",
+//             "max_rss_kib", "message"}]}
+// on one line, without a final line feed. A hidden case's message is kept (this is the
+// teacher's record).
+std::string to_json(const SubmissionResult& s);
+
+// Gradescope's results.json: score, execution_time, output, tests [{name, score, max_score,
+// status "passed"/"failed", output, visibility "visible"/"hidden"}]. A hidden case's output
+// holds its verdict only.
+std::string to_gradescope(const SubmissionResult& s);
+
+// JUnit XML: <testsuites><testsuite name tests failures errors skipped time><testcase name
+// classname time><failure message type>difference</failure></testcase>...
+std::string to_junit(const SubmissionResult& s);
+
+// TAP version 14: the plan, then "ok N - name" or "not ok N - name" with a YAML block of
+// the verdict and the message.
+std::string to_tap(const SubmissionResult& s);
+
+// grades.csv: a header row (name, score, max_score, percent, build, then each case's name),
+// then a row per submission with each case's verdict word; RFC 4180 quoting.
+std::string grades_csv(const std::vector<SubmissionResult>& all);
+
+// What the student sees: every case's line and message, but for a hidden case only its
+// name and verdict; the score at the end.
+std::string feedback_text(const SubmissionResult& s);
+
+// One self-contained page for the teacher (no network, no external file): the class at a
+// glance (the score distribution as an inline SVG chart, each case's pass rate with the most
+// failed first, the verdict counts), then a collapsible section per student with their
+// verdicts and differences. Every text from a program or a case is escaped.
+std::string report_html(const std::vector<SubmissionResult>& all);
+
+}  // namespace check
