@@ -504,7 +504,7 @@ void add_parents(const fs::path& path, const std::string& root, std::vector<std:
 // run mounts its new root.
 std::string* g_run_folder = nullptr;
 
-const std::string& run_folder() {
+const std::string& make_run_folder() {
     if (g_run_folder != nullptr) return *g_run_folder;
     static std::mutex m;
     std::lock_guard<std::mutex> lock(m);
@@ -567,7 +567,7 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     if (!c.sandboxed) return;
 
     plan.landlock_abi = landlock_abi();
-    const std::string root = run_folder() + "/root";
+    const std::string root = make_run_folder() + "/root";
     plan.root = root;
     plan.root_options = "size=1m,nr_inodes=4096,mode=0755";
     const System& sys = system_entries();
@@ -772,6 +772,8 @@ uid_t program_uid() { return ::geteuid() == 0 ? 65534 : ::geteuid(); }
 gid_t program_gid() { return ::geteuid() == 0 ? 65534 : ::getegid(); }
 
 bool scratch_is_tmpfs() { return g_tmpfs; }
+
+const std::string& run_folder() { return make_run_folder(); }
 
 std::optional<std::string> prepare(const Containment& c) {
     ::prctl(PR_SET_DUMPABLE, 0);
