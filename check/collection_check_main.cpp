@@ -7,9 +7,12 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -17,7 +20,10 @@
 #include <thread>
 #include <vector>
 
+#include "check/build.hpp"
 #include "check/case.hpp"
+#include "check/formats.hpp"
+#include "check/grade.hpp"
 #include "check/judge.hpp"
 #include "check/report.hpp"
 #include "check/run.hpp"
@@ -29,10 +35,13 @@ namespace {
 
 const char* const kUsage =
     "usage: collection-check [OPTION...] PROGRAM EXECUTABLE [ARGUMENT...]\n"
+    "       collection-check --grade DIR [--report OUT] [OPTION...] PROGRAM\n"
+    "       collection-check --record NAME --cases DIR [--kind KIND] PROGRAM EXECUTABLE < INPUT\n"
     "       collection-check --list [--all] PROGRAM\n"
     "\n"
     "Runs the transcript cases of PROGRAM, one of the collection's programs, against\n"
-    "EXECUTABLE (looked up on PATH when it holds no slash), started with the ARGUMENTs\n"
+    "EXECUTABLE (looked up on PATH when it holds no slash; or a C or C++ source file, or\n"
+    "a folder of them, built first), started with the ARGUMENTs\n"
     "before each case's own arguments, each case in a fresh working folder.\n"
     "By default only the exercise cases run: valid input whose output and status the\n"
     "exercise itself fixes. The collection cases rest on this collection's own choices.\n"
@@ -44,6 +53,25 @@ const char* const kUsage =
     "  --list             name the cases and their kind instead of running them\n"
     "  --cases DIR        read the cases from DIR/PROGRAM/ instead of the installed ones\n"
     "  -j, --jobs N       run N cases side by side (default: the number of processors)\n"
+    "  --first-failure    stop at the first failing case\n"
+    "  --format FORMAT    text (the default), json, gradescope, junit or tap\n"
+    "  --presentation-credit F\n"
+    "                     the share (0 to 1) of a case's points earned when only the\n"
+    "                     spacing of its output differs (default 0)\n"
+    "  --memcheck         run every case under Valgrind's memcheck: a memory fault fails\n"
+    "                     the case with the verdict memory-error\n"
+    "  --cflags FLAGS     more flags for the compiler, after -O2 -Wall -std=c17 or c++20\n"
+    "\n"
+    "Grading a class:\n"
+    "  --grade DIR        grade every folder of DIR (named after its student, holding an\n"
+    "                     executable named PROGRAM or sources), N submissions side by side\n"
+    "  --report OUT       where the grades go (default DIR-report): grades.csv,\n"
+    "                     results.jsonl, feedback/NAME.txt and report.html\n"
+    "\n"
+    "Writing cases:\n"
+    "  --record NAME      run EXECUTABLE on standard input and write the case NAME, with\n"
+    "                     what it printed and its status, into DIR/PROGRAM/ (--cases DIR)\n"
+    "  --kind KIND        the recorded case's kind: collection (the default) or exercise\n"
     "\n"
     "Limits of each case (a case past one fails with the limit's verdict):\n"
     "  --timeout S        wall time in seconds (default 10)\n"
@@ -65,8 +93,9 @@ const char* const kUsage =
     "Options may stand anywhere before \"--\"; every word after it is taken as it stands.\n"
     "An ARGUMENT naming an existing file or folder is passed as an absolute path; a file\n"
     "so named is visible, read-only, inside the sandbox.\n"
-    "Exit status: 0 when every case passed, 1 when a case failed, 2 for a usage error or\n"
-    "a sandbox the kernel refuses.\n";
+    "Exit status: 0 when every case passed (with --grade: every submission was graded,\n"
+    "whatever its score; with --record: the case was written), 1 when a case failed (a\n"
+    "submission could not be graded), 2 for a usage error or a sandbox the kernel refuses.\n";
 
 // Thrown for a command line or a setting that cannot be used: exit status 2.
 struct UsageError : std::runtime_error {
@@ -81,6 +110,13 @@ struct Options {
     unsigned jobs = 0;  // 0: the number of processors
     check::Limits limits;
     check::Containment containment;
+    std::string format = "text";
+    std::optional<fs::path> grade, report;
+    std::optional<std::string> record;
+    check::Kind record_kind = check::Kind::collection;
+    bool first_failure = false, memcheck = false;
+    double presentation_credit = 0;
+    std::string cflags;
     std::vector<std::string> words;  // PROGRAM, EXECUTABLE, ARGUMENT...
 };
 
@@ -156,6 +192,40 @@ std::optional<Options> parse(int argc, char** argv) {
                                  ": it holds the temporary folder, where every case's working "
                                  "folder is");
             o.containment.allowed.push_back(allowed);
+        } else if (word == "--format") {
+            o.format = value();
+            if (o.format != "text" && o.format != "json" && o.format != "gradescope" &&
+                o.format != "junit" && o.format != "tap")
+                throw UsageError("--format takes text, json, gradescope, junit or tap (got \"" +
+                                 check::visible_line(o.format, false) + "\")");
+        } else if (word == "--grade") {
+            o.grade = fs::absolute(value());
+        } else if (word == "--report") {
+            o.report = fs::absolute(value());
+        } else if (word == "--record") {
+            o.record = value();
+            if (o.record->empty() || o.record->find('/') != std::string::npos ||
+                o.record->starts_with("."))
+                throw UsageError("--record needs a case name without a slash, not beginning "
+                                 "with a dot");
+        } else if (word == "--kind") {
+            std::optional<check::Kind> k = check::parse_kind(value());
+            if (!k) throw UsageError("--kind takes exercise or collection");
+            o.record_kind = *k;
+        } else if (word == "--first-failure") {
+            o.first_failure = true;
+        } else if (word == "--memcheck") {
+            o.memcheck = true;
+        } else if (word == "--cflags") {
+            o.cflags = value();
+        } else if (word == "--presentation-credit") {
+            std::string text = value();
+            char* end = nullptr;
+            double f = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0' || !(f >= 0 && f <= 1))
+                throw UsageError("--presentation-credit needs a number from 0 to 1 (got \"" + text +
+                                 "\")");
+            o.presentation_credit = f;
         } else if (word == "--unsandboxed") {
             o.containment.sandboxed = false;
         } else if (word == "--cases") {
@@ -166,7 +236,14 @@ std::optional<Options> parse(int argc, char** argv) {
         }
     }
     if (o.words.empty()) throw UsageError("no PROGRAM given");
-    if (!o.list && o.words.size() < 2) throw UsageError("no EXECUTABLE given");
+    if (o.grade && o.words.size() > 1)
+        throw UsageError("--grade takes PROGRAM alone: the submissions are the folders of " +
+                         o.grade->string());
+    if (o.grade && o.format != "text")
+        throw UsageError("--grade writes every format into its report folder; --format is for "
+                         "one submission");
+    if (o.record && !o.cases) throw UsageError("--record needs --cases DIR, where the case goes");
+    if (!o.list && !o.grade && o.words.size() < 2) throw UsageError("no EXECUTABLE given");
     if (o.jobs == 0) o.jobs = std::max(1U, std::thread::hardware_concurrency());
     return o;
 }
@@ -214,94 +291,182 @@ std::vector<check::Case> select(const Options& o, const fs::path& root) {
     return chosen;
 }
 
-// The command every case starts: the executable and the ARGUMENTs, those naming a file
-// made absolute and visible inside the sandbox.
-std::vector<std::string> command_of(Options& o) {
-    fs::path executable = check::find_executable(o.words[1]);
+// The settings of the grading layer, from the options.
+check::Settings settings_of(const Options& o) {
+    check::Settings s;
+    s.all = o.all;
+    s.first_failure = o.first_failure;
+    s.memcheck = o.memcheck;
+    s.presentation_credit = o.presentation_credit;
+    s.jobs = o.jobs;
+    s.cflags = o.cflags;
+    s.limits = o.limits;
+    s.containment = o.containment;
+    s.replay = {"collection-check"};
+    if (o.all) s.replay.push_back("--all");
+    if (o.cases) s.replay.insert(s.replay.end(), {"--cases", o.cases->string()});
+    s.program = o.words[0];
+    return s;
+}
+
+// Warns when EXECUTABLE, found on PATH, is the collection's own program: a student who
+// types "setcalc" for "./setcalc" would check the wrong one.
+void warn_if_installed(const Options& o) {
+    const std::string& word = o.words[1];
+    if (word.find('/') != std::string::npos) return;
     std::error_code ec;
-    fs::path real = fs::canonical(executable, ec);
-    std::vector<std::string> command(1, ec ? executable.string() : real.string());
-    for (std::size_t i = 2; i < o.words.size(); ++i) {
-        std::string arg = o.words[i];
-        if (!arg.empty() && fs::exists(arg, ec)) {
-            fs::path file = fs::canonical(arg, ec);
-            if (!ec) {
-                if (arg[0] != '/') arg = fs::absolute(arg).string();
-                if (fs::is_regular_file(file)) o.containment.allowed.push_back(file);
-            }
-        }
-        command.push_back(arg);
-    }
-    return command;
+    fs::path found = fs::canonical(check::find_executable(word), ec);
+    if (ec) return;
+    fs::path own = fs::canonical(fs::read_symlink("/proc/self/exe").parent_path() / o.words[0], ec);
+    const bool beside_cases =
+        fs::is_directory(found.parent_path().parent_path() / "share/console-collection/cases");
+    if ((!ec && own == found) || (beside_cases && word == o.words[0]))
+        std::cerr << "collection-check: warning: this checks the collection's own " << word
+                  << "; write ./" << word << " to check yours\n";
 }
 
-// One case from start to verdict.
-check::CaseResult check_one(const Options& o, const check::Case& c,
-                            const std::vector<std::string>& command) {
-    check::CaseResult r;
-    r.name = c.name;
-    r.kind = c.kind;
-    r.points = c.points;
-    r.hidden = c.hidden;
-    const auto limit = std::chrono::milliseconds(static_cast<long>(o.limits.wall * 1000));
-    try {
-        check::Scratch scratch(c, limit, o.limits);
-        check::Outcome outcome = check::run_case(c, command, scratch, o.limits, o.containment);
-        check::Judgement j = check::judge(c, outcome, scratch.path(), o.all, o.limits);
-        r.verdict = j.verdict;
-        r.message = j.message;
-        r.wall_seconds = outcome.wall_seconds;
-        r.cpu_seconds = outcome.cpu_seconds;
-        r.max_rss_kib = outcome.max_rss_kib;
-        std::string left = scratch.remove();
-        if (!left.empty())
-            std::cerr << "collection-check: a working folder stayed: " << left << "\n";
-    } catch (const std::exception& e) {
-        r.verdict = check::Verdict::not_started;
-        r.message = std::string("  the case could not be run: ") + e.what() + "\n";
-    }
-    if (r.verdict == check::Verdict::passed) r.score = r.points;
-    return r;
-}
-
-// Runs the chosen cases, `o.jobs` side by side, printing a line per case in case order
-// as soon as it and every case before it have ended, then the count; the exit status.
-int check_all(Options& o, const std::vector<check::Case>& cases) {
-    const std::vector<std::string> command = command_of(o);
-    if (cases.empty())
+// One submission: the plain report as it goes, or one of the formats at the end.
+int check_one_submission(Options& o, const std::vector<check::Case>& cases) {
+    check::Settings s = settings_of(o);
+    std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
+    warn_if_installed(o);
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    const bool text = o.format == "text";
+    if (text && !subject.build_message.empty())
+        std::cout << (subject.build_verdict == "compile-error" ? "the sources did not compile:\n"
+                                                               : "the compiler warns:\n")
+                  << subject.build_message;
+    if (text && cases.empty())
         std::cout << "no case of " << o.words[0]
                   << " rests on the exercise alone; --all runs the collection cases\n";
-    std::vector<std::optional<check::CaseResult>> results(cases.size());
-    std::mutex m;
-    std::condition_variable ready;
-    std::atomic<std::size_t> next{0};
-    auto worker = [&] {
-        for (std::size_t i; (i = next++) < cases.size();) {
-            check::CaseResult r = check_one(o, cases[i], command);
-            std::lock_guard<std::mutex> lock(m);
-            results[i] = std::move(r);
-            ready.notify_one();
+    std::vector<std::pair<std::string, std::string>> said;  // message, case
+    auto print = [&](const check::CaseResult& r, std::size_t) {
+        if (!text) return;
+        std::string same;
+        if (r.verdict != check::Verdict::passed && !r.message.empty()) {
+            for (const auto& [message, name] : said)
+                if (message == r.message) same = name;
+            if (same.empty()) said.emplace_back(r.message, r.name);
         }
+        std::cout << check::text_lines(r, same) << std::flush;
     };
-    std::vector<std::thread> workers;
-    const std::size_t count = std::min<std::size_t>(o.jobs, cases.size());
-    for (std::size_t w = 0; w < count; ++w) workers.emplace_back(worker);
-    std::vector<check::CaseResult> all;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        std::unique_lock<std::mutex> lock(m);
-        ready.wait(lock, [&] { return results[i].has_value(); });
-        all.push_back(std::move(*results[i]));
-        results[i].reset();
-        lock.unlock();
-        std::cout << check::text_lines(all.back()) << std::flush;
+    check::SubmissionResult result = check::check_subject(s, o.words[0], cases, subject, print);
+    if (text) {
+        if (result.cases.size() < cases.size())
+            std::cout << "stopped at the first failure: "
+                      << check::quantity(static_cast<double>(cases.size() - result.cases.size()),
+                                         "case")
+                      << " not run\n";
+        std::cout << check::text_count(result.cases);
+    } else if (o.format == "json") {
+        std::cout << check::to_json(result) << "\n";
+    } else if (o.format == "gradescope") {
+        std::cout << check::to_gradescope(result);
+    } else if (o.format == "junit") {
+        std::cout << check::to_junit(result);
+    } else {
+        std::cout << check::to_tap(result);
     }
-    for (std::thread& t : workers) t.join();
-    std::cout << check::text_count(all);
-    return std::all_of(
-               all.begin(), all.end(),
-               [](const check::CaseResult& r) { return r.verdict == check::Verdict::passed; })
-               ? 0
-               : 1;
+    return result.passed() == cases.size() && result.cases.size() == cases.size() ? 0 : 1;
+}
+
+// A file name for a student's feedback: the name with '/' and invisible bytes made safe.
+std::string file_name_of(const std::string& name) {
+    std::string safe;
+    for (char ch : name) {
+        auto c = static_cast<unsigned char>(ch);
+        safe += (c < 0x20 || c == 0x7f || ch == '/') ? '_' : ch;
+    }
+    return safe.empty() || safe.starts_with(".") ? "_" + safe : safe;
+}
+
+void write_text(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) throw std::runtime_error(path.string() + ": cannot be written");
+}
+
+// A class: every submission graded, the report folder written, the class's table printed.
+int grade(Options& o, const std::vector<check::Case>& cases) {
+    const fs::path folder = *o.grade;
+    if (!fs::is_directory(folder)) throw UsageError(folder.string() + ": no such folder");
+    std::string base = folder.string();
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const fs::path out = o.report ? *o.report : fs::path(base + "-report");
+    const bool bar = ::isatty(2) != 0;
+    auto progress = [&](std::size_t done, std::size_t all) {
+        if (!bar) return;
+        const std::size_t width = 30, filled = all == 0 ? width : done * width / all;
+        std::cerr << "\rgrading [" << std::string(filled, '#') << std::string(width - filled, '.')
+                  << "] " << done << " of " << all << std::flush;
+        if (done == all) std::cerr << "\n";
+    };
+    std::vector<check::SubmissionResult> results =
+        check::grade_class(settings_of(o), o.words[0], cases, folder, progress);
+    fs::create_directories(out / "feedback");
+    write_text(out / "grades.csv", check::grades_csv(results));
+    std::string lines;
+    for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
+    write_text(out / "results.jsonl", lines);
+    for (const check::SubmissionResult& r : results)
+        write_text(out / "feedback" / (file_name_of(r.submission) + ".txt"),
+                   check::feedback_text(r));
+    write_text(out / "report.html", check::report_html(results));
+    std::size_t width = 7;
+    for (const check::SubmissionResult& r : results)
+        width = std::max(width, check::visible_line(r.submission, false).size());
+    bool all_graded = true;
+    char row[512];
+    std::snprintf(row, sizeof row, "%-*s %8s %8s %8s  %s\n", static_cast<int>(width), "student",
+                  "score", "of", "percent", "build");
+    std::cout << row;
+    for (const check::SubmissionResult& r : results) {
+        const double max = r.max_score();
+        std::snprintf(row, sizeof row, "%-*s %8g %8g %7.1f%%  %s\n", static_cast<int>(width),
+                      check::visible_line(r.submission, false).c_str(), r.score(), max,
+                      max > 0 ? 100 * r.score() / max : 0.0,
+                      r.build_verdict.empty() ? "executable" : r.build_verdict.c_str());
+        std::cout << row;
+        all_graded = all_graded && r.build_verdict != "missing";
+    }
+    std::cout << results.size() << " submissions graded into " << out.string() << "\n";
+    return all_graded ? 0 : 1;
+}
+
+// Runs EXECUTABLE on standard input and writes what it did as a new case.
+int record(Options& o) {
+    const fs::path folder = *o.cases / o.words[0] / *o.record;
+    if (fs::exists(folder))
+        throw UsageError(folder.string() + " already exists: a recorded case never replaces one");
+    std::string input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+    check::Settings s = settings_of(o);
+    std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    if (subject.command.empty())
+        throw std::runtime_error("it did not build:\n" + subject.build_message);
+    check::Case c;
+    c.name = *o.record;
+    c.input = input;
+    check::Scratch scratch(c, std::chrono::seconds(10), s.limits);
+    check::Outcome r = check::run_case(c, subject.command, scratch, s.limits, s.containment);
+    if (r.end != check::Outcome::End::exited)
+        throw std::runtime_error("the program did not end by itself (" +
+                                 std::string(r.end == check::Outcome::End::signaled
+                                                 ? "killed by a signal"
+                                             : r.start_error.empty() ? "a limit stopped it"
+                                                                     : r.start_error) +
+                                 "): no case is written");
+    fs::create_directories(folder);
+    write_text(folder / "kind", std::string(check::kind_name(o.record_kind)) + "\n");
+    if (!input.empty()) write_text(folder / "input", input);
+    write_text(folder / "output", r.out);
+    if (r.code != 0) write_text(folder / "status", std::to_string(r.code) + "\n");
+    if (!r.err.empty()) write_text(folder / "stderr", r.err);
+    std::cout << "recorded " << folder.string() << ": "
+              << check::quantity(static_cast<double>(r.out.size()), "byte") << " of output, status "
+              << r.code << "\n";
+    return 0;
 }
 
 }  // namespace
@@ -314,7 +479,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         const fs::path root = o->cases ? *o->cases : default_cases();
-        std::vector<check::Case> cases = select(*o, root);
+        std::vector<check::Case> cases;
+        if (!o->record) cases = select(*o, root);
         if (o->list) {
             for (const check::Case& c : cases)
                 std::cout << check::visible_line(c.name, false) << " " << check::kind_name(c.kind)
@@ -332,7 +498,9 @@ int main(int argc, char** argv) {
         std::error_code ec;
         for (const fs::path& hidden : {root, installed_cases(), fs::path(COLLECTION_SOURCE_CASES)})
             check::hidden_paths().push_back(fs::weakly_canonical(hidden, ec));
-        return check_all(*o, cases);
+        if (o->record) return record(*o);
+        if (o->grade) return grade(*o, cases);
+        return check_one_submission(*o, cases);
     } catch (const UsageError& e) {
         std::cerr << "collection-check: " << e.what() << "\nTry 'collection-check --help'.\n";
         return 2;

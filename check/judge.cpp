@@ -96,7 +96,45 @@ std::string mib(std::uint64_t bytes) {
     return quantity(static_cast<double>(bytes) / (1 << 20), "MiB");
 }
 
+// Each line without the blanks and tabs at its end.
+std::string without_trailing_blanks(const std::string& text) {
+    std::string out;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        std::size_t nl = text.find('\n', at);
+        std::size_t end = nl == std::string::npos ? text.size() : nl;
+        std::size_t last = end;
+        while (last > at && (text[last - 1] == ' ' || text[last - 1] == '\t')) --last;
+        out.append(text, at, last - at);
+        if (nl == std::string::npos) break;
+        out += '\n';
+        at = nl + 1;
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string slip(const std::string& want, const std::string& got) {
+    if (!got.empty() && got.size() < want.size() && want.compare(0, got.size(), got) == 0) {
+        if (want.size() == got.size() + 1 && want.back() == '\n')
+            return "  the line feed at the end is missing\n";
+        return "  the output ends early: it is right up to where it stops, after " +
+               quantity(static_cast<double>(got.size()), "byte") + " of " +
+               std::to_string(want.size()) + "\n";
+    }
+    if (want.size() < got.size() && got.compare(0, want.size(), want) == 0) {
+        if (got.size() == want.size() + 1 && got.back() == '\n')
+            return "  there is one line feed too many at the end\n";
+        return "  the output goes on after the expected end: " +
+               quantity(static_cast<double>(got.size() - want.size()), "byte") + " more\n";
+    }
+    if (without_trailing_blanks(want) == without_trailing_blanks(got))
+        return got.size() > want.size() ? "  lines end with blanks that are not expected\n"
+                                        : "  blanks are missing at the end of lines\n";
+    if (same_words(want, got)) return "  right words, different spacing\n";
+    return "";
+}
 
 const char* verdict_word(Verdict v) {
     switch (v) {
@@ -274,12 +312,14 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
     if (c.output && o.out != *c.output) {
         const bool spacing = same_words(*c.output, o.out);
         output_verdict = spacing ? Verdict::presentation : Verdict::wrong_output;
+        const std::string named = slip(*c.output, o.out);
         if (spacing) why << "  right words, different spacing\n";
+        if (named != "  right words, different spacing\n") why << named;
         why << difference("standard output", *c.output, o.out);
     }
     const std::string want_err = c.error.value_or("");
     const bool err_differs = o.err != want_err;
-    if (err_differs) why << difference("standard error", want_err, o.err);
+    if (err_differs) why << slip(want_err, o.err) << difference("standard error", want_err, o.err);
     bool files_differ = false;
     for (const Entry& e : c.after) {
         std::string got;

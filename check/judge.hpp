@@ -48,6 +48,11 @@ std::string difference(const std::string& what, const std::string& want, const s
 // returns and line feeds) in the same order.
 bool same_words(const std::string& a, const std::string& b);
 
+// The common slip that explains a difference, as one line, when it is certain: the output
+// ends early or goes on, a line feed missing or extra at the end, blanks at line ends, only
+// the spacing differs; "" otherwise.
+std::string slip(const std::string& want, const std::string& got);
+
 // The first lines of `text`, each made visible and indented, "(N more lines)" after them.
 std::string first_lines(const std::string& text, std::size_t lines);
 

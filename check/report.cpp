@@ -2,10 +2,13 @@
 
 namespace check {
 
-std::string text_lines(const CaseResult& r) {
+std::string text_lines(const CaseResult& r, const std::string& same_as) {
     const std::string name = visible_line(r.name, false);
     if (r.verdict == Verdict::passed) return name + " ok\n";
-    return name + " FAILED (" + verdict_word(r.verdict) + ")\n" + r.message;
+    const std::string head = name + " FAILED (" + verdict_word(r.verdict) + ")\n";
+    if (!same_as.empty())
+        return head + "  the same difference as " + visible_line(same_as, false) + "\n" + r.help;
+    return head + r.message + r.help;
 }
 
 std::string text_count(const std::vector<CaseResult>& results) {

@@ -513,7 +513,7 @@ const std::string& make_run_folder() {
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error(pattern + ": " + std::strerror(errno));
     if (g_tmpfs && ::mount("tmpfs", pattern.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                           "size=1m,nr_inodes=1048576,mode=0711") != 0) {
+                           "size=512m,nr_inodes=1048576,mode=0711") != 0) {
         ::rmdir(pattern.c_str());
         throw std::runtime_error(pattern + ": mounting its file system: " + std::strerror(errno));
     }

@@ -1,0 +1,64 @@
+// Checking submissions: one executable, or sources built first, against the chosen cases;
+// and a whole class at once, one folder per student.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check/case.hpp"
+#include "check/formats.hpp"
+#include "check/sandbox.hpp"
+
+namespace check {
+
+// How cases are run and scored.
+struct Settings {
+    bool all = false;                // compare every exit status
+    bool first_failure = false;      // stop at the first failing case
+    bool memcheck = false;           // run under Valgrind's memcheck
+    double presentation_credit = 0;  // the share of the points a presentation verdict earns
+    unsigned jobs = 1;               // cases (or, for a class, submissions) side by side
+    std::string cflags;              // more compiler flags for sources
+    Limits limits;
+    Containment containment;
+    std::vector<std::string> replay;  // the replay command's options, before --case
+    std::string program;              // PROGRAM, as the replay command names it
+};
+
+// What is checked: a name, and the command that runs it (empty when it could not be built;
+// then `build_verdict` and `build_message` say why).
+struct Subject {
+    std::string name;
+    std::vector<std::string> command;
+    std::string build_verdict;  // "", "built" or "compile-error" (or "missing" for a class)
+    std::string build_message;
+    std::string replay_word;  // how the replay command names the executable
+};
+
+// The subject of EXECUTABLE `word` with `arguments`: a file looked up on PATH, or sources
+// (a file or a folder) built first. ARGUMENTs naming files are made absolute and visible.
+Subject subject_of(Settings& s, const std::string& name, const std::string& word,
+                   const std::vector<std::string>& arguments);
+
+// Checks the subject against the cases; `on_case`, when given, hears every case's result
+// in case order as soon as it and every case before it have ended.
+SubmissionResult check_subject(
+    const Settings& s, const std::string& program, const std::vector<Case>& cases,
+    const Subject& subject,
+    const std::function<void(const CaseResult&, std::size_t index)>& on_case = nullptr);
+
+// Grades every submission folder of `folder` (its name is the student's; it holds an
+// executable named `program` or sources), `s.jobs` at a time, each case of a submission one
+// after the other. `progress` hears how many are done. Results in name order.
+std::vector<SubmissionResult> grade_class(
+    Settings s, const std::string& program, const std::vector<Case>& cases,
+    const std::filesystem::path& folder,
+    const std::function<void(std::size_t done, std::size_t all)>& progress);
+
+// The words quoted for a POSIX shell where they need it.
+std::string shell_words(const std::vector<std::string>& words);
+
+}  // namespace check
