@@ -58,32 +58,6 @@ fs::path cache_folder() {
     return base / "collection-check";
 }
 
-// The first lines of the compiler's diagnostics.
-std::string first_compiler_lines(const std::string& text) {
-    std::istringstream in(text);
-    std::string line, kept;
-    std::size_t n = 0, all = 0;
-    while (std::getline(in, line)) {
-        if (n < kMessageLines) {
-            for (char ch : line) {  // blanks as they are, other invisible bytes made visible
-                const auto c = static_cast<unsigned char>(ch);
-                kept += c == ' ' || (c >= 0x21 && c < 0x7f) || c >= 0x80
-                            ? std::string(1, ch)
-                            : visible_line(line.substr(0, 0) + ch, false);
-            }
-            kept += '\n';
-            ++n;
-        }
-        ++all;
-    }
-    if (all > n) {
-        kept += "(";
-        kept += std::to_string(all - n);
-        kept += " more lines)\n";
-    }
-    return kept;
-}
-
 }  // namespace
 
 bool is_source(const fs::path& path) {
@@ -158,7 +132,7 @@ Build build_sources(const fs::path& path, const std::string& cflags,
     p.folder = scratch.path();
     p.env = {"TMPDIR=" + scratch.path().string()};
     Outcome o = run_contained(p, limits, containment);
-    const std::string said = first_compiler_lines(o.err + o.out);
+    const std::string said = plain_lines(o.err + o.out, kMessageLines);
     const fs::path made = scratch.path() / "program";
     b.built = o.end == Outcome::End::exited && o.code == 0 && fs::is_regular_file(made);
     if (!b.built) {

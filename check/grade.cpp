@@ -73,8 +73,10 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         return r;
     }
     Limits limits = s.limits;
+    Containment containment = s.containment;
     std::vector<std::string> command = subject.command;
     if (s.memcheck) {
+        containment.allowed.emplace_back(command.front());  // Valgrind starts it by its path
         command = under_memcheck(command);
         limits.memory = 1ULL << 44;  // Valgrind reserves far more than it uses
         limits.wall *= 10;
@@ -83,7 +85,9 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
     const auto setup_limit = std::chrono::milliseconds(static_cast<long>(s.limits.wall * 1000));
     try {
         Scratch scratch(c, setup_limit, limits);
-        Outcome o = run_case(c, command, scratch, limits, s.containment);
+        std::vector<std::string> env;
+        if (s.memcheck) env.push_back("TMPDIR=" + scratch.path().string());  // Valgrind's own files
+        Outcome o = run_case(c, command, scratch, limits, containment, env);
         Judgement j = judge(c, o, scratch.path(), s.all, s.limits);
         r.verdict = j.verdict;
         r.message = j.message;
@@ -97,7 +101,7 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
             if (!log.empty()) {
                 r.verdict = Verdict::memory_error;
                 r.message =
-                    "  the memory checker found a fault:\n" + first_lines(log, 20) + r.message;
+                    "  the memory checker found a fault:\n" + plain_lines(log, 20) + r.message;
             }
         }
         r.wall_seconds = o.wall_seconds;
@@ -143,7 +147,9 @@ Subject subject_of(Settings& s, const std::string& name, const std::string& word
     subject.replay_word = shell_words({word});
     std::error_code ec;
     if (word.find('/') != std::string::npos && is_source(word)) {
-        Build b = build_sources(fs::absolute(word), s.cflags, s.containment);
+        // Built with its lines known to the memory checker, when it is used.
+        Build b = build_sources(fs::absolute(word), s.memcheck ? s.cflags + " -g" : s.cflags,
+                                s.containment);
         subject.build_verdict = b.built ? "built" : "compile-error";
         subject.build_message = b.message;
         if (!b.built) return subject;

@@ -123,7 +123,7 @@ std::string slip(const std::string& want, const std::string& got) {
                quantity(static_cast<double>(got.size()), "byte") + " of " +
                std::to_string(want.size()) + "\n";
     }
-    if (want.size() < got.size() && got.compare(0, want.size(), want) == 0) {
+    if (!want.empty() && want.size() < got.size() && got.compare(0, want.size(), want) == 0) {
         if (got.size() == want.size() + 1 && got.back() == '\n')
             return "  there is one line feed too many at the end\n";
         return "  the output goes on after the expected end: " +
@@ -231,6 +231,34 @@ bool same_words(const std::string& a, const std::string& b) {
         const bool b_ends = j == b.size() || is_blank(b[j]);
         if (a_ends != b_ends) return false;
     }
+}
+
+std::string plain_lines(const std::string& text, std::size_t lines) {
+    std::string kept;
+    std::size_t n = 0, all = 0, at = 0;
+    while (at < text.size()) {
+        std::size_t nl = text.find('\n', at);
+        const std::size_t end = nl == std::string::npos ? text.size() : nl;
+        if (n < lines) {
+            for (std::size_t i = at; i < end; ++i) {
+                const auto c = static_cast<unsigned char>(text[i]);
+                if (c == ' ' || (c > 0x20 && c < 0x7f) || c >= 0x80)
+                    kept += text[i];
+                else
+                    kept += visible_line(std::string(1, text[i]), false);
+            }
+            kept += '\n';
+            ++n;
+        }
+        ++all;
+        at = end + 1;
+    }
+    if (all > n) {
+        kept += "(";
+        kept += std::to_string(all - n);
+        kept += " more lines)\n";
+    }
+    return kept;
 }
 
 std::string first_lines(const std::string& text, std::size_t lines) {

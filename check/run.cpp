@@ -204,8 +204,10 @@ std::string remove_tree(const fs::path& folder) {
 }
 
 Outcome run_case(const Case& c, const std::vector<std::string>& command, const Scratch& scratch,
-                 const Limits& limits, const Containment& containment) {
+                 const Limits& limits, const Containment& containment,
+                 const std::vector<std::string>& env) {
     Program p;
+    p.env = env;
     p.executable = command.at(0);
     p.argv = command;
     p.argv.insert(p.argv.end(), c.args.begin(), c.args.end());

@@ -37,9 +37,11 @@ private:
 // kept something from going, or "" when all went.
 std::string remove_tree(const std::filesystem::path& folder);
 
-// Runs the program `command` (its file first, then its arguments) on case `c` in `scratch`.
+// Runs the program `command` (its file first, then its arguments) on case `c` in `scratch`,
+// with `env` added to the sandbox's fixed environment.
 Outcome run_case(const Case& c, const std::vector<std::string>& command, const Scratch& scratch,
-                 const Limits& limits, const Containment& containment);
+                 const Limits& limits, const Containment& containment,
+                 const std::vector<std::string>& env = {});
 
 // The file that running `name` executes: the name itself made absolute when it holds a
 // slash, otherwise the first executable file of that name in a folder of PATH. Throws
