@@ -132,7 +132,7 @@ std::string slip(const std::string& want, const std::string& got) {
     if (without_trailing_blanks(want) == without_trailing_blanks(got))
         return got.size() > want.size() ? "  lines end with blanks that are not expected\n"
                                         : "  blanks are missing at the end of lines\n";
-    if (same_words(want, got)) return "  right words, different spacing\n";
+    if (same_but_spacing(want, got)) return "  right words, different spacing\n";
     return "";
 }
 
@@ -217,19 +217,13 @@ std::string difference(const std::string& what, const std::string& want, const s
     return d.str();
 }
 
-bool same_words(const std::string& a, const std::string& b) {
+bool same_but_spacing(const std::string& a, const std::string& b) {
     std::size_t i = 0, j = 0;
     for (;;) {
         while (i < a.size() && is_blank(a[i])) ++i;
         while (j < b.size() && is_blank(b[j])) ++j;
         if (i == a.size() || j == b.size()) return i == a.size() && j == b.size();
-        while (i < a.size() && j < b.size() && !is_blank(a[i]) && !is_blank(b[j])) {
-            if (a[i] != b[j]) return false;
-            ++i, ++j;
-        }
-        const bool a_ends = i == a.size() || is_blank(a[i]);
-        const bool b_ends = j == b.size() || is_blank(b[j]);
-        if (a_ends != b_ends) return false;
+        if (a[i++] != b[j++]) return false;
     }
 }
 
@@ -338,7 +332,7 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
     }
     Verdict output_verdict = Verdict::passed;
     if (c.output && o.out != *c.output) {
-        const bool spacing = same_words(*c.output, o.out);
+        const bool spacing = same_but_spacing(*c.output, o.out);
         output_verdict = spacing ? Verdict::presentation : Verdict::wrong_output;
         const std::string named = slip(*c.output, o.out);
         if (spacing) why << "  right words, different spacing\n";

@@ -44,9 +44,9 @@ std::string visible_line(const std::string& line, bool ended);
 // texts must differ. Reads only as far as the lines it shows, whatever their length.
 std::string difference(const std::string& what, const std::string& want, const std::string& got);
 
-// True when the texts hold the same words (runs of bytes other than blanks, tabs, carriage
-// returns and line feeds) in the same order.
-bool same_words(const std::string& a, const std::string& b);
+// True when the texts are the same once every blank, tab, carriage return and line feed is
+// taken out of both: they differ in their spacing only.
+bool same_but_spacing(const std::string& a, const std::string& b);
 
 // The common slip that explains a difference, as one line, when it is certain: the output
 // ends early or goes on, a line feed missing or extra at the end, blanks at line ends, only

@@ -8,6 +8,10 @@
 #   usage          usage errors end with status 2 and a message on standard error
 #   marks          every case carries a valid kind mark; an invalid mark is refused
 #   install        an installed prefix checks a program from any folder
+#   grade          a class of submissions (executables, sources, broken ones) graded at once
+#   record         a recorded case holds what the program did, and passes it afterwards
+#   student        the help under a failure, --first-failure, repeated differences, slips
+#   memcheck       a heap write past a row fails with memory-error even when output is right
 set -uo pipefail
 
 scenario=$1 bin=$2 cases=$3
@@ -250,6 +254,119 @@ install)
     status=$?
     expect 0
     last_line_is "$(find "$installed/polycalc" -mindepth 1 -maxdepth 1 -type d | wc -l) passed, 0 failed"
+    ;;
+
+grade)
+    cls="$work/class"
+    mkdir -p "$cls"/{good,crash,spaces,broken,empty,source}
+    cp "$bin/setcalc" "$cls/good/setcalc"
+    wrapper crash_setcalc 'kill -SEGV $$'
+    cp "$work/crash_setcalc" "$cls/crash/setcalc"
+    wrapper spaced "\"$bin/setcalc\" | sed 's/,/, /g'"
+    cp "$work/spaced" "$cls/spaces/setcalc"
+    printf 'int main(void) { return missing; }\n' >"$cls/broken/main.c"
+    printf '#include <unistd.h>\nint main(void) { return write(1, "x", 1) != 1; }\n' >"$cls/source/main.c"
+    run --grade "$cls" --presentation-credit 0.5 -j 2 setcalc
+    expect 1 "good" "100.0%" "compile-error" "missing" "submissions graded into $cls-report"
+    report="$cls-report"
+    for f in grades.csv results.jsonl report.html feedback/good.txt feedback/broken.txt; do
+        [[ -s $report/$f ]] || fail "no $f in the report"
+    done
+    [[ $(wc -l <"$report/results.jsonl") == 6 ]] || fail "not one result line per submission"
+    head -n 1 "$report/grades.csv" | grep -q '^name,score,max_score,percent,build,' ||
+        fail "grades.csv has no header row: $(head -n 1 "$report/grades.csv")"
+    grep -q '^crash,0,' "$report/grades.csv" || fail "the crashing submission did not score 0"
+    grep -q 'crashed' "$report/grades.csv" || fail "no crashed verdict in grades.csv"
+    # Only the spacing differs: half the points of every case whose output has a comma.
+    spaced=$(grep '^spaces,' "$report/grades.csv" | cut -d, -f2)
+    [[ $spaced != 0 && $spaced != "$(grep '^good,' "$report/grades.csv" | cut -d, -f2)" ]] ||
+        fail "presentation credit not given: $spaced"
+    grep -q 'presentation' "$report/feedback/spaces.txt" || fail "no presentation verdict in feedback"
+    grep -q 'right words, different spacing' "$report/feedback/spaces.txt" ||
+        fail "the feedback does not say that only the spacing differs"
+    # Everything gradable: status 0.
+    rm -r "$cls/empty"
+    run --grade "$cls" --report "$work/out-report" setcalc
+    expect 0 "submissions graded into $work/out-report"
+    ;;
+
+record)
+    mkdir -p "$work/rec/setcalc"
+    out=$(printf '2\n1 2\n1\n3\n6\n' | "$check" --record mine --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
+    status=$?
+    expect 0 "recorded $work/rec/setcalc/mine"
+    [[ $(cat "$work/rec/setcalc/mine/kind") == collection ]] || fail "the recorded kind is not collection"
+    run --all --cases "$work/rec" setcalc "$bin/setcalc"
+    expect 0 "mine ok"
+    out=$(printf '6\n' | "$check" --record mine --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
+    status=$?
+    expect 2 "already exists"
+    out=$(printf '6\n' | "$check" --record x --kind exercise --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
+    [[ $(cat "$work/rec/setcalc/x/kind") == exercise ]] || fail "--kind exercise was not recorded"
+    ;;
+
+student)
+    # The failure shows the input and the command that replays the case.
+    wrapper bracket "\"$bin/setcalc\" | sed 's/}/]/'"
+    run --cases "$cases" --case a123_b345_every_choice setcalc "$work/bracket"
+    expect 1 "a123_b345_every_choice FAILED (wrong-output)" "the input fed (9 lines):" \
+        "to run it alone: collection-check --cases $cases --case a123_b345_every_choice setcalc $work/bracket"
+    # An extra final line feed is named, and only the spacing differs.
+    wrapper extra_end "\"$bin/greeter\"; echo"
+    run --all --cases "$cases" --case two_introductions_no_final_line_feed greeter "$work/extra_end"
+    expect 1 "FAILED (presentation)" "right words, different spacing" \
+        "there is one line feed too many at the end"
+    # The same difference in many cases is shown once; --first-failure stops at the first.
+    wrapper silent 'exit 0'
+    run --all --cases "$cases" setcalc "$work/silent"
+    expect 1 "the same difference as "
+    run --all --first-failure --cases "$cases" setcalc "$work/silent"
+    expect 1 "stopped at the first failure:" "0 passed, 1 failed"
+    # A crash with nothing on the pipe says where the output went.
+    wrapper crash 'printf partial; kill -SEGV $$'
+    run --cases "$cases" --case a123_b345_every_choice setcalc "$work/crash"
+    expect 1 "FAILED (crashed)" "SIGSEGV" "partial"
+    wrapper crash_silent 'kill -SEGV $$'
+    run --cases "$cases" --case a123_b345_every_choice setcalc "$work/crash_silent"
+    expect 1 "output still in the program's buffer is lost at a crash"
+    # The collection's own program, found on PATH, is named as such.
+    out=$(PATH="$bin:/usr/bin:/bin" "$check" --cases "$cases" setcalc setcalc 2>&1)
+    [[ $out == *"this checks the collection's own setcalc; write ./setcalc to check yours"* ]] ||
+        fail "no warning for the installed setcalc: $out"
+    # The machine formats, on one submission.
+    run --format json --cases "$cases" setcalc "$bin/setcalc"
+    expect 0 '"verdict":"passed"'
+    run --format tap --cases "$cases" --case a123_b345_every_choice setcalc "$work/bracket"
+    expect 1 "TAP version 14" "1..1" "not ok 1 - a123_b345_every_choice"
+    run --format wrong setcalc "$bin/setcalc"
+    expect 2 "--format takes text, json, gradescope, junit or tap"
+    ;;
+
+memcheck)
+    if ! command -v valgrind >/dev/null; then
+        echo "memcheck: valgrind is not installed"
+        exit 77
+    fi
+    mkdir -p "$work/cases/demo/sum"
+    echo exercise >"$work/cases/demo/sum/kind"
+    printf '6\n' >"$work/cases/demo/sum/output"
+    cat >"$work/past_the_row.c" <<'EOC'
+#include <stdio.h>
+#include <stdlib.h>
+int main(void) {
+    int n = 4, *row = malloc(n * sizeof *row);
+    long sum = 0;
+    for (int i = 0; i <= n; i++) row[i] = i;
+    for (int i = 0; i <= n; i++) sum += row[i];
+    printf("%ld\n", sum - n); /* right, though it read past the row too */
+    free(row);
+    return 0;
+}
+EOC
+    run --cases "$work/cases" demo "$work/past_the_row.c"
+    expect 0 "sum ok"
+    run --memcheck --cases "$work/cases" demo "$work/past_the_row.c"
+    expect 1 "sum FAILED (memory-error)" "Invalid write of size 4"
     ;;
 
 *)
