@@ -1,11 +1,22 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <functional>
+#include <tuple>
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "check/case.hpp"
 #include "check/judge.hpp"
+#include "check/run.hpp"
 
 namespace {
 
@@ -119,6 +130,185 @@ TEST(Check, JudgeComparesAnOpenStatusOnlyWhenStrict) {
     c.output.reset();
     o.out = "anything";
     EXPECT_NE(message(false).find("standard error differs"), std::string::npos);
+}
+
+TEST(Check, VerdictFollowsHowTheRunEnded) {
+    using End = check::Outcome::End;
+    using check::Verdict;
+    struct Row {
+        End end;
+        int code;
+        double cpu;
+        long rss_kib;
+        std::string out, err;
+        Verdict verdict;
+        std::string said;  // in the message
+    };
+    check::Limits limits;
+    limits.wall = 1;
+    limits.cpu = 2;
+    limits.memory = 64ULL << 20;
+    limits.output = 1ULL << 20;
+    const std::vector<Row> rows = {
+        {End::exited, 0, 0, 0, "out\n", "", Verdict::passed, ""},
+        {End::not_started, 0, 0, 0, "", "", Verdict::not_started, "could not be started"},
+        {End::wall_limit, 0, 0, 0, "o", "", Verdict::time_limit, "within 1 second (the wall"},
+        {End::wall_limit, 0, 0, 0, "", "", Verdict::time_limit, "lost when it is stopped"},
+        {End::signaled, SIGXCPU, 2.1, 0, "", "", Verdict::time_limit, "2 seconds of processor"},
+        {End::signaled, SIGKILL, 2.5, 0, "", "", Verdict::time_limit, "(the CPU time limit)"},
+        {End::output_limit, 0, 0, 0, "x", "", Verdict::output_limit, "more than 1 MiB"},
+        {End::signaled, SIGABRT, 0, 40000, "", "", Verdict::memory_limit, "64 MiB"},
+        {End::exited, 1, 0, 10, "", "std::bad_alloc\n", Verdict::memory_limit, "out of memory"},
+        {End::signaled, SIGSEGV, 0, 10, "", "", Verdict::crashed, "SIGSEGV, signal 11"},
+        {End::signaled, SIGSEGV, 0, 10, "", "", Verdict::crashed, "lost at a crash"},
+        {End::exited, 3, 0, 0, "out\n", "", Verdict::wrong_status, "exit status 3, expected 0"},
+        {End::exited, 0, 0, 0, "out", "", Verdict::presentation, "right words, different spacing"},
+        {End::exited, 3, 0, 0, "out", "", Verdict::wrong_status, "right words"},
+        {End::exited, 3, 0, 0, "put\n", "", Verdict::wrong_output, "exit status 3"},
+        {End::exited, 0, 0, 0, "out\n", "oops", Verdict::wrong_stderr, "standard error differs"},
+    };
+    check::Case c;
+    c.output = "out\n";
+    for (const Row& r : rows) {
+        check::Outcome o;
+        o.end = r.end;
+        o.code = r.code;
+        o.cpu_seconds = r.cpu;
+        o.max_rss_kib = r.rss_kib;
+        o.out = r.out;
+        o.err = r.err;
+        o.out_cut = r.end == End::output_limit;
+        check::Judgement j = check::judge(c, o, "/nonexistent", false, limits);
+        EXPECT_EQ(j.verdict, r.verdict) << check::verdict_word(r.verdict) << ": " << j.message;
+        EXPECT_NE(j.message.find(r.said), std::string::npos) << r.said << "\n" << j.message;
+    }
+}
+
+TEST(Check, SlipsAreNamedOnlyWhereCertain) {
+    const std::vector<std::tuple<std::string, std::string, std::string>> rows = {
+        {"a\nb\n", "a\nb", "the line feed at the end is missing"},
+        {"a\nb", "a\nb\n", "one line feed too many at the end"},
+        {"a\nb\nc\n", "a\n", "ends early: it is right up to where it stops, after 2 bytes of 6"},
+        {"a\n", "a\nb\nc\n", "goes on after the expected end: 4 bytes more"},
+        {"a\nb\n", "a \nb\t\n", "lines end with blanks that are not expected"},
+        {"a \nb\n", "a\nb\n", "blanks are missing at the end of lines"},
+        {"{1,2,3}\n", "{1, 2, 3}\n", "right words, different spacing"},
+        {"{1,2,3}\n", "{1,2,4}\n", ""},
+        {"abc\n", "", ""},
+        {"", "x\n", ""},
+    };
+    for (const auto& [want, got, said] : rows) {
+        const std::string s = check::slip(want, got);
+        if (said.empty())
+            EXPECT_EQ(s, "") << want << "|" << got;
+        else
+            EXPECT_NE(s.find(said), std::string::npos) << s;
+    }
+}
+
+TEST(Check, QuantitiesReadRight) {
+    EXPECT_EQ(check::quantity(1, "second"), "1 second");
+    EXPECT_EQ(check::quantity(2, "second"), "2 seconds");
+    EXPECT_EQ(check::quantity(0.5, "second"), "0.5 seconds");
+    EXPECT_EQ(check::quantity(0, "line"), "0 lines");
+    EXPECT_EQ(check::quantity(8, "MiB"), "8 MiB");
+}
+
+TEST(Check, DifferenceOfHugeTextsShowsOnlyItsLines) {
+    // Twenty million line feeds against a short text: the excerpt stays a few lines long.
+    const std::string flood(20'000'000, '\n');
+    const std::string d = check::difference("standard output", "done\n", flood);
+    EXPECT_LT(d.size(), 1000u) << d.substr(0, 400);
+    EXPECT_NE(d.find("more lines"), std::string::npos);
+}
+
+// A folder of its own for a test, removed at its end.
+struct TempFolder {
+    std::filesystem::path path;
+    TempFolder() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "check_test.XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempFolder() { check::remove_tree(path); }
+    void write(const std::string& name, const std::string& text) const {
+        std::filesystem::create_directories((path / name).parent_path());
+        std::ofstream(path / name, std::ios::binary) << text;
+    }
+};
+
+TEST(Check, CaseFilesMustBePlainAndMarksValid) {
+    struct Row {
+        std::function<void(const TempFolder&)> make;
+        std::string refused;  // empty: loads
+    };
+    const std::vector<Row> rows = {
+        {[](const TempFolder&) {}, ""},
+        {[](const TempFolder& t) { t.write("points", "5\n"); }, ""},
+        {[](const TempFolder& t) { t.write("points", "1001\n"); }, "points: not a whole number"},
+        {[](const TempFolder& t) { t.write("points", "-1\n"); }, "points: not a whole number"},
+        {[](const TempFolder& t) { t.write("visibility", "hidden\n"); }, ""},
+        {[](const TempFolder& t) { t.write("visibility", "secret\n"); }, "visibility: not the one"},
+        {[](const TempFolder& t) { ::mkfifo((t.path / "input").c_str(), 0600); },
+         "input: not a regular file"},
+        {[](const TempFolder& t) { ::symlink("/dev/zero", (t.path / "output").c_str()); },
+         "output: a symbolic link"},
+        {[](const TempFolder& t) {
+             std::filesystem::create_directories(t.path / "after");
+             ::symlink("/dev/zero", (t.path / "after/x").c_str());
+         },
+         "after/x: a symbolic link"},
+        {[](const TempFolder& t) {
+             std::filesystem::create_directories(t.path / "after");
+             ::mkfifo((t.path / "after/fifo").c_str(), 0600);
+         },
+         "after/fifo: not a regular file"},
+    };
+    for (const Row& r : rows) {
+        TempFolder t;
+        t.write("kind", "exercise\n");
+        r.make(t);
+        try {
+            check::Case c = check::load_case(t.path);
+            EXPECT_EQ(r.refused, "") << "loaded";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(r.refused), std::string::npos)
+                << e.what() << " | " << r.refused;
+            EXPECT_NE(r.refused, "") << e.what();
+        }
+    }
+    TempFolder t;
+    t.write("kind", "exercise\n");
+    t.write("points", "7");
+    t.write("visibility", "hidden");
+    t.write("after/sub/f.txt", "x");
+    check::Case c = check::load_case(t.path);
+    EXPECT_EQ(c.points, 7u);
+    EXPECT_TRUE(c.hidden);
+    ASSERT_EQ(c.after.size(), 1u);
+    EXPECT_EQ(c.after[0].path, "sub/f.txt");
+}
+
+TEST(Check, RemoveTreeGoesThroughDepthAndPermissions) {
+    TempFolder t;
+    std::filesystem::path deep = t.path / "top";
+    std::filesystem::create_directories(deep);
+    // 3000 nested folders, the deepest ones closed to everyone, a link out of the tree.
+    std::filesystem::path at = deep;
+    ASSERT_EQ(::chdir(deep.c_str()), 0);
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(::mkdir("d", 0700), 0);
+        ASSERT_EQ(::chdir("d"), 0);
+    }
+    std::ofstream("f") << "x";
+    ASSERT_EQ(::symlink(t.path.c_str(), "out"), 0);
+    ASSERT_EQ(::chdir(".."), 0);
+    ::chmod("d", 0);
+    ASSERT_EQ(::chdir(t.path.c_str()), 0);
+    ::chmod(deep.c_str(), 0500);
+    EXPECT_EQ(check::remove_tree(deep), "");
+    EXPECT_FALSE(std::filesystem::exists(deep));
+    EXPECT_TRUE(std::filesystem::exists(t.path));  // the link's target stays
 }
 
 }  // namespace

@@ -86,7 +86,10 @@ bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; 
 
 // The output a stopped or crashed program left, for a person.
 std::string written(const Outcome& o, const char* when) {
-    if (o.out.empty()) return std::string("  nothing reached standard output ") + when + "\n";
+    if (o.out.empty())
+        return std::string("  nothing reached standard output ") + when +
+               " (output still in the program's buffer is lost when it is stopped: flush "
+               "before you wait, or end lines with \\n and use setvbuf)\n";
     return std::string("  what reached standard output ") + when + ":\n" +
            first_lines(o.out, kShownLines);
 }
