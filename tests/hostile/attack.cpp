@@ -5,7 +5,9 @@
 //                      with report, prints "clean" or the paths that name the cases
 //   vandal PATH...     tries to change, remove or add files at and beneath each PATH
 //   forge              forges the checker's verdict: its streams, signals to the others
-//   flood | newlines | spin | sleep | hog | files | bigfile [keep] | segv | unflushed
+//   flood [err] | newlines | noread | spin | sleep | hog | files | bigfile [keep] | fill
+//   segv | unflushed   the limits and crashes, each bounded
+//   link TARGET NAME   makes NAME, in its working folder, a symbolic link to TARGET
 //   forkbomb MARKER    forks up to 5000 processes, each living 5 s at most
 //   linger HOW MARKER  leaves a process behind: fork, double, setsid, holdout, recreate
 //   connect PORT       connects to 127.0.0.1:PORT and [::1]:PORT
@@ -114,6 +116,7 @@ struct Snoop {
         }
         note(slurp(d + "/environ"));
         for (const char* l : {"/exe", "/cwd", "/root"}) path(link_of(d + l));
+        note(slurp(d + "/mountinfo"));
         std::error_code ec;
         for (auto& e : fs::directory_iterator(d + "/fd", ec)) path(link_of(e.path()));
         std::istringstream maps(slurp(d + "/maps"));
@@ -150,14 +153,15 @@ struct Snoop {
         process(std::to_string(::getppid()));
         process("1");
         for (auto& e : fs::directory_iterator("/proc", ec))
-            if (std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0])))
+            if (std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0])) &&
+                e.path().filename() != std::to_string(::getpid()))
                 process(e.path().filename().string());
         for (fs::path p = fs::current_path(ec); !p.empty() && p != p.parent_path();
              p = p.parent_path())
             walk(p.parent_path(), 2);
         for (const char* known : {HOSTILE_TRANSCRIPTS, "/usr/share/console-collection/cases",
                                   "/usr/local/share/console-collection/cases"})
-            path(known), walk(known, 3);
+            if (fs::exists(known, ec)) path(known), walk(known, 3);
         walk("/", 64);
     }
 };
@@ -184,13 +188,19 @@ int snoop(bool report) {
 
 // ---- vandal ---------------------------------------------------------------------------
 
-// Every way of changing `p` that this program knows; prints the ones that worked.
-void deface(const fs::path& p, const fs::path& self) {
+// Every way of changing `p` that this program knows, or with `harmless` only adding a file
+// and a folder inside; prints the ones that worked.
+void deface(const fs::path& p, const fs::path& self, bool harmless) {
     auto worked = [&](const char* how, bool ok) {
         if (ok) std::cout << "changed " << p.string() << " by " << how << "\n";
     };
     const std::string s = p.string();
-    int fd = ::open(s.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK);
+    int fd = ::open((s + "/vandal-was-here").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    worked("a new file inside", fd >= 0);
+    if (fd >= 0) ::close(fd);
+    worked("a new folder inside", ::mkdir((s + "/vandal-dir").c_str(), 0755) == 0);
+    if (harmless) return;
+    fd = ::open(s.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK);
     worked("append", fd >= 0 && ::write(fd, "x", 1) == 1);
     if (fd >= 0) ::close(fd);
     int ro = ::open(s.c_str(), O_RDONLY | O_NONBLOCK);
@@ -204,18 +214,21 @@ void deface(const fs::path& p, const fs::path& self) {
     worked("replacing", ::rename(self.c_str(), s.c_str()) == 0);
     worked("unlink", ::unlink(s.c_str()) == 0);
     worked("rmdir", ::rmdir(s.c_str()) == 0);
-    fd = ::open((s + "/vandal-was-here").c_str(), O_WRONLY | O_CREAT, 0644);
-    worked("a new file inside", fd >= 0);
-    if (fd >= 0) ::close(fd);
-    worked("a new folder inside", ::mkdir((s + "/vandal-dir").c_str(), 0755) == 0);
 }
 
+// Defaces every PATH given and whatever they hold (the test's own copies); only adds to the
+// machine's own places, so that a sandbox that fails harms nothing beyond that.
 int vandal(int argc, char** argv) {
     std::vector<fs::path> targets(argv + 2, argv + argc);
-    for (const char* known : {HOSTILE_TRANSCRIPTS, HOSTILE_SOURCE, HOSTILE_CHECKER, "/root", "/tmp",
-                              "/var/tmp", "/dev/shm", "/usr/bin", "/etc"})
-        targets.emplace_back(known);
+    const char* known[] = {HOSTILE_TRANSCRIPTS, HOSTILE_SOURCE, "/root",    "/tmp",
+                           "/var/tmp",          "/dev/shm",     "/usr/bin", "/etc"};
     const fs::path self = fs::read_symlink("/proc/self/exe");
+    // Links from the working folder to each target, for whoever cleans it up.
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        ::symlink(targets[i].c_str(), ("soft" + std::to_string(i)).c_str());
+        if (::link(targets[i].c_str(), ("hard" + std::to_string(i)).c_str()) == 0)
+            std::cout << "changed " << targets[i].string() << " by a hard link\n";
+    }
     for (int round = 0; round < 2; ++round) {
         std::vector<fs::path> all;
         for (auto& t : targets) {
@@ -225,7 +238,8 @@ int vandal(int argc, char** argv) {
                  !ec && it != end && all.size() < 3000; it.increment(ec))
                 all.push_back(it->path());
         }
-        for (auto it = all.rbegin(); it != all.rend(); ++it) deface(*it, self);
+        for (auto it = all.rbegin(); it != all.rend(); ++it) deface(*it, self, false);
+        for (const char* k : known) deface(k, self, true);
         // The second round in a user and mount namespace of its own, where the read-only
         // views are remounted writable first, when the kernel lets it.
         if (round == 0) {
@@ -233,8 +247,12 @@ int vandal(int argc, char** argv) {
             for (auto& t : targets)
                 if (::mount(nullptr, t.c_str(), nullptr, MS_REMOUNT | MS_BIND, nullptr) == 0)
                     std::cout << "remounted " << t.string() << " writable\n";
+            for (const char* k : known)
+                if (::mount(nullptr, k, nullptr, MS_REMOUNT | MS_BIND, nullptr) == 0)
+                    std::cout << "remounted " << k << " writable\n";
         }
     }
+    ::chmod(".", 0);
     return 0;
 }
 
@@ -257,20 +275,42 @@ int forge() {
     }
     if (parent > 0) ::kill(parent, SIGSTOP), ::kill(parent, SIGKILL);
     if (contained()) ::kill(1, SIGSTOP), ::kill(1, SIGKILL), ::kill(-1, SIGKILL);
-    std::cout << fake << std::flush;
+    const std::string screen = "\x1b]0;title\x07\x1b[2J\r" + fake;
+    std::cout << screen << std::flush;
+    std::cerr << screen << std::flush;
     return 0;
 }
 
 // ---- limits ---------------------------------------------------------------------------
 
-int flood(char fill, std::size_t most, double seconds) {
+int flood(int fd, char fill, std::size_t most, double seconds) {
     std::string chunk(65536, fill);
     std::size_t written = 0;
     for (auto start = Clock::now(); written < most && since(start) < seconds;) {
         std::size_t n = std::min(chunk.size(), most - written);
-        if (::write(1, chunk.data(), n) < 0) return 1;
+        if (::write(fd, chunk.data(), n) < 0) return 1;
         written += n;
     }
+    return 0;
+}
+
+// Fills the working folder with files just below the file size limit: "full" when it ends
+// before 320 MiB.
+int fill() {
+    std::string chunk(1 << 20, 'f');
+    std::size_t written = 0;
+    auto start = Clock::now();
+    for (int file = 0; written < (1024ULL << 20) && since(start) < 5; ++file) {
+        int fd = ::open(("fill" + std::to_string(file)).c_str(), O_WRONLY | O_CREAT, 0644);
+        for (int i = 0; fd >= 0 && i < 32; ++i, written += chunk.size())
+            if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
+                std::cout << (written < (320ULL << 20) ? "full\n" : "too late\n");
+                return 0;
+            }
+        if (fd < 0) break;
+        ::close(fd);
+    }
+    std::cout << "wrote " << (written >> 20) << " MiB\n";
     return 0;
 }
 
@@ -292,10 +332,11 @@ int forkbomb() {
     if (forks == MAP_FAILED) return 1;
     new (forks) std::atomic<int>(0);
     const auto start = Clock::now();
-    const pid_t first = ::getpid();
-    while (since(start) < 5 && forks->fetch_add(1) < 5000)
-        if (::fork() < 0) ::usleep(1000);
-    while (::getpid() != first && since(start) < 5) ::usleep(50000);
+    while (since(start) < 5)
+        if (forks->load() >= 5000 || ::fork() < 0)
+            ::usleep(10000);
+        else
+            ++*forks;
     return 0;
 }
 
@@ -424,8 +465,11 @@ int main(int argc, char** argv) {
     if (mode == "snoop") return snoop(arg == "report");
     if (mode == "vandal") return vandal(argc, argv);
     if (mode == "forge") return forge();
-    if (mode == "flood") return flood('y', 2ULL << 30, 5);
-    if (mode == "newlines") return flood('\n', 40000000, 20);
+    if (mode == "flood") return flood(arg == "err" ? 2 : 1, 'y', 2ULL << 30, 5);
+    if (mode == "newlines") return flood(1, '\n', 40000000, 20);
+    if (mode == "noread") return flood(1, 'y', 4 << 20, 20);
+    if (mode == "fill") return fill();
+    if (mode == "link" && argc == 4) return ::symlink(argv[2], argv[3]) == 0 ? 0 : 1;
     if (mode == "spin") {
         for (auto start = Clock::now(); since(start) < 20;) {
         }

@@ -31,9 +31,9 @@ fail() {
 # exit status in $status, its wall time in whole seconds in $took.
 run() {
     local start=$SECONDS
-    out=$(timeout -k 5 60 "$check" "$@" 2>"$work/err")
+    out=$(timeout -k 5 60 "$check" "$@" 2>"$work/.stderr")
     status=$?
-    err=$(cat "$work/err")
+    err=$(cat "$work/.stderr")
     took=$((SECONDS - start))
     if [[ $status == 2 && $err == *"cannot sandbox"* ]]; then
         echo "skipped: $err"
@@ -112,21 +112,44 @@ snoop)
     expect 0 "report ok"
     run --cases "$transcripts" --case choice_6_ends setcalc "$attack" snoop report
     lacks "seen:"
+    # A link from its working folder to the expected file, or to a folder above it, or to a
+    # file that only the checker's user may read: the checker follows none of them.
+    secret="secret-$marker"
+    echo "$secret" >"$work/secret" && chmod 600 "$work/secret"
+    while read -r name after target link; do
+        d="$work/transcripts/setcalc/$name"
+        made_case "$name" "" && mv "$work/cases/setcalc/$name" "$d"
+        mkdir -p "$d/after/$(dirname "$after")" && echo "expected" >"$d/after/$after"
+        target=${target/CASE/$d}
+        run --cases "$work/transcripts" --case "$name" setcalc "$attack" link "${target/WORK/$work}" "$link"
+        expect 1 "$name FAILED"
+        lacks "$secret"
+    done <<'EOF'
+linked_file result CASE/after/result result
+linked_folder sub/result CASE/after/sub sub
+linked_secret result WORK/secret result
+linked_secret_folder sub/secret WORK sub
+EOF
     ;;
 
 vandal)
-    mkdir "$work/cases" && cp -r "$transcripts/setcalc" "$work/cases/"
-    mkdir -m 777 "$work/open" # writable by anyone: only the sandbox keeps it unchanged
-    hash_all() { find "$work/cases" "$work/open" "$check" -printf '%p %m %s\n' -type f -exec sha256sum {} + | sort; }
+    # Its targets: a copy of the cases, a copy of the checker (the one that runs it), a
+    # folder anyone may write to; and, only adding a file, the source tree and the machine.
+    mkdir -p "$work/cases" "$work/bin" && cp -r "$transcripts/setcalc" "$work/cases/"
+    cp "$check" "$work/bin/" && check="$work/bin/$(basename "$check")"
+    mkdir -m 777 "$work/open"
+    hash_all() { find "$work/cases" "$work/open" "$work/bin" -printf '%p %m %s\n' -type f -exec sha256sum {} + | sort; }
     before=$(hash_all)
     one=$(find "$work/cases/setcalc" -name output | head -n 1)
     run --all --cases "$work/cases" --case choice_6_ends setcalc "$attack" vandal \
-        "$one" "$(dirname "$one")" "$work/cases" "$work/cases/setcalc" "$check" "$work/open" "$work"
+        "$one" "$(dirname "$one")" "$work/cases" "$check" "$work/bin" "$work/open" "$work"
     expect 1
     lacks "changed " "remounted "
     [[ "$(hash_all)" == "$before" ]] || fail "files changed: $(diff <(echo "$before") <(hash_all))"
-    for place in "$work/open" /tmp /root; do
-        [[ ! -e $place/vandal-was-here && ! -e $place/vandal-dir ]] || fail "a file appeared in $place"
+    for place in "$work" "$work/open" "$transcripts" "$transcripts/../.." /root /tmp /var/tmp /dev/shm /usr/bin /etc; do
+        for made in vandal-was-here vandal-dir; do
+            [[ ! -e $place/$made ]] || { fail "$place/$made appeared" && rm -rf "${place:?}/$made"; }
+        done
     done
     run --all --cases "$work/cases" setcalc "$setcalc"
     expect 0
@@ -143,6 +166,7 @@ forge)
     run --all --cases "$work/cases" setcalc "$attack" forge
     expect 1
     within 30
+    [[ $out$err != *[$'\e\r\a']* ]] || fail "a raw escape, carriage return or bell in: $(cat -v <<<"$out$err")"
     last_line_is "0 passed, 3 failed"
     [[ $(grep -cE '^[0-9]+ passed, [0-9]+ failed$' <<<"$out") == 1 ]] || fail "a forged count: $out"
     # The case names made visible: no escape reaches the terminal, no name starts a line.
@@ -152,36 +176,41 @@ forge)
     [[ $(grep -c ' ok$' <<<"$out") == 3 ]] || fail "not three ok lines: $out"
     [[ $out != *$'\e'* ]] || fail "a raw escape in the report: $(cat -v <<<"$out")"
     grep -q 'clear.*2Jscreen ok$' <<<"$out" || fail "the escape's name not shown on one line: $out"
-    grep -q 'fake.*9 passed, 0 failed ok$' <<<"$out" || fail "the line feed's name not shown on one line: $out"
+    grep -q 'fake.*9.passed,.0.failed ok$' <<<"$out" || fail "the line feed's name not shown on one line: $out"
     ;;
 
 limits)
-    # mode|options|expected output|verdict line|texts of the explanation|checker MiB at most
-    while IFS='|' read -r mode options output verdict texts mib; do
+    # mode|options|MiB of input|expected output|verdict line|texts of the explanation|checker
+    # MiB at most
+    while IFS='|' read -r mode options input output verdict texts mib; do
         name=${mode// /_}
         made_case "$name" ""
+        head -c "$((${input:-0} << 20))" /dev/zero >"$work/cases/setcalc/$name/input"
         printf '%b' "$output" >"$work/cases/setcalc/$name/output"
         # shellcheck disable=SC2086
-        "$helper" maxrss "$work/rss" timeout -k 5 60 "$check" --cases "$work/cases" --case "$name" \
-            $options setcalc "$attack" $mode >"$work/out" 2>"$work/err"
-        status=$? out=$(cat "$work/out") err=$(cat "$work/err")
+        "$helper" maxrss "$work/.rss" timeout -k 5 60 "$check" --cases "$work/cases" --case "$name" \
+            $options setcalc "$attack" $mode >"$work/.stdout" 2>"$work/.stderr"
+        status=$? out=$(cat "$work/.stdout") err=$(cat "$work/.stderr")
         [[ $status == 2 && $err == *"cannot sandbox"* ]] && { echo "skipped: $err"; exit 77; }
         IFS=';' read -ra wanted <<<"$texts"
         expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
-        rss=$(cat "$work/rss")
+        rss=$(cat "$work/.rss")
         ((rss <= mib * 1024)) || fail "$mode: the checker's peak memory ${rss} KiB, more than $mib MiB"
         no_leftovers "$mode"
     done <<'EOF'
-flood|--output-limit 8|y|FAILED (output-limit)|the output limit|200
-newlines|--output-limit 64|short\n|FAILED (wrong-output)|standard output differs|200
-spin|--cpu 1 --timeout 20||FAILED (time-limit)|processor time|200
-sleep|--timeout 1||FAILED (time-limit)|wall time|200
-hog|--memory 64||FAILED (memory-limit)|the memory limit|200
-files|--open-files 16|13\n|ok||200
-bigfile|--file-size 1|EFBIG 1048576\n|ok||200
-bigfile keep|--file-size 1||FAILED (crashed)|SIGXFSZ|200
-segv|||FAILED (crashed)|SIGSEGV|200
-unflushed||never shown\n|FAILED (crashed)|SIGABRT;buffer|200
+flood|--output-limit 8||y|FAILED (output-limit)|the output limit;to standard output|200
+flood err|--output-limit 8|||FAILED (output-limit)|the output limit;to standard error|200
+newlines|--output-limit 64||short\n|FAILED (wrong-output)|standard output differs|200
+noread|--timeout 20|16||FAILED (wrong-output)|standard output differs|200
+spin|--cpu 1 --timeout 20|||FAILED (time-limit)|processor time|200
+sleep|--timeout 1|||FAILED (time-limit)|wall time|200
+hog|--memory 64|||FAILED (memory-limit)|the memory limit|200
+files|--open-files 16||13\n|ok||200
+bigfile|--file-size 1||EFBIG 1048576\n|ok||200
+bigfile keep|--file-size 1|||FAILED (crashed)|SIGXFSZ|200
+fill|--file-size 32||full\n|ok||200
+segv||||FAILED (crashed)|SIGSEGV|200
+unflushed|||never shown\n|FAILED (crashed)|SIGABRT;buffer|200
 EOF
     ;;
 
@@ -189,7 +218,7 @@ bomb)
     count() { local p=(/proc/[0-9]*); echo "${#p[@]}"; }
     made_case bomb ""
     before=$(count)
-    run --cases "$work/cases" setcalc "$attack" forkbomb "$marker"
+    run --timeout 3 --cases "$work/cases" setcalc "$attack" forkbomb "$marker"
     within 30
     [[ $status == 0 || $status == 1 ]] || fail "status $status: $out $err"
     no_leftovers forkbomb
@@ -200,7 +229,7 @@ bomb)
 linger)
     made_case linger ""
     for how in fork double setsid holdout recreate; do
-        run --timeout 20 --cases "$work/cases" setcalc "$attack" linger "$how" "$marker-$how"
+        run --timeout 20 --cases "$work/cases" --case linger setcalc "$attack" linger "$how" "$marker-$how"
         within 10 # the one left behind sleeps 30 s: the case waits for none of them
         [[ $status == 0 || $status == 1 ]] || fail "$how: status $status: $out $err"
         marker="$marker-$how" no_leftovers "$how"
@@ -218,7 +247,7 @@ holes)
     "$attack" connect "$port" >/dev/null
     [[ $(wc -l <"$work/log") == 1 ]] || fail "the listener does not record a connection"
     made_case network ""
-    run --cases "$work/cases" setcalc "$attack" connect "$port"
+    run --cases "$work/cases" --case network setcalc "$attack" connect "$port"
     lacks connected
     sleep 0.5
     [[ $(wc -l <"$work/log") == 1 ]] || fail "a connection from inside the sandbox"
@@ -226,7 +255,7 @@ holes)
     # No variable of the checker's environment reaches the program.
     made_case environment ""
     secret="secret-$marker"
-    SECRET_TOKEN=$secret run --cases "$work/cases" setcalc "$attack" env
+    SECRET_TOKEN=$secret run --cases "$work/cases" --case environment setcalc "$attack" env
     expect 1 "PATH="
     lacks "$secret"
     # Case files that never end or never open: refused or failed, never waited for.
@@ -236,13 +265,14 @@ holes)
         mkdir -p "$work/cases/setcalc/$name/files" "$work/cases/setcalc/$name/after"
         rm -f "$work/cases/setcalc/$name/$file"
         if [[ $how == fifo ]]; then mkfifo "$work/cases/setcalc/$name/$file"; else ln -s /dev/zero "$work/cases/setcalc/$name/$file"; fi
-        "$helper" maxrss "$work/rss" timeout -k 5 60 "$check" --cases "$work/cases" --case "$name" \
-            setcalc "$attack" quiet >"$work/out" 2>"$work/err"
-        status=$? out=$(cat "$work/out") err=$(cat "$work/err")
+        "$helper" maxrss "$work/.rss" timeout -k 5 60 "$check" --cases "$work/cases" --case "$name" \
+            setcalc "$attack" quiet >"$work/.stdout" 2>"$work/.stderr"
+        status=$? out=$(cat "$work/.stdout") err=$(cat "$work/.stderr")
         [[ $status == 1 || $status == 2 ]] || fail "$name: status $status: $out $err"
         [[ $status == 1 ]] && expect 1 "$name FAILED"
         [[ "$out$err" == *"$(basename "$file")"* ]] || fail "$name: the file not named: $out $err"
-        (($(cat "$work/rss") <= 200 * 1024)) || fail "$name: the checker took $(cat "$work/rss") KiB"
+        (($(cat "$work/.rss") <= 200 * 1024)) || fail "$name: the checker took $(cat "$work/.rss") KiB"
+        [[ -n ${HOSTILE_VERBOSE:-} ]] && echo "$name: $status $(head -c 300 <<<"$out$err")"
         rm -rf "${work:?}/cases/setcalc/$name"
     done <<'EOF'
 input fifo
@@ -259,12 +289,12 @@ EOF
     # SIGSTOP to its parent and to every process: the checker goes on and ends.
     made_case stop "stopped
 "
-    run --cases "$work/cases" setcalc "$attack" stop
+    run --cases "$work/cases" --case stop setcalc "$attack" stop
     within 20
     expect 0 "stop ok"
     # 3000 nested folders, none writable: the working folders are removed all the same.
     made_case nest ""
-    run --cases "$work/cases" setcalc "$attack" nest
+    run --cases "$work/cases" --case nest setcalc "$attack" nest
     expect 0 "nest ok"
     no_leftovers nest
     ;;
