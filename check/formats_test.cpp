@@ -1,0 +1,459 @@
+// Tests of the result formats: each is read back by a real consumer (nlohmann for JSON,
+// xmllint for JUnit XML, Perl's TAP::Parser for TAP, Python's csv module for the grades)
+// with hostile texts from programs in it. With REPORT_PAGE set, the class report page of a
+// sample class is also written there, for the browser test.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "check/formats.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using check::CaseResult;
+using check::SubmissionResult;
+using check::Verdict;
+using nlohmann::json;
+
+// Texts a program or a case may hold: invalid UTF-8, NUL and other control bytes, markup,
+// quotes, escapes, and the characters the formats give a meaning to.
+const std::vector<std::string> kHostile = {
+    std::string("nul\0inside", 10),
+    "\xff\xfe invalid \xc3\x28 utf-8 \xed\xa0\x80 surrogate \xef\xbf\xbf",
+    "<script>alert('x')</script> & <b>bold</b> ]]> \"quoted\"",
+    "\x01\x08\x0b\x0c\x1b[31mred\x1b[0m\x7f",
+    "carriage\rreturn and\ttab",
+    "# hash \\ backslash \\# both",
+    "line one\nline two\n\n  indented after a blank\n...\n---\n",
+    "ünïcode ✓ 𝄞",
+};
+
+// A case result with the given name, verdict and message.
+CaseResult result(const std::string& name, Verdict v, const std::string& message = "",
+                  unsigned points = 1, bool hidden = false) {
+    CaseResult r;
+    r.name = name;
+    r.verdict = v;
+    r.message = message;
+    r.points = points;
+    r.score = v == Verdict::passed ? points : 0;
+    r.hidden = hidden;
+    r.wall_seconds = 0.25;
+    r.cpu_seconds = 0.125;
+    r.max_rss_kib = 2048;
+    return r;
+}
+
+// A submission whose case names and messages are the hostile texts, with failures of
+// every kind, an error, and a hidden case.
+SubmissionResult hostile_submission() {
+    SubmissionResult s;
+    s.program = "set<calc>&\"";
+    s.submission = std::string("stu\0dent \xff <i>", 14);
+    s.build_verdict = "built";
+    s.build_message = "warning: \x1b[1munused\x1b[0m <x> & \xfe\n";
+    s.seconds = 1.5;
+    const std::vector<Verdict> verdicts = {
+        Verdict::wrong_output, Verdict::crashed,      Verdict::passed, Verdict::not_started,
+        Verdict::time_limit,   Verdict::presentation, Verdict::passed, Verdict::wrong_files};
+    for (std::size_t k = 0; k < kHostile.size(); ++k) {
+        s.cases.push_back(result(kHostile[k] + " " + std::to_string(k), verdicts[k],
+                                 verdicts[k] == Verdict::passed ? "" : kHostile[k],
+                                 static_cast<unsigned>(k + 1)));
+    }
+    s.cases.push_back(result("secret", Verdict::wrong_output, "  SECRET-EXPECTED-TEXT\n", 2, true));
+    s.cases.back().score = 0.5;  // presentation credit, as the caller computes it
+    return s;
+}
+
+// What a command printed and how it exited.
+struct Ran {
+    int status = -1;
+    std::string out;
+};
+
+// Writes `text` to a temporary file, runs `command` with "FILE" replaced by its path, and
+// returns what the command printed on its standard output.
+Ran run_on(const std::string& command, const std::string& text) {
+    const fs::path file = fs::temp_directory_path() / ("formats_test_" + std::to_string(getpid()) +
+                                                       "_" + std::to_string(std::rand()));
+    std::ofstream(file, std::ios::binary) << text;
+    std::string cmd;  // built by appending: GCC 12 warns falsely on replace (-Wrestrict)
+    std::size_t from = 0;
+    for (std::size_t at; (at = command.find("FILE", from)) != std::string::npos; from = at + 4)
+        cmd += command.substr(from, at - from) + "'" + file.string() + "'";
+    cmd += command.substr(from);
+    Ran ran;
+    if (FILE* pipe = popen(cmd.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            ran.out.append(buffer, n);
+        const int status = pclose(pipe);
+        ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    fs::remove(file);
+    return ran;
+}
+
+// True when the file `tool` exists and can be run.
+bool have(const char* tool) { return access(tool, X_OK) == 0; }
+
+// The text as nlohmann's replacing dump makes it: invalid bytes become U+FFFD.
+std::string as_json_text(const std::string& text) {
+    return json::parse(json(text).dump(-1, ' ', false, json::error_handler_t::replace))
+        .get<std::string>();
+}
+
+TEST(Formats, TotalsCountPointsScoresAndPasses) {
+    struct Row {
+        std::vector<CaseResult> cases;
+        double score, max;
+        std::size_t passed;
+    };
+    CaseResult credited = result("p", Verdict::presentation, "", 4);
+    credited.score = 3;
+    const std::vector<Row> rows = {
+        {{}, 0, 0, 0},
+        {{result("a", Verdict::passed, "", 2), result("b", Verdict::crashed, "", 3)}, 2, 5, 1},
+        {{credited, result("c", Verdict::passed)}, 4, 5, 1},
+        {{result("d", Verdict::compile_error, "", 7)}, 0, 7, 0},
+    };
+    for (const Row& row : rows) {
+        SubmissionResult s;
+        s.cases = row.cases;
+        EXPECT_DOUBLE_EQ(s.score(), row.score);
+        EXPECT_DOUBLE_EQ(s.max_score(), row.max);
+        EXPECT_EQ(s.passed(), row.passed);
+    }
+}
+
+TEST(Formats, JsonReadsBackWithEveryCaseAndHostileTexts) {
+    const SubmissionResult s = hostile_submission();
+    const std::string text = check::to_json(s);
+    EXPECT_EQ(text.find('\n'), std::string::npos) << "one line";
+    const json j = json::parse(text);  // throws on invalid JSON
+    EXPECT_EQ(j["program"], s.program);
+    EXPECT_EQ(j["submission"], as_json_text(s.submission));
+    EXPECT_DOUBLE_EQ(j["score"].get<double>(), s.score());
+    EXPECT_DOUBLE_EQ(j["max_score"].get<double>(), 38.0);
+    EXPECT_EQ(j["passed"], 2);
+    EXPECT_EQ(j["failed"], 7);
+    EXPECT_EQ(j["build"]["verdict"], "built");
+    ASSERT_EQ(j["cases"].size(), s.cases.size());
+    for (std::size_t k = 0; k < s.cases.size(); ++k) {
+        const json& c = j["cases"][k];
+        EXPECT_EQ(c["name"], as_json_text(s.cases[k].name)) << k;
+        EXPECT_EQ(c["message"], as_json_text(s.cases[k].message)) << k;
+        EXPECT_EQ(c["verdict"], check::verdict_word(s.cases[k].verdict)) << k;
+        EXPECT_EQ(c["points"], s.cases[k].points);
+        EXPECT_EQ(c["kind"], "collection");
+        EXPECT_DOUBLE_EQ(c["wall_s"].get<double>(), 0.25);
+        EXPECT_DOUBLE_EQ(c["cpu_s"].get<double>(), 0.125);
+        EXPECT_EQ(c["max_rss_kib"], 2048);
+    }
+    // Valid UTF-8 and NUL come back unchanged; the hidden case's message is kept.
+    EXPECT_EQ(j["cases"][0]["message"], kHostile[0]);
+    EXPECT_EQ(j["cases"][7]["message"], kHostile[7]);
+    EXPECT_EQ(j["cases"][8]["message"], "  SECRET-EXPECTED-TEXT\n");
+}
+
+TEST(Formats, GradescopeHidesTheMessagesOfHiddenCases) {
+    const SubmissionResult s = hostile_submission();
+    const json j = json::parse(check::to_gradescope(s));
+    EXPECT_DOUBLE_EQ(j["score"].get<double>(), s.score());
+    EXPECT_DOUBLE_EQ(j["execution_time"].get<double>(), 1.5);
+    EXPECT_NE(j["output"].get<std::string>().find("unused"), std::string::npos);
+    EXPECT_NE(j["output"].get<std::string>().find("2 of 9 cases passed"), std::string::npos);
+    ASSERT_EQ(j["tests"].size(), s.cases.size());
+    for (std::size_t k = 0; k < s.cases.size(); ++k) {
+        const json& t = j["tests"][k];
+        const CaseResult& r = s.cases[k];
+        EXPECT_EQ(t["name"], as_json_text(r.name));
+        EXPECT_DOUBLE_EQ(t["score"].get<double>(), r.score);
+        EXPECT_EQ(t["max_score"], r.points);
+        EXPECT_EQ(t["status"], r.verdict == Verdict::passed ? "passed" : "failed");
+        EXPECT_EQ(t["visibility"], r.hidden ? "hidden" : "visible");
+        const std::string output = t["output"];
+        EXPECT_EQ(output.rfind(check::verdict_word(r.verdict), 0), 0U) << output;
+    }
+    EXPECT_EQ(j["tests"][8]["output"], "wrong-output");
+    EXPECT_EQ(j.dump().find("SECRET"), std::string::npos);
+
+    SubmissionResult plain;
+    plain.cases = {result("a", Verdict::passed)};
+    EXPECT_EQ(json::parse(check::to_gradescope(plain))["output"],
+              "1 of 1 cases passed, score 1 of 1");
+}
+
+TEST(Formats, JunitIsWellFormedAndCountsFailuresAndErrors) {
+    if (!have("/usr/bin/xmllint")) GTEST_SKIP() << "xmllint (libxml2-utils) is not installed";
+    const SubmissionResult s = hostile_submission();
+    const std::string xml = check::to_junit(s);
+    const Ran lint = run_on("/usr/bin/xmllint --noout FILE 2>&1", xml);
+    ASSERT_EQ(lint.status, 0) << lint.out << xml;
+    struct Row {
+        std::string xpath, value;
+    };
+    const std::vector<Row> rows = {
+        {"count(/testsuites/testsuite)", "1"},
+        {"count(//testcase)", "9"},
+        {"string(//testsuite/@tests)", "9"},
+        {"string(//testsuite/@failures)", "6"},
+        {"string(//testsuite/@errors)", "1"},
+        {"string(//testsuite/@skipped)", "0"},
+        {"string(//testsuite/@time)", "1.500"},
+        {"count(//testcase/failure)", "6"},
+        {"count(//testcase/error)", "1"},
+        {"string(//testcase[4]/error/@type)", "not-started"},
+        {"string(//testcase[2]/failure/@message)", "crashed"},
+        {"string(//testcase[1]/@time)", "0.250"},
+        {"string(//testcase[3]/@name)",
+         "<script>alert('x')</script> & <b>bold</b> ]]> \"quoted\" 2"},
+        {"string(//testcase[1]/@classname)", "set<calc>&\""},
+        {"string(//testsuite/@name)", "set<calc>&\" (stu\\x00dent \\xff <i>)"},
+        {"string(//testcase[9]/failure)", ""},
+        {"string(//testcase[9]/failure/@message)", "wrong-output"},
+        {"string(//testcase[7]/@name)",
+         "line one\nline two\n\n  indented after a blank\n...\n---\n 6"},
+        {"contains(//testcase[5]/failure, 'carriage\\x0dreturn and\ttab')", "true"},
+        {"contains(//system-out, 'unused')", "true"},
+    };
+    for (const Row& row : rows) {
+        const Ran got = run_on("/usr/bin/xmllint --xpath \"" + row.xpath + "\" FILE", xml);
+        EXPECT_EQ(got.out, row.value + "\n") << row.xpath;
+    }
+    EXPECT_EQ(xml.find("SECRET"), std::string::npos);
+}
+
+// A Perl program that reads TAP with TAP::Parser and prints, for each test, a JSON object
+// {"ok", "number", "description", "directive", "yaml"}, then {"plan", "errors"}. TAP::Parser 3.44
+// knows versions up to 13 and reports "version 14" as its one parse error, reading the rest as
+// version 13 (which version 14 extends): that error alone is left out.
+const char* kTapReader = R"perl(
+use strict; use warnings; use TAP::Parser; use JSON::PP;
+open my $f, '<:raw', $ARGV[0] or die; my $tap = do { local $/; <$f> };
+my $p = TAP::Parser->new({ tap => $tap }); my $js = JSON::PP->new->canonical;
+my ($last, @tests, $version);
+while (my $r = $p->next) {
+  if ($r->is_version) { $version = $r->version }
+  elsif ($r->is_test) { $last = { ok => ($r->is_ok ? 1 : 0), number => $r->number,
+                                  description => $r->description,
+                                  directive => $r->directive }; push @tests, $last }
+  elsif ($r->is_yaml) { $last->{yaml} = $r->data }
+}
+my @errors = grep { !/specified version 14 but we don't know/ } $p->parse_errors;
+print $js->encode({ version => $version, plan => $p->plan, tests => \@tests,
+                    errors => \@errors }), "\n";
+)perl";
+
+// The TAP text as TAP::Parser reads it.
+json read_tap(const std::string& tap) {
+    const fs::path script = fs::temp_directory_path() / "formats_test_tap_reader.pl";
+    std::ofstream(script) << kTapReader;
+    const Ran ran = run_on("/usr/bin/perl '" + script.string() + "' FILE", tap);
+    return json::parse(ran.out, nullptr, false);
+}
+
+TEST(Formats, TapIsReadByTapParserWithItsYamlBlocks) {
+    if (!have("/usr/bin/perl") || std::system("/usr/bin/perl -MTAP::Parser -MJSON::PP -e 1") != 0)
+        GTEST_SKIP() << "Perl's TAP::Parser is not installed";
+    const SubmissionResult s = hostile_submission();
+    const std::string tap = check::to_tap(s);
+    EXPECT_EQ(tap.rfind("TAP version 14\n1..9\n", 0), 0U) << tap;
+    const json got = read_tap(tap);
+    ASSERT_TRUE(got.is_object()) << tap;
+    EXPECT_EQ(got["version"], "14");
+    EXPECT_EQ(got["plan"], "1..9");
+    EXPECT_TRUE(got["errors"].empty()) << got["errors"].dump() << tap;
+    ASSERT_EQ(got["tests"].size(), 9U) << tap;
+    for (std::size_t k = 0; k < s.cases.size(); ++k) {
+        const json& t = got["tests"][k];
+        const bool passed = s.cases[k].verdict == Verdict::passed;
+        EXPECT_EQ(t["ok"], passed ? 1 : 0) << k;
+        EXPECT_EQ(t["number"], k + 1);
+        EXPECT_EQ(t["directive"], "") << "a '#' in a name starts no directive";
+        EXPECT_EQ(t.contains("yaml"), !passed) << k;
+        if (!passed) {
+            EXPECT_EQ(t["yaml"]["verdict"], check::verdict_word(s.cases[k].verdict));
+        }
+    }
+    // A description keeps '#' escaped (else it would start a directive) and shows
+    // control bytes; a hidden case shows no message.
+    EXPECT_EQ(got["tests"][5]["description"], R"(- \# hash \\ backslash \\\# both 5)")
+        << "TAP::Parser keeps the escapes in the description";
+    EXPECT_EQ(tap.find("SECRET"), std::string::npos);
+    EXPECT_EQ(got["tests"][8]["yaml"]["hidden"], "true");
+}
+
+TEST(Formats, TapMessagesComeBackWhateverTheirShape) {
+    if (!have("/usr/bin/perl") || std::system("/usr/bin/perl -MTAP::Parser -MJSON::PP -e 1") != 0)
+        GTEST_SKIP() << "Perl's TAP::Parser is not installed";
+    struct Row {
+        std::string message, read;  // as given, as read back from the YAML block
+    };
+    const std::vector<Row> rows = {
+        {"  standard output differs\n  > 1: abc$\n", "standard output differs\n> 1: abc$\n"},
+        {"    deeper first\n  then less\n", "  deeper first\nthen less"},
+        {"  a\n\n  b after a blank\n", "a\n\nb after a blank\n"},
+        {"  ...\n  ---\n", "...\n---"},
+        {"  tab\tinside and \"quotes\" \\ back\n", "tab\tinside and \"quotes\" \\ back\n"},
+        {std::string("  nul \0 esc \x1b cr \r bad \xff\n", 24),
+         "nul \\x00 esc \\x1b cr \\x0d bad \\xff\n"},
+        {"  ünïcode ✓\n", "ünïcode ✓\n"},
+        {"\tstarts with a tab\n", "\tstarts with a tab"},
+    };
+    for (const Row& row : rows) {
+        SubmissionResult s;
+        s.cases = {result("c", Verdict::wrong_output, row.message)};
+        const std::string tap = check::to_tap(s);
+        const json got = read_tap(tap);
+        ASSERT_TRUE(got.is_object()) << tap;
+        EXPECT_TRUE(got["errors"].empty()) << got["errors"].dump() << tap;
+        EXPECT_EQ(got["tests"][0]["yaml"]["message"], row.read) << tap;
+    }
+}
+
+TEST(Formats, GradesCsvHasOneColumnPerCaseOfTheWholeClass) {
+    if (!have("/usr/bin/python3")) GTEST_SKIP() << "python3 is not installed";
+    SubmissionResult a, b, c;
+    a.submission = "ann, \"the\" first";
+    a.cases = {result("one", Verdict::passed, "", 2), result("two", Verdict::wrong_output)};
+    b.submission = "bob";
+    b.build_verdict = "compile-error";
+    b.cases = {result("two", Verdict::compile_error), result("three,\n\"odd\"", Verdict::passed)};
+    c.submission = "cy";
+    c.build_verdict = "built";
+    const std::string csv = check::grades_csv({a, b, c});
+    const Ran ran =
+        run_on("/usr/bin/python3 -c 'import csv,json,sys; "
+               "print(json.dumps(list(csv.reader(open(sys.argv[1], newline=\"\")))))' FILE",
+               csv);
+    const json rows = json::parse(ran.out);
+    const json want = {
+        {"name", "score", "max_score", "percent", "build", "one", "two", "three,\n\"odd\""},
+        {"ann, \"the\" first", "2", "3", "66.7", "executable", "passed", "wrong-output", ""},
+        {"bob", "1", "2", "50.0", "compile-error", "", "compile-error", "passed"},
+        {"cy", "0", "0", "0.0", "built", "", "", ""},
+    };
+    EXPECT_EQ(rows, want) << csv;
+}
+
+TEST(Formats, FeedbackShowsVisibleDifferencesOnly) {
+    SubmissionResult s;
+    s.build_verdict = "built";
+    s.build_message = "main.cpp:3: warning: unused variable";
+    s.cases = {result("visible", Verdict::wrong_output, "  want 1\n  got 2\n"),
+               result("fine", Verdict::passed),
+               result("secret", Verdict::crashed, "  SECRET-EXPECTED-TEXT\n", 3, true),
+               result("secret-ok", Verdict::passed, "", 1, true)};
+    s.cases[1].score = 1;
+    EXPECT_EQ(check::feedback_text(s),
+              "build: built\nmain.cpp:3: warning: unused variable\n\n"
+              "visible FAILED (wrong-output)\n  want 1\n  got 2\n"
+              "fine ok\n"
+              "secret FAILED (crashed)\n"
+              "  (a hidden case: its input and expected output are not shown)\n"
+              "secret-ok ok\n"
+              "score: 2 of 6\n");
+    s.build_message.clear();
+    EXPECT_EQ(check::feedback_text(s).rfind("visible FAILED", 0), 0U);
+}
+
+// A class of students with various verdicts and hostile names, as the sample page shows it.
+std::vector<SubmissionResult> sample_class() {
+    const std::vector<std::string> cases = {"add-two-sets", "empty<input>", "huge & slow",
+                                            "unicode-ünï", "bad-exit"};
+    struct Student {
+        std::string name, build;
+        std::vector<Verdict> verdicts;
+    };
+    const std::vector<Student> students = {
+        {"alice", "built", std::vector<Verdict>(5, Verdict::passed)},
+        {"bob <script>alert(1)</script>",
+         "built",
+         {Verdict::passed, Verdict::wrong_output, Verdict::time_limit, Verdict::passed,
+          Verdict::wrong_status}},
+        {"carol \"O'Hara\" & co",
+         "built",
+         {Verdict::passed, Verdict::presentation, Verdict::passed, Verdict::crashed,
+          Verdict::passed}},
+        {"dave", "compile-error", std::vector<Verdict>(5, Verdict::compile_error)},
+        {std::string("eve \xff\x01", 6),
+         "",
+         {Verdict::passed, Verdict::passed, Verdict::memory_limit, Verdict::passed,
+          Verdict::passed}},
+    };
+    std::vector<SubmissionResult> all;
+    for (const Student& st : students) {
+        SubmissionResult s;
+        s.program = "setcalc";
+        s.submission = st.name;
+        s.build_verdict = st.build;
+        if (st.build == "compile-error")
+            s.build_message = "main.cpp:12:5: error: 'sett' was not declared in this scope\n";
+        for (std::size_t k = 0; k < cases.size(); ++k) {
+            std::string message;
+            if (st.verdicts[k] == Verdict::wrong_output || st.verdicts[k] == Verdict::presentation)
+                message = "  standard output differs at line 2\n    expected:\n      1: {1, 2}$\n"
+                          "    >  2: {3}$\n    got:\n      1: {1, 2}$\n    >  2: </pre><b>3</b>$\n";
+            else if (st.verdicts[k] == Verdict::compile_error)
+                message = "  the submission was not built\n";
+            else if (st.verdicts[k] != Verdict::passed)
+                message =
+                    std::string("  ") + check::verdict_word(st.verdicts[k]) + " after 2 seconds\n";
+            s.cases.push_back(result(cases[k], st.verdicts[k], message, k == 2 ? 3 : 1, k == 4));
+            s.cases.back().wall_seconds = 0.1 * static_cast<double>(k + 1);
+        }
+        if (st.verdicts[1] == Verdict::presentation) s.cases[1].score = 0.5;
+        s.seconds = 2;
+        all.push_back(s);
+    }
+    return all;
+}
+
+TEST(Formats, ReportPageIsSelfContainedAndEscaped) {
+    const std::vector<SubmissionResult> all = sample_class();
+    const std::string html = check::report_html(all);
+    EXPECT_NE(html.find("<title>collection-check: setcalc class report</title>"),
+              std::string::npos);
+    for (const char* outside : {"http://", "https://", "src=", "<script", "<link", "url("})
+        EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+    const std::vector<std::string> held = {
+        "<svg",
+        "bob &lt;script&gt;alert(1)&lt;/script&gt; — 2/7",
+        "carol &quot;O&#39;Hara&quot; &amp; co — 5.5/7",
+        "alice — 7/7",
+        "dave — 0/7",
+        "eve \\xff\\x01 — 4/7",
+        "&lt;/pre&gt;&lt;b&gt;3&lt;/b&gt;$",
+        "empty&lt;input&gt;",
+        "main.cpp:12:5: error: &#39;sett&#39; was not declared",
+        "v-compile-error",
+    };
+    for (const std::string& text : held) EXPECT_NE(html.find(text), std::string::npos) << text;
+    EXPECT_EQ(std::count(html.begin(), html.end(), '\xff'), 0);
+    // The cases, the most failed first: "huge & slow" passed 2 of 5, "add-two-sets" 4 of 5.
+    EXPECT_LT(html.find("<td class=\"name\">huge &amp; slow"),
+              html.find("<td class=\"name\">add-two-sets"));
+    std::size_t sections = 0;
+    for (std::size_t at = 0; (at = html.find("<details>", at)) != std::string::npos; ++at)
+        ++sections;
+    EXPECT_EQ(sections, all.size());
+    if (const char* page = std::getenv("REPORT_PAGE")) {
+        std::ofstream(page, std::ios::binary) << html;
+        EXPECT_TRUE(fs::file_size(page) == html.size()) << page;
+    }
+}
+
+}  // namespace
