@@ -10,7 +10,8 @@
 //   link TARGET NAME   makes NAME, in its working folder, a symbolic link to TARGET
 //   forkbomb MARKER    forks up to 5000 processes, each living 5 s at most
 //   linger HOW MARKER  leaves a process behind: fork, double, setsid, holdout, recreate
-//   connect PORT       connects to 127.0.0.1:PORT and [::1]:PORT
+//   connect PORT       connects to 127.0.0.1:PORT, [::1]:PORT and the abstract socket
+//                      hostile-PORT
 //   env                prints its environment and every environment it can read
 //   stop               stops its parent and the other processes with SIGSTOP
 //   nest               makes 3000 nested folders, then makes each unreadable
@@ -24,6 +25,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,6 +45,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -402,12 +405,17 @@ int connect_to(const char* port_text) {
     v6.sin6_family = AF_INET6;
     v6.sin6_port = htons(port);
     v6.sin6_addr = in6addr_loopback;
-    const std::pair<int, const sockaddr*> targets[] = {
-        {AF_INET, reinterpret_cast<const sockaddr*>(&v4)},
-        {AF_INET6, reinterpret_cast<const sockaddr*>(&v6)}};
-    for (auto [family, address] : targets) {
+    sockaddr_un un{};
+    un.sun_family = AF_UNIX;
+    const std::string abstract = std::string("hostile-") + port_text;
+    abstract.copy(un.sun_path + 1, sizeof un.sun_path - 2);
+    const std::tuple<int, const sockaddr*, socklen_t> targets[] = {
+        {AF_INET, reinterpret_cast<const sockaddr*>(&v4), sizeof v4},
+        {AF_INET6, reinterpret_cast<const sockaddr*>(&v6), sizeof v6},
+        {AF_UNIX, reinterpret_cast<const sockaddr*>(&un),
+         static_cast<socklen_t>(sizeof(sa_family_t) + 1 + abstract.size())}};
+    for (auto [family, address, size] : targets) {
         int s = ::socket(family, SOCK_STREAM, 0);
-        socklen_t size = family == AF_INET ? sizeof v4 : sizeof v6;
         if (s >= 0 && ::connect(s, address, size) == 0) {
             std::cout << "connected\n";
             if (::write(s, "hostile\n", 8) < 0) std::cout << "but could not write\n";

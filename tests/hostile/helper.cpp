@@ -1,7 +1,8 @@
 // helper, the test's own tools (never run inside the sandbox):
 //   helper listen PORT_FILE LOG SECONDS   listens on 127.0.0.1, an ephemeral port written to
-//                                         PORT_FILE; appends a line to LOG per connection;
-//                                         ends after SECONDS
+//                                         PORT_FILE, and on the abstract socket hostile-PORT;
+//                                         appends a line to LOG per connection; ends after
+//                                         SECONDS
 //   helper maxrss FILE COMMAND...         runs COMMAND, writes the largest resident size of
 //                                         it and its descendants in KiB to FILE, and exits
 //                                         with COMMAND's status
@@ -10,6 +11,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,16 +34,30 @@ int listen_for(const char* port_file, const char* log, double seconds) {
         std::perror("helper listen");
         return 1;
     }
+    // And an abstract socket named after the port, "hostile-PORT".
+    int u = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un name{};
+    name.sun_family = AF_UNIX;
+    const std::string abstract = "hostile-" + std::to_string(ntohs(a.sin_port));
+    abstract.copy(name.sun_path + 1, sizeof name.sun_path - 2);
+    const auto name_size = static_cast<socklen_t>(sizeof(sa_family_t) + 1 + abstract.size());
+    if (u < 0 || ::bind(u, reinterpret_cast<sockaddr*>(&name), name_size) != 0 ||
+        ::listen(u, 16) != 0) {
+        std::perror("helper listen");
+        return 1;
+    }
     std::ofstream(std::string(port_file) + ".part") << ntohs(a.sin_port) << "\n";
     std::rename((std::string(port_file) + ".part").c_str(), port_file);
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        pollfd p{s, POLLIN, 0};
-        if (::poll(&p, 1, 100) <= 0) continue;
-        int c = ::accept(s, nullptr, nullptr);
-        if (c < 0) continue;
-        std::ofstream(log, std::ios::app) << "connection\n";
-        ::close(c);
+        pollfd p[2] = {{s, POLLIN, 0}, {u, POLLIN, 0}};
+        if (::poll(p, 2, 100) <= 0) continue;
+        for (auto& one : p) {
+            int c = one.revents ? ::accept(one.fd, nullptr, nullptr) : -1;
+            if (c < 0) continue;
+            std::ofstream(log, std::ios::app) << "connection\n";
+            ::close(c);
+        }
     }
     return 0;
 }
