@@ -419,6 +419,11 @@ details { border: 1px solid var(--line); border-radius: 8px; margin: 10px 0; }
 details[open] { padding-bottom: 10px; }
 summary { cursor: pointer; padding: 8px 14px; display: flex; gap: 12px; align-items: center;
           background: var(--soft); border-radius: 8px; }
+summary { list-style: none; }
+summary::-webkit-details-marker { display: none; }
+summary::before { content: "\25B8"; color: var(--off); width: 10px; }
+details[open] > summary::before { content: "\25BE"; }
+details[open] > summary { border-radius: 8px 8px 0 0; border-bottom: 1px solid var(--line); }
 summary .who { font-weight: 600; word-break: break-all; }
 summary .pts { margin-left: auto; font-variant-numeric: tabular-nums; }
 details > *:not(summary) { margin-left: 14px; margin-right: 14px; }
@@ -546,7 +551,8 @@ std::string verdicts_table(const std::vector<SubmissionResult>& all) {
     return html + "</table>\n";
 }
 
-// A student's collapsible section: the build, each case's verdict, then the messages.
+// A student's collapsible section: the build, each case's verdict, then the messages (but
+// not the same "not built" of every case when the build's own message is shown).
 std::string student_section(const SubmissionResult& s) {
     const std::string build = s.build_verdict.empty() ? "executable" : s.build_verdict;
     std::string html = "<details>\n<summary><span class=\"who\">" + markup(s.submission) + " — " +
@@ -568,6 +574,7 @@ std::string student_section(const SubmissionResult& s) {
     html += "</table>\n";
     for (const CaseResult& r : s.cases) {
         if (r.verdict == Verdict::passed || r.message.empty()) continue;
+        if (r.verdict == Verdict::compile_error && !s.build_message.empty()) continue;
         html += "<h3><span class=\"name\">" + markup(r.name) + "</span> " +
                 badge(verdict_word(r.verdict)) + "</h3>\n<pre>" + markup(r.message) + "</pre>\n";
     }
