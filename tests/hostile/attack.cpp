@@ -141,7 +141,9 @@ struct Snoop {
         for (fs::recursive_directory_iterator it(root, opts, ec), end; !ec && it != end;
              it.increment(ec)) {
             if (since(start) > 3) return;
-            if (it->path() == "/proc" || it->path() == "/sys" || it.depth() >= depth) {
+            // The system's own files are the machine's, beyond /usr/local and /usr/share.
+            if (it->path() == "/proc" || it->path() == "/sys" || it->path() == "/usr" ||
+                it.depth() >= depth) {
                 it.disable_recursion_pending();
                 if (it.depth() >= depth) continue;
             }
@@ -166,6 +168,8 @@ struct Snoop {
                                   "/usr/local/share/console-collection/cases"})
             if (fs::exists(known, ec)) path(known), walk(known, 3);
         walk("/", 64);
+        walk("/usr/local", 64);
+        walk("/usr/share", 3);
     }
 };
 

@@ -4,6 +4,8 @@
 # Runs the attack program (attack.cpp) through collection-check as a student would, and
 # checks that the sandbox holds:
 #   snoop    looking for the expected output finds nothing and passes no case
+#   links    links from the working folder to the expected files or the checker's own
+#            files are never followed
 #   vandal   cases, the checker and the machine stay as they were
 #   forge    forged verdicts, signals and case names never change the report
 #   limits   every limit ends the run with its own verdict, the checker's memory bounded
@@ -79,7 +81,7 @@ left() {
     for _ in 1 2 3 4 5 6 7 8 9 10; do
         found=
         for f in /proc/[0-9]*/cmdline; do
-            mapfile -d '' words <"$f" 2>/dev/null || continue
+            mapfile -d '' words 2>/dev/null <"$f" || continue
             [[ "${words[*]}" == *"$1"* ]] && found+=" ${f%/cmdline}"
         done
         [[ -z $found ]] && return 0
@@ -112,13 +114,16 @@ snoop)
     expect 0 "report ok"
     run --cases "$transcripts" --case choice_6_ends setcalc "$attack" snoop report
     lacks "seen:"
+    ;;
+
+links)
     # A link from its working folder to the expected file, or to a folder above it, or to a
     # file that only the checker's user may read: the checker follows none of them.
     secret="secret-$marker"
     echo "$secret" >"$work/secret" && chmod 600 "$work/secret"
     while read -r name after target link; do
         d="$work/transcripts/setcalc/$name"
-        made_case "$name" "" && mv "$work/cases/setcalc/$name" "$d"
+        made_case "$name" "" && mkdir -p "$work/transcripts/setcalc" && mv "$work/cases/setcalc/$name" "$d"
         mkdir -p "$d/after/$(dirname "$after")" && echo "expected" >"$d/after/$after"
         target=${target/CASE/$d}
         run --cases "$work/transcripts" --case "$name" setcalc "$attack" link "${target/WORK/$work}" "$link"
@@ -243,16 +248,18 @@ linger)
 
 holes)
     # No connection to a listener of the machine; the listener itself works.
+    : >"$work/log"
     "$helper" listen "$work/port" "$work/log" 20 &
     listener=$!
     for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
     port=$(cat "$work/port")
     "$attack" connect "$port" >/dev/null
+    for _ in $(seq 20); do [[ $(wc -l <"$work/log") == 2 ]] && break; sleep 0.1; done
     [[ $(wc -l <"$work/log") == 2 ]] || fail "the listener does not record both connections"
     made_case network ""
     run --cases "$work/cases" --case network setcalc "$attack" connect "$port"
     lacks connected
-    sleep 0.5
+    sleep 1
     [[ $(wc -l <"$work/log") == 2 ]] || fail "a connection from inside the sandbox"
     kill "$listener" && wait "$listener"
     # No variable of the checker's environment reaches the program.
