@@ -1,7 +1,9 @@
 #include "check/case.hpp"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,14 +38,11 @@ std::optional<Kind> parse_kind(const std::string& text) {
     return std::nullopt;
 }
 
-bool read_case_file(const fs::path& path, std::string& text) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return false;
-        throw std::runtime_error(
-            path.string() + ": " +
-            (errno == ELOOP ? "a symbolic link, not a file" : std::strerror(errno)));
-    }
+namespace {
+
+// Reads the open file `fd` (closed here) as a case's file must be: a regular file, at most
+// kMaxCaseFile bytes.
+bool read_open_file(int fd, const fs::path& path, std::string& text) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -64,6 +63,38 @@ bool read_case_file(const fs::path& path, std::string& text) {
     if (got < 0) throw std::runtime_error(path.string() + ": " + std::strerror(error));
     text = std::move(all);
     return true;
+}
+
+}  // namespace
+
+bool read_case_file(const fs::path& path, std::string& text) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return false;
+        throw std::runtime_error(
+            path.string() + ": " +
+            (errno == ELOOP ? "a symbolic link, not a file" : std::strerror(errno)));
+    }
+    return read_open_file(fd, path, text);
+}
+
+bool read_beneath(const fs::path& folder, const std::string& path, std::string& text) {
+    int dir = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) throw std::runtime_error(folder.string() + ": " + std::strerror(errno));
+    open_how how{};
+    how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    int fd = static_cast<int>(::syscall(SYS_openat2, dir, path.c_str(), &how, sizeof how));
+    const int error = errno;
+    ::close(dir);
+    if (fd < 0) {
+        if (error == ENOENT) return false;
+        throw std::runtime_error(path + ": " +
+                                 (error == ELOOP || error == EXDEV
+                                      ? "reached through a symbolic link"
+                                      : std::strerror(error)));
+    }
+    return read_open_file(fd, folder / path, text);
 }
 
 const char* kind_name(Kind kind) { return kind == Kind::exercise ? "exercise" : "collection"; }

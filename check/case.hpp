@@ -74,6 +74,10 @@ bool read_case_file(const std::filesystem::path& path, std::string& text);
 // The text without its final line feed, if it has one.
 std::string without_line_feed(std::string text);
 
+// Reads `path`, relative to `folder`, as read_case_file does, and never through a link at
+// any step of the path (a program's working folder may hold links to anywhere).
+bool read_beneath(const std::filesystem::path& folder, const std::string& path, std::string& text);
+
 // The exit status written in a `status` file: decimal digits (at most three, at most 255),
 // with or without one final line feed; nothing for anything else.
 std::optional<int> parse_status(const std::string& text);

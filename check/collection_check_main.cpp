@@ -15,6 +15,7 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -304,6 +305,32 @@ check::Settings settings_of(const Options& o) {
     s.containment = o.containment;
     s.replay = {"collection-check"};
     if (o.all) s.replay.push_back("--all");
+    // The options that change how a case runs, so that the replay runs it the same way.
+    const check::Limits plain;
+    auto number = [](double v) {
+        std::ostringstream n;
+        n << v;
+        return n.str();
+    };
+    auto mib = [&](std::uint64_t bytes) { return number(static_cast<double>(bytes) / (1 << 20)); };
+    if (o.limits.wall != plain.wall)
+        s.replay.insert(s.replay.end(), {"--timeout", number(o.limits.wall)});
+    if (o.limits.cpu != plain.cpu) s.replay.insert(s.replay.end(), {"--cpu", number(o.limits.cpu)});
+    if (o.limits.memory != plain.memory)
+        s.replay.insert(s.replay.end(), {"--memory", mib(o.limits.memory)});
+    if (o.limits.output != plain.output)
+        s.replay.insert(s.replay.end(), {"--output-limit", mib(o.limits.output)});
+    if (o.limits.file_size != plain.file_size)
+        s.replay.insert(s.replay.end(), {"--file-size", mib(o.limits.file_size)});
+    if (o.limits.processes != plain.processes)
+        s.replay.insert(s.replay.end(), {"--processes", std::to_string(o.limits.processes)});
+    if (o.limits.open_files != plain.open_files)
+        s.replay.insert(s.replay.end(), {"--open-files", std::to_string(o.limits.open_files)});
+    for (const fs::path& a : o.containment.allowed)
+        s.replay.insert(s.replay.end(), {"--allow", a.string()});
+    if (!o.containment.sandboxed) s.replay.push_back("--unsandboxed");
+    if (o.memcheck) s.replay.push_back("--memcheck");
+    if (!o.cflags.empty()) s.replay.insert(s.replay.end(), {"--cflags", o.cflags});
     if (o.cases) s.replay.insert(s.replay.end(), {"--cases", o.cases->string()});
     s.program = o.words[0];
     return s;
@@ -313,9 +340,14 @@ check::Settings settings_of(const Options& o) {
 // types "setcalc" for "./setcalc" would check the wrong one.
 void warn_if_installed(const Options& o) {
     const std::string& word = o.words[1];
-    if (word.find('/') != std::string::npos) return;
+    if (word.find('/') != std::string::npos || check::is_source(word)) return;
     std::error_code ec;
-    fs::path found = fs::canonical(check::find_executable(word), ec);
+    fs::path found;
+    try {
+        found = fs::canonical(check::find_executable(word), ec);
+    } catch (const std::runtime_error&) {
+        return;  // said again, as the error it is, when the check starts
+    }
     if (ec) return;
     fs::path own = fs::canonical(fs::read_symlink("/proc/self/exe").parent_path() / o.words[0], ec);
     const bool beside_cases =

@@ -20,15 +20,15 @@ struct SubmissionResult {
     std::string build_verdict;
     std::string build_message;  // the compiler's first lines (errors, or warnings)
     std::vector<CaseResult> cases;
-    double seconds = 0;         // the whole check's wall time
-    double score() const;       // the points earned
-    double max_score() const;   // the points of every case
+    double seconds = 0;        // the whole check's wall time
+    double score() const;      // the points earned
+    double max_score() const;  // the points of every case
     std::size_t passed() const;
 };
 
-// {"program", "submission", "score", "max_score", "passed", "failed",
+// {"program", "submission", "score", "max_score", "passed", "failed", "seconds",
 //  "build": {"verdict", "message"},
-//  "cases": [{"name", "kind", "verdict", "points", "score", "wall_s", "cpu_s",
+//  "cases": [{"name", "kind", "verdict", "points", "score", "hidden", "wall_s", "cpu_s",
 //             "max_rss_kib", "message"}]}
 // on one line, without a final line feed. A hidden case's message is kept (this is the
 // teacher's record).

@@ -26,7 +26,8 @@ constexpr const char* kMemcheckLog = ".collection-check-memcheck.log";
 // command that runs it alone.
 std::string help_for(const Settings& s, const Case& c, const Subject& subject) {
     std::string h;
-    const std::string input = c.input.value_or("");
+    static const std::string none;
+    const std::string& input = c.input ? *c.input : none;
     if (input.empty()) {
         h += "  standard input was empty\n";
     } else {
@@ -69,7 +70,9 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
     if (subject.command.empty()) {
         r.verdict = subject.build_verdict == "compile-error" ? Verdict::compile_error
                                                              : Verdict::not_started;
-        r.message = "  the submission could not be built\n";
+        r.message = subject.build_verdict == "compile-error"
+                        ? "  the submission could not be built\n"
+                        : "  there is nothing to check\n";
         return r;
     }
     Limits limits = s.limits;
@@ -94,7 +97,7 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         if (s.memcheck && r.verdict != Verdict::not_started && r.verdict != Verdict::time_limit) {
             std::string log;
             try {
-                read_case_file(scratch.path() / kMemcheckLog, log);
+                read_beneath(scratch.path(), kMemcheckLog, log);
             } catch (const std::exception&) {
                 log.clear();
             }
@@ -146,7 +149,7 @@ Subject subject_of(Settings& s, const std::string& name, const std::string& word
     subject.name = name;
     subject.replay_word = shell_words({word});
     std::error_code ec;
-    if (word.find('/') != std::string::npos && is_source(word)) {
+    if (is_source(word)) {  // a source file, or a folder of them, rather than a program
         // Built with its lines known to the memory checker, when it is used.
         Build b = build_sources(fs::absolute(word), s.memcheck ? s.cflags + " -g" : s.cflags,
                                 s.containment);
@@ -264,7 +267,10 @@ std::vector<SubmissionResult> grade_class(
                 subject.build_verdict = "missing";
                 subject.build_message = std::string(e.what()) + "\n";
             }
-            subject.replay_word = shell_words({(d / program).string()});
+            if (subject.build_verdict == "built" || subject.build_verdict == "compile-error")
+                subject.replay_word = shell_words({d.string() + "/"});
+            else
+                subject.replay_word = shell_words({(d / program).string()});
             results[i] = check_subject(mine, program, cases, subject);
             std::lock_guard<std::mutex> lock(m);
             if (progress) progress(++finished, submissions.size());

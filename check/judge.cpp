@@ -41,6 +41,18 @@ std::size_t line_start(const std::string& text, std::size_t n, std::size_t from_
     return from;
 }
 
+// Bytes of a line shown at most, and how many at least after the marked column.
+constexpr std::size_t kLineShown = 200, kAfterColumn = 40;
+
+// The part of a line that is shown: at most kLineShown bytes, "…" where it is cut; made
+// visible, with '$' when a line feed ended the line and all of it is shown.
+std::string shown_part(const std::string& line, bool ended) {
+    const bool cut_after = line.size() > kLineShown;
+    std::string v = visible_line(line.substr(0, kLineShown), ended && !cut_after);
+    if (cut_after) v += "\u2026";
+    return v;
+}
+
 // The lines from `first` (0-based) of `text`, numbered from 1, up to a few after the line
 // `mark`, which is marked with '>' and a caret under its byte `column`. The part after the
 // last line feed is a line of its own, so that where the text ends is always shown.
@@ -50,18 +62,24 @@ std::string excerpt(const std::string& text, std::size_t first, std::size_t mark
     if (first > 0) shown << "      (" << first << " lines before)\n";
     std::size_t at = line_start(text, first, 0, 0);
     std::size_t i = first;
+    // A long line is shown from where its marked column stands near the window's end.
+    const std::size_t from =
+        column + kAfterColumn > kLineShown ? column + kAfterColumn - kLineShown : 0;
     for (; at <= text.size() && i <= mark + kContext; ++i) {
         std::size_t nl = text.find('\n', at);
         const bool ended = nl != std::string::npos;
-        const std::string line = text.substr(at, (ended ? nl : text.size()) - at);
+        const std::size_t end = ended ? nl : text.size();
+        const std::size_t start = std::min(at + from, end);
+        const std::string line = text.substr(start, std::min(end - start, kLineShown + 1));
         char number[32];
         std::snprintf(number, sizeof number, "%s%5zu | ", i == mark ? "   > " : "     ", i + 1);
-        shown << number << visible_line(line, ended);
+        shown << number << (start > at ? "\u2026" : "") << shown_part(line, ended);
         if (!ended) shown << "(end)";
         shown << "\n";
         if (i == mark) {
+            const std::size_t upto = std::min(column - std::min(column, from), line.size());
             std::size_t before =
-                columns(visible_line(line.substr(0, std::min(column, line.size())), false));
+                columns(visible_line(line.substr(0, upto), false)) + (start > at ? 1 : 0);
             shown << std::string(13 + before, ' ') << "^\n";
         }
         at = ended ? nl + 1 : text.size() + 1;
@@ -264,8 +282,10 @@ std::string first_lines(const std::string& text, std::size_t lines) {
     for (; at < text.size() && n < lines; ++n) {
         std::size_t nl = text.find('\n', at);
         const bool ended = nl != std::string::npos;
-        shown +=
-            "      " + visible_line(text.substr(at, (ended ? nl : text.size()) - at), ended) + "\n";
+        const std::size_t end = ended ? nl : text.size();
+        shown += "      ";
+        shown += shown_part(text.substr(at, std::min(end - at, kLineShown + 1)), ended);
+        shown += '\n';
         at = ended ? nl + 1 : text.size();
     }
     if (at < text.size()) {
@@ -350,10 +370,10 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         std::string got;
         bool found = false;
         try {
-            found = read_case_file(folder / e.path, got);
+            found = read_beneath(folder, e.path, got);
         } catch (const std::exception& ex) {
             why << "  the file " << visible_line(e.path, false) << " is not a plain file "
-                << "afterwards\n";
+                << "afterwards (" << visible_line(ex.what(), false) << ")\n";
             files_differ = true;
             continue;
         }

@@ -293,14 +293,15 @@ grade)
 record)
     mkdir -p "$work/rec/setcalc"
     out=$(printf '2\n1 2\n1\n3\n6\n' | "$check" --record mine --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
-    status=$?
+    status=$? err=
     expect 0 "recorded $work/rec/setcalc/mine"
     [[ $(cat "$work/rec/setcalc/mine/kind") == collection ]] || fail "the recorded kind is not collection"
     run --all --cases "$work/rec" setcalc "$bin/setcalc"
     expect 0 "mine ok"
     out=$(printf '6\n' | "$check" --record mine --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
-    status=$?
+    status=$? err=
     expect 2 "already exists"
+    err=
     out=$(printf '6\n' | "$check" --record x --kind exercise --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
     [[ $(cat "$work/rec/setcalc/x/kind") == exercise ]] || fail "--kind exercise was not recorded"
     ;;
@@ -310,7 +311,7 @@ student)
     wrapper bracket "\"$bin/setcalc\" | sed 's/}/]/'"
     run --cases "$cases" --case a123_b345_every_choice setcalc "$work/bracket"
     expect 1 "a123_b345_every_choice FAILED (wrong-output)" "the input fed (9 lines):" \
-        "to run it alone: collection-check --cases $cases --case a123_b345_every_choice setcalc $work/bracket"
+        "to run it alone: collection-check --allow $bin --cases $cases --case a123_b345_every_choice setcalc $work/bracket"
     # An extra final line feed is named, and only the spacing differs.
     wrapper extra_end "\"$bin/greeter\"; echo"
     run --all --cases "$cases" --case two_introductions_no_final_line_feed greeter "$work/extra_end"
