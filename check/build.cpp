@@ -35,7 +35,7 @@ bool is_cpp(const fs::path& p) { return has_ending(p, {".cc", ".cpp", ".cxx"}); 
 struct Hash {
     std::uint64_t h = 1469598103934665603ULL;
     void add(const std::string& s) {
-        for (unsigned char c : s) h = (h ^ c) * 1099511628211ULL;
+        for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
         h = (h ^ 0xff) * 1099511628211ULL;  // ends each part, so that parts cannot run together
     }
     std::string hex() const {

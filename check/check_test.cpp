@@ -216,7 +216,7 @@ TEST(Check, QuantitiesReadRight) {
 
 TEST(Check, DifferenceOfHugeTextsShowsOnlyItsLines) {
     // Twenty million line feeds against a short text: the excerpt stays a few lines long.
-    const std::string flood(20'000'000, '\n');
+    const std::string flood(20'000'000, '\n');  // NOLINT(bugprone-string-constructor): meant
     const std::string d = check::difference("standard output", "done\n", flood);
     EXPECT_LT(d.size(), 1000u) << d.substr(0, 400);
     EXPECT_NE(d.find("more lines"), std::string::npos);
@@ -231,6 +231,8 @@ struct TempFolder {
         path = ::mkdtemp(pattern.data());
     }
     ~TempFolder() { check::remove_tree(path); }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     void write(const std::string& name, const std::string& text) const {
         std::filesystem::create_directories((path / name).parent_path());
         std::ofstream(path / name, std::ios::binary) << text;
@@ -294,7 +296,6 @@ TEST(Check, RemoveTreeGoesThroughDepthAndPermissions) {
     std::filesystem::path deep = t.path / "top";
     std::filesystem::create_directories(deep);
     // 3000 nested folders, the deepest ones closed to everyone, a link out of the tree.
-    std::filesystem::path at = deep;
     ASSERT_EQ(::chdir(deep.c_str()), 0);
     for (int i = 0; i < 3000; ++i) {
         ASSERT_EQ(::mkdir("d", 0700), 0);

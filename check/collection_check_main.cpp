@@ -304,7 +304,7 @@ check::Settings settings_of(const Options& o) {
     s.limits = o.limits;
     s.containment = o.containment;
     s.replay = {"collection-check"};
-    if (o.all) s.replay.push_back("--all");
+    if (o.all) s.replay.emplace_back("--all");
     // The options that change how a case runs, so that the replay runs it the same way.
     const check::Limits plain;
     auto number = [](double v) {
@@ -328,8 +328,8 @@ check::Settings settings_of(const Options& o) {
         s.replay.insert(s.replay.end(), {"--open-files", std::to_string(o.limits.open_files)});
     for (const fs::path& a : o.containment.allowed)
         s.replay.insert(s.replay.end(), {"--allow", a.string()});
-    if (!o.containment.sandboxed) s.replay.push_back("--unsandboxed");
-    if (o.memcheck) s.replay.push_back("--memcheck");
+    if (!o.containment.sandboxed) s.replay.emplace_back("--unsandboxed");
+    if (o.memcheck) s.replay.emplace_back("--memcheck");
     if (!o.cflags.empty()) s.replay.insert(s.replay.end(), {"--cflags", o.cflags});
     if (o.cases) s.replay.insert(s.replay.end(), {"--cases", o.cases->string()});
     s.program = o.words[0];

@@ -70,7 +70,7 @@ std::string printable(const std::string& text, bool lines) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
+        const auto b = static_cast<unsigned char>(text[i]);
         const std::size_t n = utf8_length(text, i);
         const bool control = b < 0x20 || b == 0x7f;
         if (n == 0 || (control && !(lines && (b == '\n' || b == '\t')))) {
@@ -201,7 +201,12 @@ std::string tap_message(const std::string& message, const std::string& pad) {
     }
     if (literal) {
         std::string out = pad + "message: |\n";
-        for (const std::string& line : lines) out += pad + "  " + line + "\n";
+        for (const std::string& line : lines) {
+            out += pad;
+            out += "  ";
+            out += line;
+            out += '\n';
+        }
         return out;
     }
     std::string quoted = "\"";
@@ -294,7 +299,10 @@ std::string to_junit(const SubmissionResult& s) {
         const std::string element = is_error(r.verdict) ? "error" : "failure";
         (is_error(r.verdict) ? errors : failures) += 1;
         const std::string word = verdict_word(r.verdict);
-        body += ">\n      <" + element + " message=\"" + word + "\" type=\"" + word + "\">";
+        body += ">\n      <" + element;
+        body += " message=\"" + word;
+        body += "\" type=\"" + word;
+        body += "\">";
         body += r.hidden ? std::string() : markup(r.message);
         body += "</" + element + ">\n    </testcase>\n";
     }

@@ -30,6 +30,7 @@ using nlohmann::json;
 // quotes, escapes, and the characters the formats give a meaning to.
 const std::vector<std::string> kHostile = {
     std::string("nul\0inside", 10),
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one text split in two literals
     "\xff\xfe invalid \xc3\x28 utf-8 \xed\xa0\x80 surrogate \xef\xbf\xbf"
     " overlong \xe0\x80\xaf \xc0\xaf beyond \xf4\x90\x80\x80",
     "<script>alert('x')</script> & <b>bold</b> ]]> \"quoted\"",
@@ -92,13 +93,13 @@ Ran run_on(const std::string& command, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
     std::string cmd;  // built by appending: GCC 12 warns falsely on replace (-Wrestrict)
     std::size_t from = 0;
-    for (std::size_t at; (at = command.find("FILE", from)) != std::string::npos; from = at + 4)
+    for (std::size_t at = 0; (at = command.find("FILE", from)) != std::string::npos; from = at + 4)
         cmd += command.substr(from, at - from) + "'" + file.string() + "'";
     cmd += command.substr(from);
     Ran ran;
     if (FILE* pipe = popen(cmd.c_str(), "r")) {
         char buffer[4096];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        for (std::size_t n = 0; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
             ran.out.append(buffer, n);
         const int status = pclose(pipe);
         ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -193,7 +193,7 @@ SubmissionResult check_subject(
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     auto worker = [&] {
-        for (std::size_t i; !stop && (i = next++) < cases.size();) {
+        for (std::size_t i = 0; !stop && (i = next++) < cases.size();) {
             CaseResult r = check_case(s, cases[i], subject);
             if (s.first_failure && r.verdict != Verdict::passed) stop = true;
             std::lock_guard<std::mutex> lock(m);
@@ -231,7 +231,8 @@ SubmissionResult check_subject(
 }
 
 std::vector<SubmissionResult> grade_class(
-    Settings s, const std::string& program, const std::vector<Case>& cases, const fs::path& folder,
+    const Settings& s, const std::string& program, const std::vector<Case>& cases,
+    const fs::path& folder,
     const std::function<void(std::size_t done, std::size_t all)>& progress) {
     std::vector<fs::path> submissions;
     for (const auto& e : fs::directory_iterator(folder))
@@ -245,7 +246,7 @@ std::vector<SubmissionResult> grade_class(
     std::atomic<std::size_t> next{0}, finished{0};
     std::mutex m;
     auto worker = [&] {
-        for (std::size_t i; (i = next++) < submissions.size();) {
+        for (std::size_t i = 0; (i = next++) < submissions.size();) {
             const fs::path& d = submissions[i];
             const std::string name = d.filename().string();
             Settings mine = one;

@@ -54,7 +54,7 @@ SubmissionResult check_subject(
 // executable named `program` or sources), `s.jobs` at a time, each case of a submission one
 // after the other. `progress` hears how many are done. Results in name order.
 std::vector<SubmissionResult> grade_class(
-    Settings s, const std::string& program, const std::vector<Case>& cases,
+    const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const std::filesystem::path& folder,
     const std::function<void(std::size_t done, std::size_t all)>& progress);
 

@@ -386,14 +386,13 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         }
     }
     if (j.verdict == Verdict::passed) {
-        if (output_verdict == Verdict::wrong_output)
-            j.verdict = output_verdict;
-        else if (err_differs)
-            j.verdict = Verdict::wrong_stderr;
-        else if (files_differ)
-            j.verdict = Verdict::wrong_files;
-        else
-            j.verdict = output_verdict;
+        // Wrong words first, then a wrong standard error or file, then a spacing slip.
+        Verdict v = output_verdict;  // passed, presentation or wrong-output
+        if (v != Verdict::wrong_output && err_differs)
+            v = Verdict::wrong_stderr;
+        else if (v != Verdict::wrong_output && files_differ)
+            v = Verdict::wrong_files;
+        j.verdict = v;
     } else if (j.verdict == Verdict::wrong_status && output_verdict == Verdict::wrong_output) {
         j.verdict = Verdict::wrong_output;
     }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -84,8 +85,12 @@ Scratch::Scratch(const Case& c, std::chrono::milliseconds limit, const Limits& l
             mounted_ = true;
         }
         for (const Entry& e : c.files) lay(path_, e);
-        for (auto e = c.files.rbegin(); e != c.files.rend(); ++e)
-            if (e->type == Entry::Type::folder) ::chmod((path_ / e->path).c_str(), e->mode);
+        // A folder's mode last, deepest first: a folder without write permission is filled.
+        std::vector<const Entry*> folders;
+        for (const Entry& e : c.files)
+            if (e.type == Entry::Type::folder) folders.push_back(&e);
+        std::reverse(folders.begin(), folders.end());
+        for (const Entry* e : folders) ::chmod((path_ / e->path).c_str(), e->mode);
         if (c.has_setup) {
             Program setup;
             setup.executable = find_executable("bash");
@@ -153,6 +158,7 @@ std::string remove_tree(const fs::path& folder) {
             break;
         }
         bool descended = false;
+        // cppcheck-suppress readdirCalled ; each walk reads a stream of its own
         while (const dirent* d = ::readdir(dir)) {
             const std::string name = d->d_name;
             if (name == "." || name == "..") continue;

@@ -88,7 +88,7 @@ struct Plan {
     std::vector<char*> argv, envp;
     rlimit cpu{}, memory{}, processes{}, file_size{}, open_files{};
     long landlock_abi = 0;
-    static constexpr std::size_t kStack = 256 * 1024;
+    static constexpr std::size_t kStack = std::size_t{256} * 1024;
     std::unique_ptr<char[]> program_stack = std::make_unique<char[]>(kStack);
 };
 
@@ -102,7 +102,8 @@ struct Report {
 
 // A raw clone without glibc's fork handlers (they would take locks another thread of the
 // checker may hold); 0 in the child.
-pid_t raw_clone(std::uint64_t flags, int* pidfd) {
+pid_t raw_clone(std::uint64_t flags,
+                int* pidfd) {  // NOLINT(readability-non-const-parameter): the kernel writes it
     clone_args args{};
     args.flags = flags;
     args.pidfd = reinterpret_cast<std::uint64_t>(pidfd);
@@ -311,7 +312,7 @@ bool restrict_with_landlock(const Plan& p) {
         int exec_error;
     } start{&p, exec_pipe[1]};
     auto program_main = [](void* arg) -> int {
-        const Start* s = static_cast<const Start*>(arg);
+        const auto* s = static_cast<const Start*>(arg);
         ::syscall(SYS_close_range, static_cast<unsigned>(s->plan->report_fd),
                   static_cast<unsigned>(s->plan->report_fd), 0);
         become_program(*s->plan, s->exec_error);
@@ -331,7 +332,9 @@ bool restrict_with_landlock(const Plan& p) {
     ssize_t got = ::read(exec_pipe[0], e, sizeof e);
     if (got == sizeof e) {
         char step[48] = {};
-        if (e[1] > 0) (void)!::read(exec_pipe[0], step, std::min<std::size_t>(47, e[1]));
+        if (e[1] > 0)
+            (void)!::read(exec_pipe[0], step,
+                          std::min<std::size_t>(47, static_cast<std::size_t>(e[1])));
         ::waitpid(program, nullptr, 0);
         errno = e[0];
         fail_init(p, step, "");
@@ -504,11 +507,8 @@ void add_parents(const fs::path& path, const std::string& root, std::vector<std:
 // run mounts its new root.
 std::string* g_run_folder = nullptr;
 
-const std::string& make_run_folder() {
-    if (g_run_folder != nullptr) return *g_run_folder;
-    static std::mutex m;
-    std::lock_guard<std::mutex> lock(m);
-    if (g_run_folder != nullptr) return *g_run_folder;
+// Makes the run folder; called once, through make_run_folder.
+std::string* new_run_folder() {
     std::string pattern = (fs::temp_directory_path() / "collection-check.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error(pattern + ": " + std::strerror(errno));
@@ -525,7 +525,12 @@ const std::string& make_run_folder() {
         if (g_tmpfs) ::umount2(g_run_folder->c_str(), MNT_DETACH);
         ::rmdir(g_run_folder->c_str());
     });
-    return *g_run_folder;
+    return g_run_folder;
+}
+
+const std::string& make_run_folder() {
+    static std::string* const folder = new_run_folder();  // made once, whatever the threads
+    return *folder;
 }
 
 long landlock_abi() {
@@ -574,9 +579,8 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     std::set<std::string> made;
     for (const auto& [link, target] : sys.links) plan.links.emplace_back(root + link, target);
     auto visible = [&](const fs::path& path) {
-        for (const std::string& f : sys.folders)
-            if (beneath(path, f)) return true;
-        return false;
+        return std::any_of(sys.folders.begin(), sys.folders.end(),
+                           [&](const std::string& f) { return beneath(path, f); });
     };
     for (const std::string& f : sys.folders) {
         plan.dirs.push_back(root + f);
@@ -723,7 +727,7 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             if (streams[i] >= 0) ::close(streams[i]);
         }
     if (report >= 0) {
-        ssize_t got;
+        ssize_t got = 0;
         while ((got = ::read(report, chunk, sizeof chunk)) > 0)
             reports.append(chunk, static_cast<std::size_t>(got));
         ::close(report);
@@ -739,7 +743,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             o.cpu_seconds =
                 static_cast<double>(r.usage.ru_utime.tv_sec + r.usage.ru_stime.tv_sec) +
                 static_cast<double>(r.usage.ru_utime.tv_usec + r.usage.ru_stime.tv_usec) / 1e6;
-            o.max_rss_kib = r.usage.ru_maxrss;
+            o.max_rss_kib = r.usage.ru_maxrss;  // NOLINT(cppcoreguidelines-pro-type-union-access):
+                                                // rusage's own field
             if (!stopped) {
                 if (WIFSIGNALED(r.value)) {
                     o.end = Outcome::End::signaled;

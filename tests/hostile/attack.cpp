@@ -48,7 +48,8 @@
 #include <tuple>
 #include <vector>
 
-extern char** environ;
+extern char** environ;  // NOLINT(readability-redundant-declaration): unistd.h declares it only with
+                        // _GNU_SOURCE
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -65,7 +66,7 @@ std::string slurp(const std::string& path, std::size_t most = 1 << 20) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return s;
     char buf[65536];
-    ssize_t n;
+    ssize_t n = 0;
     while (s.size() < most && (n = ::read(fd, buf, sizeof buf)) > 0)
         s.append(buf, static_cast<std::size_t>(n));
     ::close(fd);
@@ -121,7 +122,7 @@ struct Snoop {
         for (const char* l : {"/exe", "/cwd", "/root"}) path(link_of(d + l));
         note(slurp(d + "/mountinfo"));
         std::error_code ec;
-        for (auto& e : fs::directory_iterator(d + "/fd", ec)) path(link_of(e.path()));
+        for (const auto& e : fs::directory_iterator(d + "/fd", ec)) path(link_of(e.path()));
         std::istringstream maps(slurp(d + "/maps"));
         int mem = ::open((d + "/mem").c_str(), O_RDONLY);
         for (std::string line; mem >= 0 && std::getline(maps, line);) {
@@ -157,7 +158,7 @@ struct Snoop {
         std::error_code ec;
         process(std::to_string(::getppid()));
         process("1");
-        for (auto& e : fs::directory_iterator("/proc", ec))
+        for (const auto& e : fs::directory_iterator("/proc", ec))
             if (std::isdigit(static_cast<unsigned char>(e.path().filename().string()[0])) &&
                 e.path().filename() != std::to_string(::getpid()))
                 process(e.path().filename().string());
@@ -179,11 +180,11 @@ int snoop(bool report) {
     s.run();
     if (report) {
         if (s.seen.empty()) std::cout << "clean\n";
-        for (auto& line : s.seen) std::cout << "seen: " << line << "\n";
+        for (const auto& line : s.seen) std::cout << "seen: " << line << "\n";
         return 0;
     }
     // The best guess: the output beside an input equal to this one, else any output found.
-    for (auto& o : s.outputs)
+    for (const auto& o : s.outputs)
         if (slurp(o.parent_path() / "input") == input) {
             std::cout << slurp(o);
             std::string status = slurp(o.parent_path() / "status");
@@ -245,7 +246,8 @@ int vandal(int argc, char** argv) {
                  !ec && it != end && all.size() < 3000; it.increment(ec))
                 all.push_back(it->path());
         }
-        for (auto it = all.rbegin(); it != all.rend(); ++it) deface(*it, self, false);
+        std::reverse(all.begin(), all.end());  // deepest first
+        for (const fs::path& p : all) deface(p, self, false);
         for (const char* k : known) deface(k, self, true);
         // The second round in a user and mount namespace of its own, where the read-only
         // views are remounted writable first, when the kernel lets it.
@@ -273,7 +275,7 @@ int forge() {
         if (parent > 0) streams.push_back("/proc/" + std::to_string(parent) + fd);
         streams.push_back(std::string("/proc/1") + fd);
     }
-    streams.push_back("/dev/tty");
+    streams.emplace_back("/dev/tty");
     for (auto& s : streams) {
         int fd = ::open(s.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY);
         if (fd >= 0 && ::write(fd, fake.data(), fake.size()) > 0)
@@ -333,14 +335,17 @@ int hog() {
 }
 
 int forkbomb() {
-    auto* forks = static_cast<std::atomic<int>*>(::mmap(nullptr, sizeof(std::atomic<int>),
-                                                        PROT_READ | PROT_WRITE,
-                                                        MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    const std::size_t size = sizeof(std::atomic<int>);
+    const int prot = PROT_READ | PROT_WRITE, flags = MAP_SHARED | MAP_ANONYMOUS;
+    // cppcheck-suppress invalidFunctionArg ; an anonymous mapping takes -1 for its file
+    void* shared = ::mmap(nullptr, size, prot, flags, -1, 0);
+    auto* forks = static_cast<std::atomic<int>*>(shared);
     if (forks == MAP_FAILED) return 1;
     new (forks) std::atomic<int>(0);
     const auto start = Clock::now();
     while (since(start) < 5)
         if (forks->load() >= 5000 || ::fork() < 0)
+            // cppcheck-suppress usleepCalled ; a short bounded wait
             ::usleep(10000);
         else
             ++*forks;
@@ -373,6 +378,7 @@ void linger_here(double seconds, const fs::path& folder) {
     for (int s : {SIGHUP, SIGTERM, SIGINT, SIGPIPE}) ::signal(s, SIG_IGN);
     auto start = Clock::now();
     while (since(start) < seconds) {
+        // cppcheck-suppress usleepCalled ; a short bounded wait
         ::usleep(100000);
         if (!folder.empty() && since(start) > 2) {  // the working folder, recreated
             std::error_code ec;
@@ -433,7 +439,7 @@ int env() {
     std::string all;
     for (char** e = environ; *e; ++e) all += std::string(*e) + " ";
     std::error_code ec;
-    for (auto& e : fs::directory_iterator("/proc", ec)) {
+    for (const auto& e : fs::directory_iterator("/proc", ec)) {
         std::string text = slurp(e.path() / "environ");
         std::replace(text.begin(), text.end(), '\0', ' ');
         all += text;
@@ -464,8 +470,9 @@ int nest() {
             folders.push_back(fd);
         }
     }
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it)
-        if (*it >= 0) ::fchmod(*it, 0), ::close(*it);
+    std::reverse(folders.begin(), folders.end());  // deepest first
+    for (int fd : folders)
+        if (fd >= 0) ::fchmod(fd, 0), ::close(fd);
     return 0;
 }
 

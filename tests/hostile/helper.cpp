@@ -32,6 +32,7 @@ int listen_for(const char* port_file, const char* log, double seconds) {
     if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(s, 16) != 0 ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) != 0) {
         std::perror("helper listen");
+        if (s >= 0) ::close(s);
         return 1;
     }
     // And an abstract socket named after the port, "hostile-PORT".
@@ -44,6 +45,8 @@ int listen_for(const char* port_file, const char* log, double seconds) {
     if (u < 0 || ::bind(u, reinterpret_cast<sockaddr*>(&name), name_size) != 0 ||
         ::listen(u, 16) != 0) {
         std::perror("helper listen");
+        if (u >= 0) ::close(u);
+        ::close(s);
         return 1;
     }
     std::ofstream(std::string(port_file) + ".part") << ntohs(a.sin_port) << "\n";
@@ -52,7 +55,7 @@ int listen_for(const char* port_file, const char* log, double seconds) {
     while (std::chrono::steady_clock::now() < end) {
         pollfd p[2] = {{s, POLLIN, 0}, {u, POLLIN, 0}};
         if (::poll(p, 2, 100) <= 0) continue;
-        for (auto& one : p) {
+        for (const auto& one : p) {
             int c = one.revents ? ::accept(one.fd, nullptr, nullptr) : -1;
             if (c < 0) continue;
             std::ofstream(log, std::ios::app) << "connection\n";
