@@ -77,7 +77,7 @@ const char* const kUsage =
     "Limits of each case (a case past one fails with the limit's verdict):\n"
     "  --timeout S        wall time in seconds (default 10)\n"
     "  --cpu S            processor time in seconds, of each process (default 5)\n"
-    "  --memory MIB       address space of each process, in MiB (default 512)\n"
+    "  --memory MIB       address space of each process, in MiB (default 512; 0: none)\n"
     "  --output-limit MIB what standard output and error may each hold (default 8)\n"
     "  --processes N      processes and threads at once (default 32)\n"
     "  --file-size MIB    the largest file the program may write (default 64)\n"
@@ -172,7 +172,8 @@ std::optional<Options> parse(int argc, char** argv) {
         } else if (word == "--cpu") {
             o.limits.cpu = parse_number(word, value(), 86400, "seconds");
         } else if (word == "--memory") {
-            o.limits.memory = parse_mib(word, value());
+            const std::string mib = value();
+            o.limits.memory = mib == "0" ? 0 : parse_mib(word, mib);
         } else if (word == "--output-limit") {
             o.limits.output = parse_mib(word, value());
         } else if (word == "--file-size") {

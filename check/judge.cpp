@@ -331,11 +331,12 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
     }
     const bool failed = o.end == End::signaled || o.code != c.status;
     const bool out_of_memory =
-        failed && (static_cast<std::uint64_t>(o.max_rss_kib) * 1024 >= limits.memory / 2 ||
-                   o.err.find("bad_alloc") != std::string::npos ||
-                   o.err.find("Cannot allocate memory") != std::string::npos ||
-                   o.err.find("out of memory") != std::string::npos ||
-                   o.err.find("memory exhausted") != std::string::npos);
+        failed && limits.memory != 0 &&
+        (static_cast<std::uint64_t>(o.max_rss_kib) * 1024 >= limits.memory / 2 ||
+         o.err.find("bad_alloc") != std::string::npos ||
+         o.err.find("Cannot allocate memory") != std::string::npos ||
+         o.err.find("out of memory") != std::string::npos ||
+         o.err.find("memory exhausted") != std::string::npos);
     if (out_of_memory) {
         j.verdict = Verdict::memory_limit;
         why << "  the program ran out of memory: it may use " << mib(limits.memory)

@@ -563,7 +563,8 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     plan.envp.push_back(nullptr);
     const auto cpu = static_cast<std::uint64_t>(std::max(1.0, limits.cpu + 0.999));
     plan.cpu = limit_of(cpu, cpu + 1);
-    plan.memory = limit_of(limits.memory, limits.memory);
+    plan.memory = limits.memory == 0 ? rlimit{RLIM_INFINITY, RLIM_INFINITY}
+                                     : limit_of(limits.memory, limits.memory);
     // The init counts against the limit too when it is the same user as the program.
     const unsigned extra = plan.switch_user ? 0 : 1;
     plan.processes = limit_of(limits.processes + extra, limits.processes + extra);

@@ -39,11 +39,18 @@
 
 namespace check {
 
+// The address space a run may use by default, in MiB; 0 for none. A build whose programs
+// carry a sanitizer sets 0: their shadow memory alone reserves terabytes.
+#ifndef COLLECTION_CHECK_MEMORY_MIB
+#define COLLECTION_CHECK_MEMORY_MIB 512  // NOLINT(cppcoreguidelines-macro-usage): set by the build
+#endif
+
 // The resource limits of one run. Sizes in bytes, times in seconds.
 struct Limits {
-    double wall = 10;                       // wall time, kept by the checker
-    double cpu = 5;                         // processor time of each process
-    std::uint64_t memory = 512ULL << 20;    // address space of each process
+    double wall = 10;  // wall time, kept by the checker
+    double cpu = 5;    // processor time of each process
+    std::uint64_t memory = std::uint64_t{COLLECTION_CHECK_MEMORY_MIB}
+                           << 20;           // address space of each process; 0: none
     std::uint64_t output = 8ULL << 20;      // per standard stream, kept by the checker
     std::uint64_t file_size = 64ULL << 20;  // the largest file a process may write
     std::uint64_t scratch = 256ULL << 20;   // all the working folder may hold
