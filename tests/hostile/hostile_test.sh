@@ -201,6 +201,8 @@ limits)
         IFS=';' read -ra wanted <<<"$texts"
         expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
         rss=$(cat "$work/.rss")
+        # A checker built with AddressSanitizer keeps its shadow and freed memory too.
+        mib=$((mib * ${HOSTILE_MEMORY_SCALE:-1}))
         ((rss <= mib * 1024)) || fail "$mode: the checker's peak memory ${rss} KiB, more than $mib MiB"
         no_leftovers "$mode"
     done <<'EOF'
@@ -281,7 +283,7 @@ holes)
         [[ $status == 1 || $status == 2 ]] || fail "$name: status $status: $out $err"
         [[ $status == 1 ]] && expect 1 "$name FAILED"
         [[ "$out$err" == *"$(basename "$file")"* ]] || fail "$name: the file not named: $out $err"
-        (($(cat "$work/.rss") <= 200 * 1024)) || fail "$name: the checker took $(cat "$work/.rss") KiB"
+        (($(cat "$work/.rss") <= 200 * 1024 * ${HOSTILE_MEMORY_SCALE:-1})) || fail "$name: the checker took $(cat "$work/.rss") KiB"
         [[ -n ${HOSTILE_VERBOSE:-} ]] && echo "$name: $status $(head -c 300 <<<"$out$err")"
         rm -rf "${work:?}/cases/setcalc/$name"
     done <<'EOF'
