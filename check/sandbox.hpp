@@ -58,9 +58,14 @@ struct Limits {
     unsigned open_files = 64;               // file descriptors of each process
 };
 
+// Whether programs run sandboxed by default: a coverage build sets false.
+#ifndef COLLECTION_CHECK_SANDBOXED
+#define COLLECTION_CHECK_SANDBOXED true  // NOLINT(cppcoreguidelines-macro-usage): set by the build
+#endif
+
 // How programs are contained.
 struct Containment {
-    bool sandboxed = true;                       // false: limits and a process group only
+    bool sandboxed = COLLECTION_CHECK_SANDBOXED;  // false: limits and a process group only
     std::vector<std::filesystem::path> allowed;  // more paths visible read-only
 };
 
