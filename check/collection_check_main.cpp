@@ -329,7 +329,8 @@ check::Settings settings_of(const Options& o) {
         s.replay.insert(s.replay.end(), {"--open-files", std::to_string(o.limits.open_files)});
     for (const fs::path& a : o.containment.allowed)
         s.replay.insert(s.replay.end(), {"--allow", a.string()});
-    if (!o.containment.sandboxed) s.replay.emplace_back("--unsandboxed");
+    if (o.containment.sandboxed != check::Containment().sandboxed)
+        s.replay.emplace_back("--unsandboxed");
     if (o.memcheck) s.replay.emplace_back("--memcheck");
     if (!o.cflags.empty()) s.replay.insert(s.replay.end(), {"--cflags", o.cflags});
     if (o.cases) s.replay.insert(s.replay.end(), {"--cases", o.cases->string()});
