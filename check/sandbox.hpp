@@ -66,7 +66,7 @@ struct Limits {
 // How programs are contained.
 struct Containment {
     bool sandboxed = COLLECTION_CHECK_SANDBOXED;  // false: limits and a process group only
-    std::vector<std::filesystem::path> allowed;  // more paths visible read-only
+    std::vector<std::filesystem::path> allowed;   // more paths visible read-only
 };
 
 // What one run is: the file executed, its arguments (argv[0] included), its working
