@@ -9,6 +9,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -58,8 +59,9 @@ std::uint64_t landlock_fs_rights(long abi) {
 
 // ---------------------------------------------------------------------------------------
 // What the first process of a run (the "init") and the program's own process do between
-// clone and exec. They are copies of one thread of a threaded process, so they use system
-// calls only: no allocation, no lock, no stdio. Everything they need is prepared first.
+// clone and exec. They may be copies of one thread of a threaded process (when the checker
+// forks them itself, without the launcher below), so they use system calls only: no
+// allocation, no lock, no stdio. Everything they need is prepared first.
 
 struct Mount {
     std::string source;  // a path (or /proc/self/fd/N) to bind, or the file system type
@@ -89,7 +91,7 @@ struct Plan {
     rlimit cpu{}, memory{}, processes{}, file_size{}, open_files{};
     long landlock_abi = 0;
     static constexpr std::size_t kStack = std::size_t{256} * 1024;
-    std::unique_ptr<char[]> program_stack = std::make_unique<char[]>(kStack);
+    std::unique_ptr<char[]> program_stack = std::make_unique_for_overwrite<char[]>(kStack);
 };
 
 // What the init tells the checker, in one write.
@@ -298,6 +300,7 @@ bool restrict_with_landlock(const Plan& p) {
 // how it ended and exits, which ends every other process of the run.
 [[noreturn]] void be_init(const Plan& p) {
     close_others(p.keep);
+    ::signal(SIGCHLD, SIG_DFL);  // the launcher ignores it, to reap the inits
     char go = 0;
     if (::read(p.sync_fd, &go, 1) != 1) ::_exit(1);  // the checker gave up
     ::close(p.sync_fd);
@@ -438,6 +441,322 @@ std::string probe() {
         return "unprivileged user namespaces are switched off "
                "(kernel.unprivileged_userns_clone is 0)";
     return std::string("the kernel refuses new namespaces (") + std::strerror(error) + ")";
+}
+
+// ---------------------------------------------------------------------------------------
+// The launcher: a small process forked from the checker when it is still small and has
+// one thread, which starts every run's init. A fork copies the forking process's page
+// tables and makes its memory copy-on-write until the child ends, which the init does
+// only at the run's end; forked from the checker itself, a run would cost more the more
+// memory the checker holds, and its threads would fault on each other's pages. The
+// checker sends the launcher a run's plan and the ends of its pipes over a socket; the
+// launcher forks the init, writes its user namespace's maps, lets it go, and sends back
+// a pidfd for it, through which the checker sees its end and stops it. The launcher
+// reaps the inits (they are its children), ends when the checker closes the socket, and
+// is killed when the checker dies.
+
+// A plan as bytes: numbers and length-prefixed strings, in the order of the fields.
+class Wire {
+public:
+    void put(std::uint64_t v) { bytes_.append(reinterpret_cast<const char*>(&v), sizeof v); }
+    void put(const std::string& s) {
+        put(std::uint64_t{s.size()});
+        bytes_ += s;
+    }
+    void put(const std::vector<std::string>& v) {
+        put(std::uint64_t{v.size()});
+        for (const std::string& s : v) put(s);
+    }
+    void put(const rlimit& r) {
+        put(std::uint64_t{r.rlim_cur});
+        put(std::uint64_t{r.rlim_max});
+    }
+    const std::string& bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
+
+class Unwire {
+public:
+    Unwire(const char* data, std::size_t size) : at_(data), end_(data + size) {}
+    bool ok() const { return ok_; }
+    std::uint64_t number() {
+        std::uint64_t v = 0;
+        if (static_cast<std::size_t>(end_ - at_) < sizeof v) return fail();
+        std::memcpy(&v, at_, sizeof v);
+        at_ += sizeof v;
+        return v;
+    }
+    std::string text() {
+        std::uint64_t n = number();
+        if (!ok_ || n > static_cast<std::size_t>(end_ - at_)) return fail(), std::string();
+        std::string s(at_, static_cast<std::size_t>(n));
+        at_ += n;
+        return s;
+    }
+    std::vector<std::string> texts() {
+        std::uint64_t n = number();
+        std::vector<std::string> v;
+        for (std::uint64_t i = 0; ok_ && i < n; ++i) v.push_back(text());
+        return v;
+    }
+    rlimit limit() {
+        rlimit r{};
+        r.rlim_cur = static_cast<rlim_t>(number());
+        r.rlim_max = static_cast<rlim_t>(number());
+        return r;
+    }
+
+private:
+    std::uint64_t fail() {
+        ok_ = false;
+        at_ = end_;
+        return 0;
+    }
+    const char* at_;
+    const char* end_;
+    bool ok_ = true;
+};
+
+std::string encode(const Plan& p) {
+    Wire w;
+    w.put(std::uint64_t{p.sandboxed});
+    w.put(std::uint64_t{p.switch_user});
+    w.put(std::uint64_t{p.uid});
+    w.put(std::uint64_t{p.gid});
+    w.put(p.root);
+    w.put(p.root_options);
+    w.put(p.dirs);
+    w.put(p.files);
+    w.put(std::uint64_t{p.links.size()});
+    for (const auto& [link, target] : p.links) {
+        w.put(link);
+        w.put(target);
+    }
+    w.put(std::uint64_t{p.mounts.size()});
+    for (const Mount& m : p.mounts) {
+        w.put(m.source);
+        w.put(m.target);
+        w.put(std::uint64_t{static_cast<unsigned>(m.kind)});
+        w.put(std::uint64_t{m.dev});
+        w.put(std::uint64_t{m.ino});
+    }
+    w.put(p.proc);
+    w.put(p.executable);
+    w.put(p.folder);
+    w.put(p.stdout_to);
+    w.put(p.argv_strings);
+    w.put(p.env_strings);
+    for (const rlimit& r : {p.cpu, p.memory, p.processes, p.file_size, p.open_files}) w.put(r);
+    w.put(static_cast<std::uint64_t>(p.landlock_abi));
+    return w.bytes();
+}
+
+bool decode(const char* data, std::size_t size, Plan& p) {
+    Unwire u(data, size);
+    p.sandboxed = u.number() != 0;
+    p.switch_user = u.number() != 0;
+    p.uid = static_cast<uid_t>(u.number());
+    p.gid = static_cast<gid_t>(u.number());
+    p.root = u.text();
+    p.root_options = u.text();
+    p.dirs = u.texts();
+    p.files = u.texts();
+    for (std::uint64_t i = 0, n = u.number(); u.ok() && i < n; ++i) {
+        std::string link = u.text();
+        p.links.emplace_back(std::move(link), u.text());
+    }
+    for (std::uint64_t i = 0, n = u.number(); u.ok() && i < n; ++i) {
+        Mount m{u.text(), u.text(), Mount::bind_ro};
+        std::uint64_t kind = u.number();
+        if (kind > Mount::tmpfs_mask) return false;
+        m.kind = static_cast<Mount::Kind>(kind);
+        m.dev = static_cast<dev_t>(u.number());
+        m.ino = static_cast<ino_t>(u.number());
+        p.mounts.push_back(std::move(m));
+    }
+    p.proc = u.text();
+    p.executable = u.text();
+    p.folder = u.text();
+    p.stdout_to = u.text();
+    p.argv_strings = u.texts();
+    p.env_strings = u.texts();
+    for (rlimit* r : {&p.cpu, &p.memory, &p.processes, &p.file_size, &p.open_files}) *r = u.limit();
+    p.landlock_abi = static_cast<long>(u.number());
+    if (!u.ok()) return false;
+    for (std::string& s : p.argv_strings) p.argv.push_back(s.data());
+    p.argv.push_back(nullptr);
+    for (std::string& s : p.env_strings) p.envp.push_back(s.data());
+    p.envp.push_back(nullptr);
+    return true;
+}
+
+// The pipe ends a run's init gets, in this order.
+constexpr std::size_t kRunFds = 4;  // report, standard input, output, error
+
+// One message over the launcher's socket: `bytes`, with `fds` (at most kRunFds) attached.
+bool send_message(int sock, const void* bytes, std::size_t size, const int* fds, std::size_t n) {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast): sendmsg only reads the iovec's bytes
+    iovec io{const_cast<void*>(bytes), size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kRunFds)] = {};
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    if (n > 0) {
+        msg.msg_control = control;
+        msg.msg_controllen = CMSG_SPACE(sizeof(int) * n);
+        cmsghdr* c = CMSG_FIRSTHDR(&msg);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int) * n);
+        std::memcpy(CMSG_DATA(c), fds, sizeof(int) * n);
+    }
+    ssize_t sent = 0;
+    do sent = ::sendmsg(sock, &msg, MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(size);
+}
+
+// Receives one message into `buffer` and the descriptors attached to it (close-on-exec);
+// its size, or -1 at the end of the socket or when it does not fit.
+ssize_t receive_message(int sock,
+                        char* buffer,  // NOLINT(readability-non-const-parameter): recvmsg fills it
+                        std::size_t size, std::vector<int>& fds) {
+    iovec io{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kRunFds)] = {};
+    msghdr msg{};
+    msg.msg_iov = &io;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    ssize_t got = 0;
+    do got = ::recvmsg(sock, &msg, MSG_CMSG_CLOEXEC);
+    while (got < 0 && errno == EINTR);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c))
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS)
+            for (std::size_t i = 0; i < (c->cmsg_len - CMSG_LEN(0)) / sizeof(int); ++i) {
+                int fd = -1;
+                std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+                fds.push_back(fd);
+            }
+    if (got > 0 && (msg.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0) return -1;
+    return got;
+}
+
+// What the launcher answers: the init's process ID, or -1 and the error; its pidfd attached.
+struct Started {
+    pid_t pid;
+    int error;
+};
+
+constexpr std::size_t kPlanBytes = std::size_t{1} << 20;  // the largest plan sent
+
+// Starts the init of the plan (whose descriptors are set) as a child of the calling
+// process, maps its user namespace and lets it go; its pidfd, or -1 with errno set.
+int start_init(Plan& plan) {
+    int sync[2];
+    if (::pipe2(sync, O_CLOEXEC) != 0) return -1;
+    plan.sync_fd = sync[0];
+    plan.keep = {sync[0], plan.report_fd, plan.in_fd, plan.out_fd, plan.err_fd};
+    std::sort(plan.keep.begin(), plan.keep.end());
+    int pidfd = -1;
+    const std::uint64_t namespaces =
+        g_own_network ? kNamespaces & ~std::uint64_t{CLONE_NEWNET} : kNamespaces;
+    pid_t init = raw_clone((plan.sandboxed ? namespaces : 0) | CLONE_PIDFD, &pidfd);
+    if (init == 0) be_init(plan);
+    const int error = errno;
+    ::close(sync[0]);
+    if (init > 0 && (!plan.sandboxed || write_maps(init))) (void)!::write(sync[1], "g", 1);
+    ::close(sync[1]);  // unless it got "g", the init gives up
+    errno = error;
+    return init < 0 ? -1 : pidfd;
+}
+
+[[noreturn]] void be_launcher(int sock) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Nothing open but the socket, above the standard streams, which are /dev/null: a
+    // descriptor received later never takes a standard stream's number.
+    int moved = ::fcntl(sock, F_DUPFD_CLOEXEC, 10);
+    if (moved < 0) ::_exit(1);
+    ::syscall(SYS_close_range, 0U, static_cast<unsigned>(moved) - 1, 0);
+    ::syscall(SYS_close_range, static_cast<unsigned>(moved) + 1, ~0U, 0);
+    sock = moved;
+    for (int fd = 0; fd < 3; ++fd)
+        if (::open("/dev/null", O_RDWR) != fd) ::_exit(1);
+    ::signal(SIGCHLD, SIG_IGN);  // the inits are reaped as they end
+    std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kPlanBytes);
+    for (;;) {
+        std::vector<int> fds;
+        ssize_t got = receive_message(sock, buffer.get(), kPlanBytes, fds);
+        if (got <= 0) ::_exit(0);  // the checker has gone
+        Started answer{-1, EPROTO};
+        int pidfd = -1;
+        {
+            Plan plan;
+            if (fds.size() == kRunFds &&
+                decode(buffer.get(), static_cast<std::size_t>(got), plan)) {
+                plan.report_fd = fds[0];
+                plan.in_fd = fds[1];
+                plan.out_fd = fds[2];
+                plan.err_fd = fds[3];
+                pidfd = start_init(plan);
+                answer = pidfd < 0 ? Started{-1, errno} : Started{0, 0};
+            }
+        }
+        for (int fd : fds) ::close(fd);
+        if (!send_message(sock, &answer, sizeof answer, &pidfd, pidfd < 0 ? 0 : 1)) ::_exit(1);
+        if (pidfd >= 0) ::close(pidfd);
+    }
+}
+
+// The launcher's socket, or -1 where runs are forked from the checker itself; requests
+// are made one at a time.
+int g_launcher = -1;
+std::mutex g_launcher_lock;
+
+void start_launcher() {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return;
+    int pidfd = -1;
+    pid_t pid = raw_clone(CLONE_PIDFD, &pidfd);
+    if (pid == 0) be_launcher(ends[1]);
+    ::close(ends[1]);
+    if (pid < 0) {
+        ::close(ends[0]);
+        return;
+    }
+    ::close(pidfd);
+    g_launcher = ends[0];
+}
+
+// Asks the launcher to start the plan's init with these descriptors; its pidfd, or -1
+// with `error` set (0 when the launcher is gone: then the checker starts runs itself).
+int launch(const Plan& plan, const int (&fds)[kRunFds], int& error) {
+    const std::string bytes = encode(plan);
+    if (bytes.size() > kPlanBytes) {
+        error = E2BIG;
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(g_launcher_lock);
+    error = 0;
+    if (g_launcher < 0) return -1;
+    Started answer{-1, 0};
+    std::vector<int> got;
+    if (!send_message(g_launcher, bytes.data(), bytes.size(), fds, kRunFds) ||
+        receive_message(g_launcher, reinterpret_cast<char*>(&answer), sizeof answer, got) !=
+            static_cast<ssize_t>(sizeof answer)) {
+        for (int fd : got) ::close(fd);
+        ::close(g_launcher);
+        g_launcher = -1;
+        return -1;
+    }
+    if (answer.pid < 0 || got.size() != 1) {
+        for (int fd : got) ::close(fd);
+        error = answer.error != 0 ? answer.error : EPROTO;
+        return -1;
+    }
+    return got[0];
 }
 
 // Puts the checker in mount and network namespaces of its own (and, unless it is root, a
@@ -635,7 +954,7 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
 // Waits for the run's end (the init's), feeding standard input and reading both streams;
 // stops it at the wall time or output limit.
 void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, const Program& p,
-               const Limits& limits, bool sandboxed) {
+               const Limits& limits, bool sandboxed, bool own_child) {
     const auto started = Clock::now();
     const auto deadline = started + std::chrono::duration_cast<Clock::duration>(
                                         std::chrono::duration<double>(limits.wall));
@@ -717,8 +1036,14 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         }
         ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
     }
-    siginfo_t info{};
-    ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED);
+    if (own_child) {
+        siginfo_t info{};
+        ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED);
+    } else if (stopped) {  // the launcher's child: its pidfd is readable once it has ended
+        pollfd end{pidfd, POLLIN, 0};
+        while (::poll(&end, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
     o.wall_seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (in >= 0) ::close(in);
     // Every writer has ended: what is left in the pipes is all there is.
@@ -733,6 +1058,7 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             reports.append(chunk, static_cast<std::size_t>(got));
         ::close(report);
     }
+    bool started_seen = false;
     for (std::size_t at = 0; at + sizeof(Report) <= reports.size(); at += sizeof(Report)) {
         Report r{};
         std::memcpy(&r, reports.data() + at, sizeof r);
@@ -740,6 +1066,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             o.end = Outcome::End::not_started;
             o.start_error = r.step[0] != '\0' ? std::string(r.step) + ": " + std::strerror(r.value)
                                               : std::strerror(r.value);
+        } else if (r.kind == Report::started) {
+            started_seen = true;
         } else if (r.kind == Report::ended) {
             o.cpu_seconds =
                 static_cast<double>(r.usage.ru_utime.tv_sec + r.usage.ru_stime.tv_sec) +
@@ -758,7 +1086,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         }
     }
     if (!stopped && o.end == Outcome::End::not_started && o.start_error.empty())
-        o.start_error = "the sandbox ended before the program started";
+        o.start_error = started_seen ? "the process watching the program was killed"
+                                     : "the sandbox ended before the program started";
 }
 
 }  // namespace
@@ -784,57 +1113,57 @@ const std::string& run_folder() { return make_run_folder(); }
 std::optional<std::string> prepare(const Containment& c) {
     ::prctl(PR_SET_DUMPABLE, 0);
     ::signal(SIGPIPE, SIG_IGN);
-    if (!c.sandboxed) return std::nullopt;
-    std::string refusal = probe();
-    if (!refusal.empty()) return refusal;
-    g_tmpfs = own_namespaces();
+    if (c.sandboxed) {
+        std::string refusal = probe();
+        if (!refusal.empty()) return refusal;
+        g_tmpfs = own_namespaces();
+    }
+    start_launcher();
     return std::nullopt;
 }
 
 Outcome run_contained(const Program& p, const Limits& limits, const Containment& c) {
     Outcome o;
-    int in[2], out[2], err[2], report[2], sync[2];
+    int in[2], out[2], err[2], report[2];
     make_pipe(in);
     make_pipe(out);
     make_pipe(err);
     make_pipe(report);
-    make_pipe(sync);
     for (int fd : {in[1], out[0], err[0], report[0]}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
-    auto close_all = [&] {
-        for (int fd : {in[0], out[1], err[1], report[1], sync[0]}) ::close(fd);
+    auto close_theirs = [&] {
+        for (int fd : {in[0], out[1], err[1], report[1]}) ::close(fd);
+    };
+    auto close_ours = [&] {
+        for (int fd : {in[1], out[0], err[0], report[0]}) ::close(fd);
     };
     Plan plan;
     try {
         fill_plan(plan, p, limits, c);
     } catch (const std::exception& e) {
-        close_all();
-        for (int fd : {in[1], out[0], err[0], report[0], sync[1]}) ::close(fd);
+        close_theirs();
+        close_ours();
         o.start_error = e.what();
         return o;
     }
-    plan.sync_fd = sync[0];
-    plan.report_fd = report[1];
-    plan.in_fd = in[0];
-    plan.out_fd = out[1];
-    plan.err_fd = err[1];
-    plan.keep = {sync[0], report[1], in[0], out[1], err[1]};
-    std::sort(plan.keep.begin(), plan.keep.end());
-
-    int pidfd = -1;
-    const std::uint64_t namespaces =
-        g_own_network ? kNamespaces & ~std::uint64_t{CLONE_NEWNET} : kNamespaces;
-    pid_t init = raw_clone((c.sandboxed ? namespaces : 0) | CLONE_PIDFD, &pidfd);
-    if (init == 0) be_init(plan);
-    const int clone_error = errno;
-    close_all();
-    if (init < 0) {
-        for (int fd : {in[1], out[0], err[0], report[0], sync[1]}) ::close(fd);
-        o.start_error = std::string("the sandbox could not be made: ") + std::strerror(clone_error);
+    const int theirs[kRunFds] = {report[1], in[0], out[1], err[1]};
+    int error = 0;
+    int pidfd = launch(plan, theirs, error);
+    const bool own_child = pidfd < 0 && error == 0;  // no launcher: the checker forks
+    if (own_child) {
+        plan.report_fd = report[1];
+        plan.in_fd = in[0];
+        plan.out_fd = out[1];
+        plan.err_fd = err[1];
+        pidfd = start_init(plan);
+        error = errno;
+    }
+    close_theirs();
+    if (pidfd < 0) {
+        close_ours();
+        o.start_error = std::string("the sandbox could not be made: ") + std::strerror(error);
         return o;
     }
-    if (!c.sandboxed || write_maps(init)) (void)!::write(sync[1], "g", 1);
-    ::close(sync[1]);
-    supervise(o, pidfd, in[1], out[0], err[0], report[0], p, limits, c.sandboxed);
+    supervise(o, pidfd, in[1], out[0], err[0], report[0], p, limits, c.sandboxed, own_child);
     ::close(pidfd);
     return o;
 }

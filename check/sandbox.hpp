@@ -102,6 +102,9 @@ struct Outcome {
 // the checker not dumpable and ignores SIGPIPE. With `c.sandboxed`, also puts the checker
 // in a mount namespace of its own where working folders can be size-limited file systems,
 // and returns why the kernel refuses the sandbox when it does (nothing when all is well).
+// Then starts the launcher, a small process that forks every run from then on, so that a
+// run costs the same however much memory the checker holds (without it, as before
+// prepare() or once it is gone, the checker forks runs itself).
 std::optional<std::string> prepare(const Containment& c);
 
 // True when working folders are file systems of their own, limited to `Limits::scratch`.

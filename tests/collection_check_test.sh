@@ -156,6 +156,12 @@ hang)
         [[ $(tr '\0' ' ' 2>/dev/null <"$command") == "sleep 987 " ]] &&
             fail "the hanging program's child was left running"
     done
+    # Unsandboxed, a program can kill the process that starts the runs (its parent's
+    # parent): the cases after it still run.
+    wrapper starter_killer 'read w; [ "$w" = hang ] && kill -9 "$(cut -d" " -f4 /proc/$PPID/stat)"
+printf done'
+    run --unsandboxed --timeout 2 --cases "$work/cases" demo "$work/starter_killer"
+    expect 1 "b_ends ok" "d_setup_hangs FAILED"
     ;;
 
 usage)
