@@ -650,7 +650,9 @@ struct Started {
     int error;
 };
 
-constexpr std::size_t kPlanBytes = std::size_t{1} << 20;  // the largest plan sent
+// The largest plan sent, well within a socket's default send buffer; a larger one (a case
+// with huge arguments) is started by the checker itself.
+constexpr std::size_t kPlanBytes = std::size_t{128} << 10;
 
 // Starts the init of the plan (whose descriptors are set) as a child of the calling
 // process, maps its user namespace and lets it go; its pidfd, or -1 with errno set.
@@ -731,15 +733,13 @@ void start_launcher() {
 }
 
 // Asks the launcher to start the plan's init with these descriptors; its pidfd, or -1
-// with `error` set (0 when the launcher is gone: then the checker starts runs itself).
+// with `error` set (0 when the launcher is gone or the plan too large for it: then the
+// checker starts the run itself).
 int launch(const Plan& plan, const int (&fds)[kRunFds], int& error) {
-    const std::string bytes = encode(plan);
-    if (bytes.size() > kPlanBytes) {
-        error = E2BIG;
-        return -1;
-    }
-    std::lock_guard<std::mutex> lock(g_launcher_lock);
     error = 0;
+    const std::string bytes = encode(plan);
+    if (bytes.size() > kPlanBytes) return -1;
+    std::lock_guard<std::mutex> lock(g_launcher_lock);
     if (g_launcher < 0) return -1;
     Started answer{-1, 0};
     std::vector<int> got;

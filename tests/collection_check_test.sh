@@ -162,6 +162,12 @@ hang)
 printf done'
     run --unsandboxed --timeout 2 --cases "$work/cases" demo "$work/starter_killer"
     expect 1 "b_ends ok" "d_setup_hangs FAILED"
+    # A case whose arguments are too many to hand over whole still runs, sandboxed.
+    made_case many a_many_arguments exercise '' 20001
+    seq -f 'argument%06g' 20000 >"$work/cases/many/a_many_arguments/args"
+    wrapper count_arguments 'printf %s $(($# + 1))'
+    run --cases "$work/cases" many "$work/count_arguments"
+    expect 0 "a_many_arguments ok"
     ;;
 
 usage)
