@@ -27,6 +27,8 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -66,7 +68,7 @@ std::uint64_t landlock_fs_rights(long abi) {
 struct Mount {
     std::string source;  // a path (or /proc/self/fd/N) to bind, or the file system type
     std::string target;  // absolute, below the new root
-    enum Kind { bind_ro, bind_rw, bind_dev, tmpfs_mask } kind;
+    enum Kind { bind_ro, bind_rw, bind_dev, tmpfs_mask } kind = bind_ro;
     dev_t dev = 0;  // when not 0: what the bound path must be (it may have been swapped)
     ino_t ino = 0;
 };
@@ -455,64 +457,92 @@ std::string probe() {
 // reaps the inits (they are its children), ends when the checker closes the socket, and
 // is killed when the checker dies.
 
-// A plan as bytes: numbers and length-prefixed strings, in the order of the fields.
+// A plan's fields, in the order they travel to the launcher: `io` is a Wire, which
+// writes them, or an Unwire, which fills them back in. One list, so that both sides agree.
+template <class P, class IO>
+void plan_fields(P& p, IO& io) {
+    io(p.sandboxed), io(p.switch_user), io(p.uid), io(p.gid);
+    io(p.root), io(p.root_options), io(p.dirs), io(p.files), io(p.links), io(p.mounts), io(p.proc);
+    io(p.executable), io(p.folder), io(p.stdout_to), io(p.argv_strings), io(p.env_strings);
+    io(p.cpu), io(p.memory), io(p.processes), io(p.file_size), io(p.open_files);
+    io(p.landlock_abi);
+}
+
+// Writes fields as bytes: numbers as 8 bytes, strings and lists as their length, then
+// what they hold.
 class Wire {
 public:
-    void put(std::uint64_t v) { bytes_.append(reinterpret_cast<const char*>(&v), sizeof v); }
-    void put(const std::string& s) {
-        put(std::uint64_t{s.size()});
+    template <class T>
+    void operator()(const T& v) {
+        if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) {
+            const auto n = static_cast<std::uint64_t>(v);
+            bytes_.append(reinterpret_cast<const char*>(&n), sizeof n);
+        } else {
+            (*this)(v.size());
+            for (const auto& item : v) (*this)(item);
+        }
+    }
+    void operator()(const std::string& s) {
+        (*this)(s.size());
         bytes_ += s;
     }
-    void put(const std::vector<std::string>& v) {
-        put(std::uint64_t{v.size()});
-        for (const std::string& s : v) put(s);
+    void operator()(const std::pair<std::string, std::string>& link) {
+        (*this)(link.first), (*this)(link.second);
     }
-    void put(const rlimit& r) {
-        put(std::uint64_t{r.rlim_cur});
-        put(std::uint64_t{r.rlim_max});
+    void operator()(const Mount& m) {
+        (*this)(m.source), (*this)(m.target), (*this)(m.kind), (*this)(m.dev), (*this)(m.ino);
     }
+    void operator()(const rlimit& r) { (*this)(r.rlim_cur), (*this)(r.rlim_max); }
     const std::string& bytes() const { return bytes_; }
 
 private:
     std::string bytes_;
 };
 
+// Reads back what a Wire wrote; ok() is false once anything did not fit.
 class Unwire {
 public:
     Unwire(const char* data, std::size_t size) : at_(data), end_(data + size) {}
     bool ok() const { return ok_; }
-    std::uint64_t number() {
-        std::uint64_t v = 0;
-        if (static_cast<std::size_t>(end_ - at_) < sizeof v) return fail();
-        std::memcpy(&v, at_, sizeof v);
-        at_ += sizeof v;
-        return v;
+    template <class T>
+    void operator()(T& v) {
+        if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) {
+            std::uint64_t n = 0;
+            if (left() < sizeof n) return fail();
+            std::memcpy(&n, at_, sizeof n);
+            at_ += sizeof n;
+            v = static_cast<T>(n);
+        } else {
+            std::size_t n = 0;
+            (*this)(n);
+            if (n > left() / sizeof(std::uint64_t)) return fail();  // each takes 8 bytes or more
+            v.resize(n);
+            for (auto& item : v) (*this)(item);
+        }
     }
-    std::string text() {
-        std::uint64_t n = number();
-        if (!ok_ || n > static_cast<std::size_t>(end_ - at_)) return fail(), std::string();
-        std::string s(at_, static_cast<std::size_t>(n));
+    void operator()(std::string& s) {
+        std::size_t n = 0;
+        (*this)(n);
+        if (n > left()) return fail();
+        s.assign(at_, n);
         at_ += n;
-        return s;
     }
-    std::vector<std::string> texts() {
-        std::uint64_t n = number();
-        std::vector<std::string> v;
-        for (std::uint64_t i = 0; ok_ && i < n; ++i) v.push_back(text());
-        return v;
+    void operator()(std::pair<std::string, std::string>& link) {
+        (*this)(link.first), (*this)(link.second);
     }
-    rlimit limit() {
-        rlimit r{};
-        r.rlim_cur = static_cast<rlim_t>(number());
-        r.rlim_max = static_cast<rlim_t>(number());
-        return r;
+    void operator()(Mount& m) {
+        std::uint64_t kind = 0;
+        (*this)(m.source), (*this)(m.target), (*this)(kind), (*this)(m.dev), (*this)(m.ino);
+        if (kind > Mount::tmpfs_mask) return fail();
+        m.kind = static_cast<Mount::Kind>(kind);
     }
+    void operator()(rlimit& r) { (*this)(r.rlim_cur), (*this)(r.rlim_max); }
 
 private:
-    std::uint64_t fail() {
+    std::size_t left() const { return static_cast<std::size_t>(end_ - at_); }
+    void fail() {
         ok_ = false;
         at_ = end_;
-        return 0;
     }
     const char* at_;
     const char* end_;
@@ -521,69 +551,13 @@ private:
 
 std::string encode(const Plan& p) {
     Wire w;
-    w.put(std::uint64_t{p.sandboxed});
-    w.put(std::uint64_t{p.switch_user});
-    w.put(std::uint64_t{p.uid});
-    w.put(std::uint64_t{p.gid});
-    w.put(p.root);
-    w.put(p.root_options);
-    w.put(p.dirs);
-    w.put(p.files);
-    w.put(std::uint64_t{p.links.size()});
-    for (const auto& [link, target] : p.links) {
-        w.put(link);
-        w.put(target);
-    }
-    w.put(std::uint64_t{p.mounts.size()});
-    for (const Mount& m : p.mounts) {
-        w.put(m.source);
-        w.put(m.target);
-        w.put(std::uint64_t{static_cast<unsigned>(m.kind)});
-        w.put(std::uint64_t{m.dev});
-        w.put(std::uint64_t{m.ino});
-    }
-    w.put(p.proc);
-    w.put(p.executable);
-    w.put(p.folder);
-    w.put(p.stdout_to);
-    w.put(p.argv_strings);
-    w.put(p.env_strings);
-    for (const rlimit& r : {p.cpu, p.memory, p.processes, p.file_size, p.open_files}) w.put(r);
-    w.put(static_cast<std::uint64_t>(p.landlock_abi));
+    plan_fields(p, w);
     return w.bytes();
 }
 
 bool decode(const char* data, std::size_t size, Plan& p) {
     Unwire u(data, size);
-    p.sandboxed = u.number() != 0;
-    p.switch_user = u.number() != 0;
-    p.uid = static_cast<uid_t>(u.number());
-    p.gid = static_cast<gid_t>(u.number());
-    p.root = u.text();
-    p.root_options = u.text();
-    p.dirs = u.texts();
-    p.files = u.texts();
-    for (std::uint64_t i = 0, n = u.number(); u.ok() && i < n; ++i) {
-        std::string link = u.text();
-        p.links.emplace_back(std::move(link), u.text());
-    }
-    for (std::uint64_t i = 0, n = u.number(); u.ok() && i < n; ++i) {
-        Mount m{u.text(), u.text(), Mount::bind_ro};
-        std::uint64_t kind = u.number();
-        if (kind > Mount::tmpfs_mask) return false;
-        m.kind = static_cast<Mount::Kind>(kind);
-        m.dev = static_cast<dev_t>(u.number());
-        m.ino = static_cast<ino_t>(u.number());
-        p.mounts.push_back(std::move(m));
-    }
-    p.proc = u.text();
-    p.executable = u.text();
-    p.folder = u.text();
-    p.stdout_to = u.text();
-    p.argv_strings = u.texts();
-    p.env_strings = u.texts();
-    for (rlimit* r : {&p.cpu, &p.memory, &p.processes, &p.file_size, &p.open_files}) *r = u.limit();
-    p.landlock_abi = static_cast<long>(u.number());
+    plan_fields(p, u);
     if (!u.ok()) return false;
     for (std::string& s : p.argv_strings) p.argv.push_back(s.data());
     p.argv.push_back(nullptr);
