@@ -897,7 +897,12 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
         }
         plan.mounts.push_back({path.string(), target, kind, st.st_dev, st.st_ino});
     };
-    if (!visible(p.executable)) bind(p.executable, Mount::bind_ro);
+    // The executable where it really is: a path through a link of the view (/bin/sh) is
+    // found through that link once the real file is there.
+    std::error_code ec;
+    fs::path executable = fs::canonical(p.executable, ec);
+    if (ec) executable = p.executable;
+    if (!visible(executable)) bind(executable, Mount::bind_ro);
     for (const fs::path& a : c.allowed)
         if (!visible(a)) bind(a, Mount::bind_ro);
     bind(p.folder, Mount::bind_rw);
