@@ -102,6 +102,7 @@ TEST(Launcher, RunsSideBySideEachGetTheirOwnEnd) {
     const fs::path where = folder();
     std::vector<std::string> failures(4);
     std::vector<std::thread> threads;
+    threads.reserve(4);
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 15; ++i) {
