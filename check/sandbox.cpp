@@ -303,10 +303,11 @@ bool restrict_with_landlock(const Plan& p) {
 [[noreturn]] void be_init(const Plan& p) {
     close_others(p.keep);
     ::signal(SIGCHLD, SIG_DFL);  // the launcher ignores it, to reap the inits
-    char go = 0;
-    if (::read(p.sync_fd, &go, 1) != 1) ::_exit(1);  // the checker gave up
-    ::close(p.sync_fd);
+    // Killed when its parent dies from here on; a parent that died before cannot say go.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    char go = 0;
+    if (::read(p.sync_fd, &go, 1) != 1) ::_exit(1);  // the starter gave up, or died
+    ::close(p.sync_fd);
     if (p.sandboxed) enter_view(p);
     int exec_pipe[2];
     if (::pipe2(exec_pipe, O_CLOEXEC) != 0) fail_init(p, "pipe", "");
