@@ -47,7 +47,8 @@ const char* const kUsage =
     "By default only the exercise cases run: valid input whose output and status the\n"
     "exercise itself fixes. The collection cases rest on this collection's own choices.\n"
     "Every run is sandboxed: it sees the system read-only, its working folder, and\n"
-    "nothing else of the machine (no network, no other process, no case).\n"
+    "nothing else of the machine (no network, no other process, no case); --walls says\n"
+    "how, here.\n"
     "\n"
     "  --all              run the collection cases too, and compare every exit status\n"
     "  --case NAME        run only the case NAME, whatever its kind\n"
@@ -86,8 +87,14 @@ const char* const kUsage =
     "The sandbox:\n"
     "  --allow PATH       make PATH visible, read-only, inside the sandbox (an\n"
     "                     interpreter outside the system folders, say); may be repeated\n"
+    "  --walls            say which walls can hold a run on this machine, what each\n"
+    "                     guarantees and which one holds the runs, then exit\n"
+    "  --wall WALL        namespaces (the default, where the kernel allows them) or\n"
+    "                     landlock (the wall without namespaces, even where they work)\n"
+    "  --weaker-wall      accept the wall without namespaces on a kernel whose Landlock is\n"
+    "                     older than ABI 6 (signals and abstract sockets not kept in)\n"
     "  --unsandboxed      run without the sandbox where the kernel refuses it: limits and a\n"
-    "                     process group only; the program can then read and change\n"
+    "                     subreaper only; the program can then read and change\n"
     "                     anything its user can\n"
     "  --help             show this text\n"
     "\n"
@@ -115,7 +122,7 @@ struct Options {
     std::optional<fs::path> grade, report;
     std::optional<std::string> record;
     check::Kind record_kind = check::Kind::collection;
-    bool first_failure = false, memcheck = false;
+    bool first_failure = false, memcheck = false, walls = false;
     double presentation_credit = 0;
     std::string cflags;
     std::vector<std::string> words;  // PROGRAM, EXECUTABLE, ARGUMENT...
@@ -230,6 +237,16 @@ std::optional<Options> parse(int argc, char** argv) {
             o.presentation_credit = f;
         } else if (word == "--unsandboxed") {
             o.containment.sandboxed = false;
+        } else if (word == "--walls") {
+            o.walls = true;
+        } else if (word == "--wall") {
+            const std::string wall = value();
+            if (wall != "namespaces" && wall != "landlock")
+                throw UsageError("--wall takes namespaces or landlock (got \"" +
+                                 check::visible_line(wall, false) + "\")");
+            o.containment.landlock_only = wall == "landlock";
+        } else if (word == "--weaker-wall") {
+            o.containment.weaker_landlock = true;
         } else if (word == "--cases") {
             o.cases = fs::absolute(value());
         } else {
@@ -237,6 +254,7 @@ std::optional<Options> parse(int argc, char** argv) {
                              " (put -- before arguments of the program that begin with -)");
         }
     }
+    if (o.walls) return o;
     if (o.words.empty()) throw UsageError("no PROGRAM given");
     if (o.grade && o.words.size() > 1)
         throw UsageError("--grade takes PROGRAM alone: the submissions are the folders of " +
@@ -247,6 +265,7 @@ std::optional<Options> parse(int argc, char** argv) {
     if (o.record && !o.cases) throw UsageError("--record needs --cases DIR, where the case goes");
     if (!o.list && !o.grade && o.words.size() < 2) throw UsageError("no EXECUTABLE given");
     if (o.jobs == 0) o.jobs = std::max(1U, std::thread::hardware_concurrency());
+    o.containment.jobs = o.jobs;
     return o;
 }
 
@@ -510,6 +529,10 @@ int main(int argc, char** argv) {
         std::optional<Options> o = parse(argc, argv);
         if (!o) {
             std::cout << kUsage;
+            return 0;
+        }
+        if (o->walls) {
+            std::cout << check::describe_walls();
             return 0;
         }
         const fs::path root = o->cases ? *o->cases : default_cases();

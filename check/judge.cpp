@@ -329,18 +329,23 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
                     written(o, "first");
         return j;
     }
+    if (o.end == End::memory_limit) {
+        j.verdict = Verdict::memory_limit;
+        j.message = "  the program's processes together used more than " + mib(limits.memory) +
+                    " (the memory limit) and were stopped\n" + written(o, "before it was stopped");
+        return j;
+    }
+    // A process that reached its own bound fails to allocate: measured within reach of the
+    // limit, a failure is the limit's.
     const bool failed = o.end == End::signaled || o.code != c.status;
+    const std::uint64_t margin = std::max<std::uint64_t>(32ULL << 20, limits.memory / 8);
     const bool out_of_memory =
         failed && limits.memory != 0 &&
-        (static_cast<std::uint64_t>(o.max_rss_kib) * 1024 >= limits.memory / 2 ||
-         o.err.find("bad_alloc") != std::string::npos ||
-         o.err.find("Cannot allocate memory") != std::string::npos ||
-         o.err.find("out of memory") != std::string::npos ||
-         o.err.find("memory exhausted") != std::string::npos);
+        static_cast<std::uint64_t>(o.max_rss_kib) * 1024 + margin >= limits.memory;
     if (out_of_memory) {
         j.verdict = Verdict::memory_limit;
-        why << "  the program ran out of memory: it may use " << mib(limits.memory)
-            << " (the memory limit)\n";
+        why << "  the program reached the memory limit (" << mib(limits.memory) << "; its peak was "
+            << mib(static_cast<std::uint64_t>(o.max_rss_kib) * 1024) << ")\n";
     }
     if (o.end == End::signaled) {
         if (j.verdict == Verdict::passed) j.verdict = Verdict::crashed;

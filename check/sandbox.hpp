@@ -1,30 +1,35 @@
-// The sandbox: where a program under test runs, and what it can reach from there.
+// The sandbox: where a program under test runs, and what it can reach from there. Its
+// rooms are in check/sandbox/, each listing its own guarantees at its top: the probe of
+// what the kernel allows (probe.cpp), the view (view.cpp), Landlock (landlock.cpp), the
+// system-call filter (seccomp.cpp), the run's first process (init.cpp), the launcher
+// (launcher.cpp), memory and limits (memory.cpp), and the checker's side of a run
+// (supervise.cpp).
 //
-// Every run of a program under test starts in namespaces of its own (user, PID, mount,
-// network, IPC and UTS) and is held by these guarantees:
-//   - Every process of the run ends when the run ends: the program's parent is the first
-//     process of a PID namespace made for the run, which exits as soon as the program does,
-//     and the kernel then kills whatever is left (setsid and double forks included). The
-//     first process is also killed when the checker dies.
-//   - The file system it sees holds the system folders (/usr, /etc and the links or folders
-//     /bin, /sbin, /lib*) read-only, a /dev with null, zero, full, urandom and random only, a
-//     /proc of its own PID namespace (where the first process is invisible), the executable
-//     and the paths allowed on the command line read-only, and its working folder, the only
-//     place it can write. No case folder, installed case, source or build tree, home
-//     folder, host /tmp or host /proc is there. Set-user-ID bits have no effect.
-//   - Landlock, where the kernel has it, repeats these rules as a second wall: reading and
-//     executing beneath /, writing only in the working folder and on /dev's files, no TCP
-//     bind or connect, no signal or abstract socket outside the run.
-//   - The network namespace holds only a loopback interface that is down: no connection to
-//     the machine or beyond.
-//   - Standard input is a pipe fed by the checker, standard output and error are pipes (or
-//     standard output a file of the case), and no other file descriptor is open. It starts a
-//     session of its own without a controlling terminal, with a fixed environment (PATH,
-//     HOME = the working folder, LANG=C.UTF-8), umask 022, default signal dispositions, no
-//     new privileges, no core files, and the resource limits of `Limits`.
-//   - When the checker runs as root, the program runs as the unprivileged user and group
-//     65534, with no supplementary group, so that none of root's exemptions applies to it.
-//   - The checker itself is not dumpable and not visible from inside.
+// A run is held by one of three walls, the strongest the machine allows:
+//   - `namespaces`: the run has user, PID, mount, network, IPC and UTS namespaces of its
+//     own. It sees the system folders (/usr, /etc, /bin, /sbin, /lib*) read-only, a /dev
+//     with null, zero, full, urandom and random only, a /proc of its own PID namespace
+//     where the kernel allows one (none in a container that masks the host's /proc), the
+//     executable and the allowed paths read-only, and its working folder, the only place it
+//     can write. No case folder, installed case, collection program, source or build tree,
+//     home folder, host /tmp or host /proc is there. Every process of the run ends with it.
+//   - `landlock`: where user namespaces are refused (a hardened kernel, a container's
+//     profile, AppArmor's restriction). Landlock (ABI 6 or later) lets the program read
+//     only the system folders (less the collection's programs and cases), the executable
+//     and the allowed paths, write only its working folder and /dev's files, and no /proc;
+//     TCP, signals and abstract sockets outside the run are refused. The run's first
+//     process is a subreaper that ends every descendant when the run ends.
+//   - `none` (--unsandboxed): limits and a subreaper only.
+// In both sandboxed walls: a system-call filter refuses tracing, other processes' memory,
+// keys, BPF, perf events, userfaultfd, io_uring, SysV and POSIX message IPC, shared memory
+// segments, new namespaces, mounts and sockets other than Unix ones; standard input is a
+// pipe fed by the checker, standard output and error are pipes (or standard output a file
+// of the case), and no other descriptor is open. It starts a session of its own without a
+// controlling terminal, with a fixed environment (PATH, HOME = the working folder,
+// LANG=C.UTF-8), umask 022, default signal dispositions, no new privileges, no core files,
+// and the resource limits of `Limits`, its memory counted over all its processes together.
+// When the checker runs as root, the program runs as the unprivileged user and group
+// 65534, with no supplementary group. The checker itself is not dumpable and not visible.
 // What it does not guard against: faults in the kernel itself, and timing side channels
 // (a program can measure how long things take, and share the processor with others).
 #pragma once
@@ -50,7 +55,7 @@ struct Limits {
     double wall = 10;  // wall time, kept by the checker
     double cpu = 5;    // processor time of each process
     std::uint64_t memory = std::uint64_t{COLLECTION_CHECK_MEMORY_MIB}
-                           << 20;           // address space of each process; 0: none
+                           << 20;           // memory of all the run's processes; 0: none
     std::uint64_t output = 8ULL << 20;      // per standard stream, kept by the checker
     std::uint64_t file_size = 64ULL << 20;  // the largest file a process may write
     std::uint64_t scratch = 256ULL << 20;   // all the working folder may hold
@@ -63,10 +68,19 @@ struct Limits {
 #define COLLECTION_CHECK_SANDBOXED true  // NOLINT(cppcoreguidelines-macro-usage): set by the build
 #endif
 
+// The walls that can hold a run, strongest first (see the top of this file).
+enum class Wall { namespaces, landlock, none };
+
+// The wall's name as the options and the results say it.
+const char* wall_name(Wall w);
+
 // How programs are contained.
 struct Containment {
-    bool sandboxed = COLLECTION_CHECK_SANDBOXED;  // false: limits and a process group only
+    bool sandboxed = COLLECTION_CHECK_SANDBOXED;  // false: limits and a subreaper only
     std::vector<std::filesystem::path> allowed;   // more paths visible read-only
+    bool landlock_only = false;    // the namespace-free wall, even where namespaces work
+    bool weaker_landlock = false;  // the namespace-free wall on a Landlock older than ABI 6
+    unsigned jobs = 1;             // runs at once: the processes of a user are shared
 };
 
 // What one run is: the file executed, its arguments (argv[0] included), its working
@@ -88,24 +102,34 @@ struct Outcome {
         signaled,      // `code` is the signal
         wall_limit,    // stopped at the wall time limit
         output_limit,  // stopped when a stream passed the output limit
+        memory_limit,  // stopped when its processes together passed the memory limit
     };
     End end = End::not_started;
     int code = 0;
     std::string start_error;
     std::string out, err;  // what reached the pipes, at most the output limit each
     double wall_seconds = 0, cpu_seconds = 0;
-    long max_rss_kib = 0;
+    long max_rss_kib = 0;                   // the peak of its processes' memory together, measured
     bool out_cut = false, err_cut = false;  // a stream passed the output limit
 };
 
 // Makes the checker ready to contain programs; call once, before any thread starts. Sets
-// the checker not dumpable and ignores SIGPIPE. With `c.sandboxed`, also puts the checker
-// in a mount namespace of its own where working folders can be size-limited file systems,
-// and returns why the kernel refuses the sandbox when it does (nothing when all is well).
+// the checker not dumpable and ignores SIGPIPE. With `c.sandboxed`, probes what the kernel
+// allows, chooses the strongest wall (the namespace-free one with `c.landlock_only`), puts
+// the checker in a mount namespace of its own where working folders can be size-limited
+// file systems when it may, and returns why no wall can be had when none can, with the
+// remedy (nothing when all is well).
 // Then starts the launcher, a small process that forks every run from then on, so that a
 // run costs the same however much memory the checker holds (without it, as before
 // prepare() or once it is gone, the checker forks runs itself).
 std::optional<std::string> prepare(const Containment& c);
+
+// The wall that holds the runs, once prepare() has chosen it.
+Wall current_wall();
+
+// What each wall guarantees, which one this machine allows and which one holds the runs,
+// in lines for a person; probes the kernel when prepare() has not.
+std::string describe_walls();
 
 // True when working folders are file systems of their own, limited to `Limits::scratch`.
 bool scratch_is_tmpfs();

@@ -1,0 +1,184 @@
+// What the sandbox's rooms share: the plan of one run, as the checker makes it and the run's
+// first process (its "init") carries it out, and the few system-call helpers they all use.
+//
+// The init and the program's process may be copies of one thread of a threaded process
+// (when the checker forks them itself, without the launcher), so what runs in them between
+// clone and exec uses system calls only: no allocation, no lock, no stdio. Everything they
+// need is in the plan, prepared first.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check/sandbox.hpp"
+
+namespace check::sandbox {
+
+// One entry of a run's view.
+struct Mount {
+    std::string source;  // a path to bind, or empty for a mask
+    std::string target;  // absolute, below the new root
+    enum Kind { bind_ro, bind_rw, bind_dev, tmpfs_mask, file_mask } kind = bind_ro;
+    dev_t dev = 0;  // when not 0: what the bound path must be (it may have been swapped)
+    ino_t ino = 0;
+};
+
+// The system entries every view holds: a link where the host has a link, a read-only bind
+// where it has a folder.
+struct System {
+    std::vector<std::pair<std::string, std::string>> links;  // "/bin" -> "usr/bin"
+    std::vector<std::string> folders;                        // "/usr", "/etc"
+};
+const System& system_entries();
+
+// True when `path` lies in one of the system folders.
+bool in_system(const std::filesystem::path& path);
+
+// A path Landlock lets the program reach, and how.
+struct Grant {
+    std::string path;
+    std::uint64_t rights = 0;
+};
+
+// Everything one run is, from the view to the program's arguments.
+struct Plan {
+    int wall = static_cast<int>(Wall::namespaces);  // the wall that holds the run
+    bool switch_user = false;                       // become `uid` and `gid`
+    bool own_maps = false;  // the init writes its own user namespace's maps (not root)
+    bool clone3 = true;     // clone3 is there; otherwise clone
+    uid_t uid = 0, gid = 0;
+    uid_t outer_uid = 0;  // the checker's user and group, mapped into the run's namespace
+    gid_t outer_gid = 0;
+    std::uint64_t namespaces = 0;    // the CLONE_NEW* flags of the run
+    std::string root;                // where the new root is mounted
+    std::string root_options;        // its tmpfs options
+    std::vector<std::string> dirs;   // made below the root, parents first
+    std::vector<std::string> files;  // empty files made below the root (mount points)
+    std::vector<std::pair<std::string, std::string>> links;  // link, target
+    std::vector<Mount> mounts;
+    std::string proc;           // where the run's own /proc goes; empty: none
+    std::vector<Grant> grants;  // Landlock's rules, in the program's own view
+    long landlock_abi = 0;      // 0: no Landlock
+    std::string cgroup_procs;   // the run's cgroup's cgroup.procs, or empty
+    std::vector<int> keep;      // the descriptors the init keeps
+    int sync_fd = -1, report_fd = -1, in_fd = -1, out_fd = -1, err_fd = -1;
+    std::string executable, folder, stdout_to;
+    std::vector<std::string> argv_strings, env_strings;
+    std::vector<char*> argv, envp;
+    rlimit cpu{}, memory{}, processes{}, file_size{}, open_files{};
+    static constexpr std::size_t kStack = std::size_t{256} * 1024;
+    std::unique_ptr<char[]> program_stack = std::make_unique_for_overwrite<char[]>(kStack);
+
+    bool sandboxed() const { return wall != static_cast<int>(Wall::none); }
+    bool in_namespaces() const { return wall == static_cast<int>(Wall::namespaces); }
+};
+
+// What the init tells the checker, in one write.
+struct Report {
+    enum Kind : int { failed = 1, started = 2, ended = 3 } kind;
+    int value;  // failed: errno; started: the program's process ID; ended: wait status
+    char step[96];
+    rusage usage;
+};
+
+// The namespaces of a sandboxed run: user, mount, PID, network, IPC and UTS.
+constexpr std::uint64_t kNamespaces = 0x10000000 /* CLONE_NEWUSER */ | 0x00020000 /* NEWNS */ |
+                                      0x20000000 /* NEWPID */ | 0x40000000 /* NEWNET */ |
+                                      0x08000000 /* NEWIPC */ | 0x04000000 /* NEWUTS */;
+
+// A raw clone without glibc's fork handlers (they would take locks another thread of the
+// checker may hold), through clone3 or, where a seccomp profile refuses it, clone; 0 in the
+// child. `pidfd` receives the child's pidfd.
+pid_t raw_clone(std::uint64_t flags, int* pidfd, bool clone3);
+
+// Writes `text` to the file `path` (which must exist); false when it could not.
+bool write_file(const char* path, const char* text);
+
+// The first word of a small file, or "" when it cannot be read.
+std::string read_small(const char* path);
+
+// Writes `n` as decimal digits into `to` (at least 24 bytes), with no allocation; its end.
+char* put_number(char* to, std::uint64_t n);
+
+// The first process of a run: builds the view, starts the program, waits for it, reports
+// how it ended, ends every other process of the run and exits (check/sandbox/init.cpp).
+[[noreturn]] void be_init(const Plan& p);
+
+// Builds the plan's view and makes it the root (check/sandbox/view.cpp); false with errno
+// set and `step` naming what failed.
+bool enter_view(const Plan& p, const char*& step, const char*& what);
+
+// Fills the view part of a plan: the system folders, the executable, the allowed paths,
+// the working folder, /dev, /proc and the masks over hidden paths (check/sandbox/view.cpp).
+void plan_view(Plan& plan, const std::filesystem::path& executable, const Containment& c,
+               bool with_proc);
+
+// Fills the plan's Landlock rules for its wall (check/sandbox/landlock.cpp).
+void plan_landlock(Plan& plan, const std::filesystem::path& executable, const Containment& c);
+
+// The Landlock ABI the kernel offers; 0 without Landlock.
+long landlock_abi();
+
+// Restricts the calling process with the plan's Landlock rules; false when it could not.
+bool restrict_with_landlock(const Plan& p);
+
+// Installs the seccomp filter of a sandboxed run on the calling process (after
+// PR_SET_NO_NEW_PRIVS); false when it could not (check/sandbox/seccomp.cpp).
+bool install_seccomp(const Plan& p);
+
+// What the kernel allows this process, probed once by prepare() (check/sandbox/probe.cpp).
+struct Facts {
+    bool clone3 = true;            // clone3 is there (a container's profile may refuse it)
+    bool user_namespaces = false;  // a run can have namespaces of its own
+    bool fresh_proc = false;       // a run can mount a /proc of its own
+    std::string refusal;           // why user namespaces are refused, with the remedy
+    long landlock_abi = 0;
+    std::string cgroup;  // a cgroup v2 folder where the checker may make runs' cgroups
+};
+Facts& facts();
+
+// Probes the kernel and fills facts().
+void probe();
+
+// Maps root and the program's user and group 65534 into the new user namespace of process
+// `pid`, from the outside, as a root checker does; false when it could not.
+bool map_from_outside(pid_t pid);
+
+// Builds the system-call filter once, before any run (check/sandbox/seccomp.cpp).
+void prepare_seccomp();
+
+// Starts the init of the plan (whose descriptors are set) as a child of the calling
+// process, maps its user namespace, puts it in its cgroup and lets it go; its pidfd, or
+// -1 with errno set (check/sandbox/launcher.cpp).
+int start_init(Plan& plan);
+
+// The pipe ends a run's init gets, in this order: report, standard input, output, error.
+constexpr std::size_t kRunFds = 4;
+
+// Starts the launcher, which forks every run from then on.
+void start_launcher();
+
+// Asks the launcher to start the plan's init with these descriptors; its pidfd, or -1
+// with `error` set (0 when the launcher is gone or the plan too large for it: then the
+// caller starts the run itself).
+int launch(const Plan& plan, const int (&fds)[kRunFds], int& error);
+
+// The memory of every process below process `init` together, in KiB (their own anonymous
+// and shared pages, not the files they map); at most `most` processes are counted
+// (check/sandbox/memory.cpp).
+std::uint64_t memory_below(pid_t init, unsigned most);
+
+// Puts the checker in mount and network namespaces of its own; true when it is there.
+bool own_namespaces();
+
+// True once the checker is in a network namespace of its own that the runs share.
+bool shares_network();
+
+}  // namespace check::sandbox

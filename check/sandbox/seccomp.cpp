@@ -1,0 +1,156 @@
+// The system-call filter of a sandboxed run, in either wall: what the program and every
+// process it starts may never ask the kernel for, whatever the rest of the sandbox allows.
+//
+// Guarantees (on x86-64; a program of another architecture or of the x32 ABI is killed):
+//   - No tracing and no reading or writing of another process's memory (ptrace,
+//     process_vm_readv and process_vm_writev).
+//   - No key, BPF program, perf event, userfaultfd or io_uring, each a way around the
+//     limits or into other processes' data.
+//   - No SysV shared memory, semaphore or message queue, and no POSIX message queue or
+//     memfd: memory outside every limit of the run and shared between runs.
+//   - No new namespace (clone or unshare with CLONE_NEW*; clone3, whose flags a filter
+//     cannot read, answers ENOSYS so that the C library falls back to clone), no setns, no
+//     mount of any kind, no kernel module, no kernel log.
+//   - No socket but a Unix one: no network, and no netlink socket that would list other
+//     runs' sockets.
+// A refused call fails with EPERM (EAFNOSUPPORT for a socket); the program goes on.
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <vector>
+
+#include "check/sandbox/internal.hpp"
+
+namespace check::sandbox {
+
+namespace {
+
+// The calls refused outright.
+constexpr long kRefused[] = {
+    SYS_ptrace,
+    SYS_process_vm_readv,
+    SYS_process_vm_writev,
+    SYS_keyctl,
+    SYS_add_key,
+    SYS_request_key,
+    SYS_bpf,
+    SYS_perf_event_open,
+    SYS_userfaultfd,
+    SYS_io_uring_setup,
+    SYS_io_uring_enter,
+    SYS_io_uring_register,
+    SYS_shmget,
+    SYS_shmat,
+    SYS_shmctl,
+    SYS_semget,
+    SYS_semop,
+    SYS_semctl,
+    SYS_semtimedop,
+    SYS_msgget,
+    SYS_msgsnd,
+    SYS_msgrcv,
+    SYS_msgctl,
+    SYS_mq_open,
+    SYS_mq_unlink,
+    SYS_memfd_create,
+    SYS_memfd_secret,
+    SYS_unshare,
+    SYS_setns,
+    SYS_mount,
+    SYS_umount2,
+    SYS_pivot_root,
+    SYS_open_tree,
+    SYS_move_mount,
+    SYS_fsopen,
+    SYS_fsconfig,
+    SYS_fsmount,
+    SYS_fspick,
+    SYS_mount_setattr,
+    SYS_init_module,
+    SYS_finit_module,
+    SYS_delete_module,
+    SYS_kexec_load,
+    SYS_kexec_file_load,
+    SYS_syslog,
+    SYS_acct,
+    SYS_swapon,
+    SYS_swapoff,
+    SYS_reboot,
+    SYS_quotactl,
+    SYS_open_by_handle_at,
+    SYS_name_to_handle_at,
+    SYS_fanotify_init,
+    SYS_lookup_dcookie,
+    SYS_vhangup,
+    SYS_iopl,
+    SYS_ioperm,
+};
+
+// The namespace flags of clone.
+constexpr unsigned kNewNamespaces = 0x7E020080U;  // CLONE_NEW{NS,CGROUP,UTS,IPC,USER,PID,NET,TIME}
+
+constexpr std::uint32_t errno_ret(int e) {
+    return SECCOMP_RET_ERRNO | (static_cast<std::uint32_t>(e) & SECCOMP_RET_DATA);
+}
+
+sock_filter stmt(std::uint16_t code, std::uint32_t k) { return BPF_STMT(code, k); }
+sock_filter jump(std::uint16_t code, std::uint32_t k, std::uint8_t t, std::uint8_t f) {
+    return BPF_JUMP(code, k, t, f);
+}
+
+// The filter's program; built once, before any run.
+const std::vector<sock_filter>& program() {
+    static const std::vector<sock_filter> prog = [] {
+        std::vector<sock_filter> p;
+        const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
+        const auto arch = static_cast<std::uint32_t>(offsetof(seccomp_data, arch));
+        const auto arg0 = static_cast<std::uint32_t>(offsetof(seccomp_data, args));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arch));
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0));
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, nr));
+        p.push_back(jump(BPF_JMP | BPF_JGE | BPF_K, 0x40000000U, 0, 1));  // x32
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
+        for (long call : kRefused) {
+            p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
+            p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+        }
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1));
+        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(ENOSYS)));
+        // clone: its flags are the first argument.
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 4));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg0));
+        p.push_back(jump(BPF_JMP | BPF_JSET | BPF_K, kNewNamespaces, 0, 1));
+        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        // socket: Unix ones only.
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 4));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg0));
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
+        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EAFNOSUPPORT)));
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        return p;
+    }();
+    return prog;
+}
+
+}  // namespace
+
+void prepare_seccomp() { (void)program(); }
+
+bool install_seccomp(const Plan& p) {
+    if (!p.sandboxed()) return true;
+    const std::vector<sock_filter>& prog = program();
+    sock_fprog fprog{static_cast<unsigned short>(prog.size()),
+                     const_cast<sock_filter*>(prog.data())};  // NOLINT: the kernel only reads it
+    return ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &fprog, 0, 0) == 0;
+}
+
+}  // namespace check::sandbox
