@@ -53,6 +53,7 @@ bare|no-new-privs|unset
 EOF_TABLE
 
 # The C library's own fork and threads fall back from clone3 and still work under the filter.
+# shellcheck disable=SC2016 # the inner shell expands it
 out=$("$confine" --no-userns -- bash -c 'echo $( (echo child) )' 2>&1)
 [[ $out == child ]] || fail "a shell cannot fork under --no-userns: $out"
 
