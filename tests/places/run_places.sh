@@ -99,7 +99,7 @@ tests() {
     local status=${PIPESTATUS[0]}
     local skipped
     skipped=$(sed -n "s/^[[:space:]]*[0-9]* - \(hostile\/[^ ]*\) (Skipped)$/\1/p" "$folder/ctest.log" | tr "\n" " ")
-    [[ -z $skipped ]] || wrong "hostile tests skipped, the sandbox refused: $skipped"
+    [[ -z $skipped ]] || { echo "FAILED in place $place: hostile tests skipped: $skipped" >&2; status=1; }
     ((status == 0)) || wrong "ctest failed (status $status); its output: $folder/ctest.log"
 }
 '
@@ -185,6 +185,12 @@ make_account() {
     home=$(getent passwd "$account" | cut -d: -f6)
     [[ -d $home ]] || { mkdir -p "$home" && chown "$account:" "$home"; }
     chmod -R a+rX "$source" "$build"
+    # The files the suite writes into the build: cmake --install's list, the report's picture.
+    local file
+    for file in install_manifest.txt report-screenshot.png; do
+        touch "$build/$file"
+        chown "$account:" "$build/$file"
+    done
     local folder
     for folder in "$source" "$build"; do
         while [[ $folder != / ]]; do
