@@ -12,7 +12,8 @@
 #   bomb     a fork bomb is contained and leaves no process behind
 #   linger   no process outlives its case, and none keeps the case waiting
 #   holes    no network, no secret, no hanging case file, no stop, no folder left behind
-# Exit status 77 (skipped) where the kernel refuses the sandbox.
+# Exit status 77 (skipped) where the kernel refuses the sandbox, unless
+# COLLECTION_CHECK_REQUIRE_SANDBOX is 1: then 1 (failed).
 set -uo pipefail
 
 scenario=$1 check=$2 attack=$3 helper=$4 setcalc=$5 transcripts=$6
@@ -38,6 +39,11 @@ run() {
     err=$(cat "$work/.stderr")
     took=$((SECONDS - start))
     if [[ $status == 2 && $err == *"cannot sandbox"* ]]; then
+        # Where the sandbox is required (tests/places/run_places.sh), a refusal fails.
+        if [[ ${COLLECTION_CHECK_REQUIRE_SANDBOX:-} == 1 ]]; then
+            echo "FAILED: the checker cannot sandbox here, and the sandbox is required: $err" >&2
+            exit 1
+        fi
         echo "skipped: $err"
         exit 77
     fi
