@@ -158,7 +158,10 @@ TEST(Check, VerdictFollowsHowTheRunEnded) {
         {End::signaled, SIGKILL, 2.5, 0, "", "", Verdict::time_limit, "(the CPU time limit)"},
         {End::output_limit, 0, 0, 0, "x", "", Verdict::output_limit, "more than 1 MiB"},
         {End::signaled, SIGABRT, 0, 40000, "", "", Verdict::memory_limit, "64 MiB"},
-        {End::exited, 1, 0, 10, "", "std::bad_alloc\n", Verdict::memory_limit, "out of memory"},
+        // What the program says is never taken for a measure.
+        {End::exited, 1, 0, 10, "out\n", "std::bad_alloc\n", Verdict::wrong_status, "status 1"},
+        {End::exited, 1, 0, 20000, "out\n", "", Verdict::wrong_status, "exit status 1"},
+        {End::memory_limit, 0, 0, 0, "", "", Verdict::memory_limit, "processes together"},
         {End::signaled, SIGSEGV, 0, 10, "", "", Verdict::crashed, "SIGSEGV, signal 11"},
         {End::signaled, SIGSEGV, 0, 10, "", "", Verdict::crashed, "lost at a crash"},
         {End::exited, 3, 0, 0, "out\n", "", Verdict::wrong_status, "exit status 3, expected 0"},

@@ -80,6 +80,7 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
     std::vector<std::string> command = subject.command;
     if (s.memcheck) {
         containment.allowed.emplace_back(command.front());  // Valgrind starts it by its path
+        containment.needs_proc = true;                      // Valgrind reads its own maps
         command = under_memcheck(command);
         limits.memory = 1ULL << 44;  // Valgrind reserves far more than it uses
         limits.wall *= 10;

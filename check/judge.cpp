@@ -322,6 +322,14 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
                     written(o, "before it was stopped");
         return j;
     }
+    if (o.end == End::output_limit && o.folder_cut) {
+        j.verdict = Verdict::output_limit;
+        j.message = "  the program wrote more than " + mib(limits.scratch) +
+                    " (or more than 16384 files) into its working folder (the limit of its "
+                    "working folder) and was stopped\n" +
+                    written(o, "first");
+        return j;
+    }
     if (o.end == End::output_limit) {
         j.verdict = Verdict::output_limit;
         j.message = "  the program wrote more than " + mib(limits.output) + " to standard " +

@@ -81,6 +81,7 @@ struct Containment {
     bool landlock_only = false;    // the namespace-free wall, even where namespaces work
     bool weaker_landlock = false;  // the namespace-free wall on a Landlock older than ABI 6
     unsigned jobs = 1;             // runs at once: the processes of a user are shared
+    bool needs_proc = false;       // the program reads its own /proc/self (Valgrind does)
 };
 
 // What one run is: the file executed, its arguments (argv[0] included), its working
@@ -111,6 +112,7 @@ struct Outcome {
     double wall_seconds = 0, cpu_seconds = 0;
     long max_rss_kib = 0;                   // the peak of its processes' memory together, measured
     bool out_cut = false, err_cut = false;  // a stream passed the output limit
+    bool folder_cut = false;  // the working folder passed its limit (where it is measured)
 };
 
 // Makes the checker ready to contain programs; call once, before any thread starts. Sets

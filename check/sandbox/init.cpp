@@ -50,6 +50,7 @@ void copy_step(char* to, std::size_t size, const char* a, const char* b) {
     r.value = errno;
     copy_step(r.step, sizeof r.step, step, what);
     (void)!::write(p.report_fd, &r, sizeof r);
+    if (!p.in_namespaces()) flush_coverage();
     ::_exit(1);
 }
 
@@ -193,13 +194,21 @@ void end_descendants(pid_t program) {
 
 }  // namespace
 
+// gcc's own routine in a coverage build; absent (null) in any other.
+extern "C" void __gcov_dump() __attribute__((weak));  // NOLINT(bugprone-reserved-identifier)
+
+void flush_coverage() {
+    if (__gcov_dump != nullptr) __gcov_dump();
+}
+
 pid_t raw_clone(std::uint64_t flags, int* pidfd, bool clone3) {
     if (clone3) {
         clone_args args{};
         args.flags = flags;
         args.pidfd = reinterpret_cast<std::uint64_t>(pidfd);
         args.exit_signal = SIGCHLD;
-        return static_cast<pid_t>(::syscall(SYS_clone3, &args, sizeof args));
+        const auto pid = static_cast<pid_t>(::syscall(SYS_clone3, &args, sizeof args));
+        if (pid >= 0 || errno != ENOSYS) return pid;
     }
     // clone(flags, stack, parent_tid, child_tid, tls) on x86-64; with CLONE_PIDFD the
     // pidfd is written where parent_tid points.
@@ -249,6 +258,7 @@ char* put_number(char* to, std::uint64_t n) {
     ::close(p.sync_fd);
     if (p.own_maps && !map_self(p)) fail_init(p, "mapping the run's users", "");
     if (p.in_namespaces()) {
+        flush_coverage();  // the build tree is out of sight from here on
         const char* step = "";
         const char* what = "";
         if (!enter_view(p, step, what)) fail_init(p, step, what);
@@ -306,7 +316,10 @@ char* put_number(char* to, std::uint64_t n) {
     r.value = status;
     r.usage = usage;
     (void)!::write(p.report_fd, &r, sizeof r);
-    if (!p.in_namespaces()) end_descendants(program);
+    if (!p.in_namespaces()) {
+        end_descendants(program);
+        flush_coverage();  // the program's process shared this memory: its counts too
+    }
     ::_exit(0);
 }
 

@@ -98,6 +98,11 @@ constexpr std::uint64_t kNamespaces = 0x10000000 /* CLONE_NEWUSER */ | 0x0002000
 // child. `pidfd` receives the child's pidfd.
 pid_t raw_clone(std::uint64_t flags, int* pidfd, bool clone3);
 
+// Writes a coverage build's counts of this process so far (a process that ends with _exit
+// or exec would lose them); nothing in any other build. Called only where the build tree
+// can still be reached.
+void flush_coverage();
+
 // Writes `text` to the file `path` (which must exist); false when it could not.
 bool write_file(const char* path, const char* text);
 
@@ -174,6 +179,10 @@ int launch(const Plan& plan, const int (&fds)[kRunFds], int& error);
 // and shared pages, not the files they map); at most `most` processes are counted
 // (check/sandbox/memory.cpp).
 std::uint64_t memory_below(pid_t init, unsigned most);
+
+// What the folder holds on disk, in bytes, links not followed; all ones when it holds more
+// than `most` entries (check/sandbox/memory.cpp).
+std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most);
 
 // Puts the checker in mount and network namespaces of its own; true when it is there.
 bool own_namespaces();

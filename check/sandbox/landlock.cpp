@@ -126,6 +126,8 @@ void plan_landlock(Plan& plan, const fs::path& executable, const Containment& c)
         grant_except(plan.grants, executable, kExecute | kReadFile, {}, abi);
         for (const fs::path& a : c.allowed) grant_except(plan.grants, a, kReadOnly, hidden, abi);
         plan.grants.push_back({plan.folder, all & ~(kMakeSock | kMakeChar | kMakeBlock)});
+        // The program's own /proc folder alone, opened by the program's process itself.
+        if (c.needs_proc) plan.grants.push_back({"/proc/self", kReadFile | kReadDir});
     }
     for (const char* d : {"/dev/null", "/dev/zero", "/dev/full", "/dev/urandom", "/dev/random"})
         plan.grants.push_back({d, device});

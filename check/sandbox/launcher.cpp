@@ -258,7 +258,10 @@ namespace {
     for (;;) {
         std::vector<int> fds;
         ssize_t got = receive_message(sock, buffer.get(), kPlanBytes, fds);
-        if (got <= 0) ::_exit(0);  // the checker has gone
+        if (got <= 0) {  // the checker has gone
+            flush_coverage();
+            ::_exit(0);
+        }
         Started answer{-1, EPROTO};
         int pidfd = -1;
         {

@@ -13,6 +13,10 @@
 //     mount of any kind, no kernel module, no kernel log.
 //   - No socket but a Unix one: no network, and no netlink socket that would list other
 //     runs' sockets.
+//   - Without namespaces, where Landlock does not guard a file's metadata: no change of
+//     mode, owner, times or extended attributes by path (chmod, chown, utimes, setxattr and
+//     their kin), so that nothing outside the working folder can be changed that way; the
+//     forms that take a descriptor act only on files Landlock let the program open.
 // A refused call fails with EPERM (EAFNOSUPPORT for a socket); the program goes on.
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -92,6 +96,13 @@ constexpr long kRefused[] = {
     SYS_ioperm,
 };
 
+// The calls refused as well without namespaces: a file's metadata changed by its path.
+constexpr long kRefusedByPath[] = {
+    SYS_chmod,     SYS_fchmodat,    452 /* fchmodat2 */, SYS_chown,     SYS_lchown,
+    SYS_fchownat,  SYS_utime,       SYS_utimes,          SYS_futimesat, SYS_setxattr,
+    SYS_lsetxattr, SYS_removexattr, SYS_lremovexattr,
+};
+
 // The namespace flags of clone.
 constexpr unsigned kNewNamespaces = 0x7E020080U;  // CLONE_NEW{NS,CGROUP,UTS,IPC,USER,PID,NET,TIME}
 
@@ -104,50 +115,67 @@ sock_filter jump(std::uint16_t code, std::uint32_t k, std::uint8_t t, std::uint8
     return BPF_JUMP(code, k, t, f);
 }
 
-// The filter's program; built once, before any run.
-const std::vector<sock_filter>& program() {
-    static const std::vector<sock_filter> prog = [] {
-        std::vector<sock_filter> p;
-        const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
-        const auto arch = static_cast<std::uint32_t>(offsetof(seccomp_data, arch));
-        const auto arg0 = static_cast<std::uint32_t>(offsetof(seccomp_data, args));
-        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arch));
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0));
-        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
-        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, nr));
-        p.push_back(jump(BPF_JMP | BPF_JGE | BPF_K, 0x40000000U, 0, 1));  // x32
-        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
-        for (long call : kRefused) {
+// The filter's program for a wall with namespaces or without; built once, before any run.
+std::vector<sock_filter> build(bool without_namespaces) {
+    std::vector<sock_filter> p;
+    const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
+    const auto arch = static_cast<std::uint32_t>(offsetof(seccomp_data, arch));
+    const auto arg0 = static_cast<std::uint32_t>(offsetof(seccomp_data, args));
+    p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arch));
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0));
+    p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
+    p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, nr));
+    p.push_back(jump(BPF_JMP | BPF_JGE | BPF_K, 0x40000000U, 0, 1));  // x32
+    p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
+    for (long call : kRefused) {
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
+        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+    }
+    if (without_namespaces) {
+        for (long call : kRefusedByPath) {
             p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
             p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
         }
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1));
-        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(ENOSYS)));
-        // clone: its flags are the first argument.
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 4));
-        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg0));
-        p.push_back(jump(BPF_JMP | BPF_JSET | BPF_K, kNewNamespaces, 0, 1));
+        // utimensat: allowed on a descriptor alone (its path null).
+        const auto arg1 = static_cast<std::uint32_t>(offsetof(seccomp_data, args) + 8);
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_utimensat, 0, 6));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg1));
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg1 + 4));
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 1));
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
         p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
-        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-        // socket: Unix ones only.
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 4));
-        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg0));
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
-        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EAFNOSUPPORT)));
-        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-        return p;
-    }();
-    return prog;
+    }
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1));
+    p.push_back(stmt(BPF_RET | BPF_K, errno_ret(ENOSYS)));
+    // clone: its flags are the first argument.
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 4));
+    p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg0));
+    p.push_back(jump(BPF_JMP | BPF_JSET | BPF_K, kNewNamespaces, 0, 1));
+    p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+    p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    // socket: Unix ones only.
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 4));
+    p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg0));
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
+    p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EAFNOSUPPORT)));
+    p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    return p;
+}
+
+const std::vector<sock_filter>& program(bool without_namespaces) {
+    static const std::vector<sock_filter> with = build(false), without = build(true);
+    return without_namespaces ? without : with;
 }
 
 }  // namespace
 
-void prepare_seccomp() { (void)program(); }
+void prepare_seccomp() { (void)program(false); }
 
 bool install_seccomp(const Plan& p) {
     if (!p.sandboxed()) return true;
-    const std::vector<sock_filter>& prog = program();
+    const std::vector<sock_filter>& prog = program(!p.in_namespaces());
     sock_fprog fprog{static_cast<unsigned short>(prog.size()),
                      const_cast<sock_filter*>(prog.data())};  // NOLINT: the kernel only reads it
     return ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &fprog, 0, 0) == 0;

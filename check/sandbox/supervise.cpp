@@ -115,12 +115,17 @@ unsigned processes_of(uid_t uid) {
 
 // The file to execute for `path`: itself, or, where a root checker's program user could
 // not run it (its mode, or a folder above it it cannot enter), a private copy it can.
-fs::path runnable(const fs::path& path, bool switch_user) {
+fs::path runnable(const fs::path& path, bool switch_user, bool in_namespaces) {
     if (!switch_user) return path;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return path;
-    const bool open_to_all = (st.st_mode & 0005) == 0005;
-    if (open_to_all && g_wall == Wall::namespaces) return path;  // bound where it can be entered
+    bool open_to_all = (st.st_mode & 0005) == 0005;
+    // Without namespaces, it is reached through the host's folders, which must let all in.
+    for (fs::path up = path.parent_path(); open_to_all && !in_namespaces && up != up.parent_path();
+         up = up.parent_path())
+        open_to_all = ::stat(up.c_str(), &st) == 0 && (st.st_mode & S_IXOTH) != 0;
+    if (::stat(path.c_str(), &st) != 0) return path;
+    if (open_to_all) return path;
     static std::mutex lock;
     static std::map<std::pair<dev_t, ino_t>, std::pair<timespec, std::string>> copies;
     std::lock_guard<std::mutex> guard(lock);
@@ -153,6 +158,10 @@ fs::path runnable(const fs::path& path, bool switch_user) {
 // The plan of one run: the view or the Landlock rules, the descriptors and the program.
 void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Containment& c) {
     plan.wall = static_cast<int>(c.sandboxed ? g_wall : Wall::none);
+    // A program that must read its own /proc, where the namespaces can have none (a
+    // container), runs in the wall without them, which can lend it its own.
+    if (plan.in_namespaces() && c.needs_proc && !facts().fresh_proc && facts().landlock_abi >= 6)
+        plan.wall = static_cast<int>(Wall::landlock);
     const bool root = ::geteuid() == 0;
     plan.switch_user = plan.sandboxed() && root;
     plan.uid = program_uid();
@@ -168,7 +177,7 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     std::error_code ec;
     fs::path executable = fs::canonical(p.executable, ec);
     if (ec) executable = p.executable;
-    executable = runnable(executable, plan.switch_user);
+    executable = runnable(executable, plan.switch_user, plan.in_namespaces());
     plan.executable = executable.string();
     plan.folder = p.folder.string();
     plan.stdout_to = p.stdout_to;
@@ -195,8 +204,21 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     plan.open_files = limit_of(limits.open_files, limits.open_files);
     if (!plan.sandboxed()) return;
     plan.landlock_abi = facts().landlock_abi;
-    if (plan.in_namespaces()) plan_view(plan, executable, c, facts().fresh_proc);
-    plan_landlock(plan, executable, c);
+    // The allowed files the program's user could not reach are given as copies too, and
+    // the words of the command that name them name the copies (Valgrind's program).
+    Containment reachable = c;
+    for (fs::path& a : reachable.allowed) {
+        const fs::path copy = runnable(a, plan.switch_user, plan.in_namespaces());
+        if (copy == a) continue;
+        for (std::string& word : plan.argv_strings)
+            if (word == a.string()) word = copy.string();
+        a = copy;
+    }
+    plan.argv.clear();
+    for (std::string& s : plan.argv_strings) plan.argv.push_back(s.data());
+    plan.argv.push_back(nullptr);
+    if (plan.in_namespaces()) plan_view(plan, executable, reachable, facts().fresh_proc);
+    plan_landlock(plan, executable, reachable);
 }
 
 // The process ID behind a pidfd, or 0.
@@ -223,6 +245,7 @@ bool ended_within(int pidfd, std::chrono::milliseconds grace) {
 
 constexpr auto kSample = std::chrono::milliseconds(10);  // how often memory is measured
 constexpr unsigned kMostMeasured = 4096;                 // processes read in one measure
+constexpr unsigned kMostEntries = 16384;  // entries a measured working folder may hold
 
 // Waits for the run's end (the init's), feeding standard input and reading both streams;
 // stops it at the wall time, output limit or memory limit.
@@ -233,6 +256,9 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
                                         std::chrono::duration<double>(limits.wall));
     auto next_sample = started + kSample;
     const pid_t init = limits.memory != 0 ? pid_of(pidfd) : 0;
+    // A working folder that is no file system of its own is measured.
+    const bool measure_folder = plan.sandboxed() && !g_tmpfs;
+    const bool sampling = init > 0 || measure_folder;
     std::uint64_t peak_kib = 0;
     std::size_t fed = 0;
     std::string reports;
@@ -271,17 +297,22 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
                          {report, POLLIN, 0},
                          {in, POLLOUT, 0}};
         const auto now = Clock::now();
-        const auto wake = init > 0 ? std::min(deadline, next_sample) : deadline;
+        const auto wake = sampling ? std::min(deadline, next_sample) : deadline;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
         int wait = static_cast<int>(std::max<long>(0, left.count() + 1));
         int ready = ::poll(fds, 5, wait);
         if (ready < 0 && errno == EINTR) continue;
-        if (init > 0 && Clock::now() >= next_sample) {
+        if (sampling && Clock::now() >= next_sample) {
             next_sample = Clock::now() + kSample;
-            const std::uint64_t kib = memory_below(init, kMostMeasured);
+            const std::uint64_t kib = init > 0 ? memory_below(init, kMostMeasured) : 0;
             peak_kib = std::max(peak_kib, kib);
-            if (kib * 1024 > limits.memory) {
+            if (init > 0 && kib * 1024 > limits.memory) {
                 o.end = Outcome::End::memory_limit;
+                break;
+            }
+            if (measure_folder && folder_bytes(p.folder, kMostEntries) > limits.scratch) {
+                o.end = Outcome::End::output_limit;
+                o.folder_cut = true;
                 break;
             }
         }
@@ -459,6 +490,9 @@ std::string describe_walls() {
                         : ns                 ? Wall::namespaces
                         : ll                 ? Wall::landlock
                                              : Wall::none;
+    t += std::string("Working folders: ") +
+         (ns || ::geteuid() == 0 ? "file systems of their own, each limited in size\n"
+                                 : "folders of the temporary folder, measured every 10 ms\n");
     t += std::string("Here, runs are held by: ") + wall_name(chosen) + "\n";
     return t;
 }
@@ -479,7 +513,7 @@ std::optional<std::string> prepare(const Containment& c) {
         }
         g_tmpfs = (f.user_namespaces || ::geteuid() == 0) && own_namespaces();
         prepare_seccomp();
-        if (g_wall == Wall::landlock) g_processes_before = processes_of(program_uid());
+        g_processes_before = processes_of(program_uid());
     } else {
         g_processes_before = processes_of(::getuid());
     }

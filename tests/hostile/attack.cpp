@@ -15,16 +15,27 @@
 //   env                prints its environment and every environment it can read
 //   stop               stops its parent and the other processes with SIGSTOP
 //   nest               makes 3000 nested folders, then makes each unreadable
+//   hoard              asks for memory outside every per-process limit (SysV and POSIX
+//                      shared memory, message queues, memfds, keys) and prints what it got
+//   peek               looks at other runs and the machine: a netlink socket listing every
+//                      socket, UDP and raw sockets, tracing, new namespaces
+//   together N MIB     N processes, each touching MIB MiB, for 3 s at most
+//   run PATH           executes PATH with this program's input, or says why it could not
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
+#include <sys/msg.h>
 #include <sys/resource.h>
+#include <sys/sem.h>
+#include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -478,6 +489,77 @@ int nest() {
 
 }  // namespace
 
+// ---- walls ---------------------------------------------------------------------------
+
+// Memory no per-process limit counts; each piece is given back at once, so that it stays
+// harmless where it is not refused.
+int hoard() {
+    std::string got;
+    for (int i = 0; i < 80; ++i) {
+        const int id = ::shmget(IPC_PRIVATE, 16 << 20, IPC_CREAT | 0600);
+        if (id < 0) break;
+        if (i == 0) got += "shm ";
+        ::shmctl(id, IPC_RMID, nullptr);
+    }
+    if (const int id = ::msgget(IPC_PRIVATE, IPC_CREAT | 0600); id >= 0) {
+        got += "msg ";
+        ::msgctl(id, IPC_RMID, nullptr);
+    }
+    if (const int id = ::semget(IPC_PRIVATE, 1, IPC_CREAT | 0600); id >= 0) {
+        got += "sem ";
+        ::semctl(id, 0, IPC_RMID);
+    }
+    if (const int fd = static_cast<int>(::syscall(SYS_memfd_create, "hoard", 0)); fd >= 0) {
+        got += "memfd ";
+        ::close(fd);
+    }
+    if (::syscall(SYS_add_key, "user", "hoard", "x", 1, -2 /* the session keyring */) >= 0)
+        got += "key ";
+    std::cout << (got.empty() ? "refused" : "got " + got) << "\n";
+    return 0;
+}
+
+// What a run can see of the others or of the machine.
+int peek() {
+    std::string got;
+    auto try_socket = [&](const char* name, int domain, int type, int protocol) {
+        const int fd = ::socket(domain, type, protocol);
+        if (fd >= 0) got += std::string(name) + " ", ::close(fd);
+    };
+    try_socket("netlink-diag", AF_NETLINK, SOCK_RAW, 4 /* NETLINK_SOCK_DIAG */);
+    try_socket("udp", AF_INET, SOCK_DGRAM, 0);
+    try_socket("udp6", AF_INET6, SOCK_DGRAM, 0);
+    try_socket("packet", AF_PACKET, SOCK_RAW, 0);
+    if (::syscall(SYS_ptrace, 0 /* PTRACE_TRACEME */, 0, 0, 0) == 0) got += "ptrace ";
+    if (::unshare(CLONE_NEWUSER) == 0) got += "user-namespace ";
+    if (::unshare(CLONE_NEWNS) == 0) got += "mount-namespace ";
+    std::cout << (got.empty() ? "refused" : "got " + got) << "\n";
+    return 0;
+}
+
+// N processes that each touch MIB MiB and hold it for 3 s at most.
+int together(int n, std::size_t mib) {
+    std::vector<pid_t> children;
+    for (int i = 0; i < n && i < 32; ++i) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::vector<char> block(std::min<std::size_t>(mib, 1024) << 20, 1);
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            ::_exit(block[0] == 1 ? 0 : 1);
+        }
+        if (pid > 0) children.push_back(pid);
+    }
+    for (pid_t pid : children) ::waitpid(pid, nullptr, 0);
+    std::cout << "held together\n";
+    return 0;
+}
+
+int run(char** argv) {
+    ::execv(argv[2], argv + 2);
+    std::cout << "could not run it: " << std::strerror(errno) << "\n";
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     const std::string arg = argc > 2 ? argv[2] : "";
@@ -509,6 +591,11 @@ int main(int argc, char** argv) {
     if (mode == "env") return env();
     if (mode == "stop") return stop();
     if (mode == "nest") return nest();
+    if (mode == "hoard") return hoard();
+    if (mode == "peek") return peek();
+    if (mode == "together" && argc == 4)
+        return together(std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10));
+    if (mode == "run" && argc >= 3) return run(argv);
     if (mode == "quiet") return 0;
     std::cerr << "attack: unknown mode \"" << mode << "\"\n";
     return 2;
