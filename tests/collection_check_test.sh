@@ -142,19 +142,21 @@ hang)
     made_case demo b_ends exercise 'go' 'done'
     made_case demo c_closes_then_hangs exercise 'close' ''
     made_case demo d_setup_hangs exercise 'go' 'done'
-    echo 'sleep 987' >"$work/cases/demo/d_setup_hangs/setup"
-    wrapper hanging "read w; [ \"\$w\" = close ] && exec >&- 2>&- && sleep 987
-[ \"\$w\" = hang ] && sleep 987; printf done"
+    # The sleeps carry this test's own mark, so that it looks only at what it started.
+    nap="987.$$"
+    echo "sleep $nap" >"$work/cases/demo/d_setup_hangs/setup"
+    wrapper hanging "read w; [ \"\$w\" = close ] && exec >&- 2>&- && sleep $nap
+[ \"\$w\" = hang ] && sleep $nap; printf done"
     started=$(date +%s)
     run --timeout 0.5 --cases "$work/cases" demo "$work/hanging"
     expect 1 "a_hangs FAILED" "the program did not end within 0.5 seconds" "b_ends ok" \
         "c_closes_then_hangs FAILED" "d_setup_hangs FAILED" "the case's setup script failed"
     last_line_is "1 passed, 3 failed"
     (($(date +%s) - started < 8)) || fail "the time limit was not kept"
-    sleep 0.2
+    # Whatever they started has ended with the checker, the setup script's sleep included.
     for command in /proc/[0-9]*/cmdline; do
-        [[ $(tr '\0' ' ' 2>/dev/null <"$command") == "sleep 987 " ]] &&
-            fail "the hanging program's child was left running"
+        [[ $(tr '\0' ' ' 2>/dev/null <"$command") == "sleep $nap " ]] &&
+            fail "a process the cases started was left running: $command"
     done
     # Unsandboxed, a program can kill the process that starts the runs (its parent's
     # parent): the cases after it still run.
