@@ -120,8 +120,24 @@ void plan_landlock(Plan& plan, const fs::path& executable, const Containment& c)
         std::vector<fs::path> hidden;
         for (const fs::path& h : hidden_paths())
             if (h != executable) hidden.push_back(h);
-        for (const std::string& f : system_entries().folders)
-            grant_except(plan.grants, f, kReadOnly, hidden, abi);
+        // The system folders' rules are the same for every run (the hidden paths are known
+        // before the first): found once, since a folder holding a hidden path is read
+        // entry by entry.
+        static const std::vector<Grant> system = [&] {
+            std::vector<Grant> g;
+            std::vector<fs::path> all = hidden_paths();
+            for (const std::string& f : system_entries().folders)
+                grant_except(g, f, kReadOnly, all, abi);
+            return g;
+        }();
+        const bool executable_hidden = std::find(hidden_paths().begin(), hidden_paths().end(),
+                                                 executable) != hidden_paths().end();
+        if (executable_hidden) {  // the collection's own program, checked on purpose
+            for (const std::string& f : system_entries().folders)
+                grant_except(plan.grants, f, kReadOnly, hidden, abi);
+        } else {
+            plan.grants = system;
+        }
         // A system link (/bin -> usr/bin) needs no rule: what it names is granted.
         grant_except(plan.grants, executable, kExecute | kReadFile, {}, abi);
         for (const fs::path& a : c.allowed) grant_except(plan.grants, a, kReadOnly, hidden, abi);
