@@ -66,7 +66,6 @@ struct Plan {
     std::string proc;           // where the run's own /proc goes; empty: none
     std::vector<Grant> grants;  // Landlock's rules, in the program's own view
     long landlock_abi = 0;      // 0: no Landlock
-    std::string cgroup_procs;   // the run's cgroup's cgroup.procs, or empty
     std::vector<int> keep;      // the descriptors the init keeps
     int sync_fd = -1, report_fd = -1, in_fd = -1, out_fd = -1, err_fd = -1;
     std::string executable, folder, stdout_to;
@@ -145,7 +144,6 @@ struct Facts {
     bool fresh_proc = false;       // a run can mount a /proc of its own
     std::string refusal;           // why user namespaces are refused, with the remedy
     long landlock_abi = 0;
-    std::string cgroup;  // a cgroup v2 folder where the checker may make runs' cgroups
 };
 Facts& facts();
 
@@ -160,7 +158,7 @@ bool map_from_outside(pid_t pid);
 void prepare_seccomp();
 
 // Starts the init of the plan (whose descriptors are set) as a child of the calling
-// process, maps its user namespace, puts it in its cgroup and lets it go; its pidfd, or
+// process, maps its user namespace and lets it go; its pidfd, or
 // -1 with errno set (check/sandbox/launcher.cpp).
 int start_init(Plan& plan);
 

@@ -49,7 +49,7 @@ void plan_fields(P& p, IO& io) {
     io(p.wall), io(p.switch_user), io(p.own_maps), io(p.clone3), io(p.uid), io(p.gid);
     io(p.outer_uid), io(p.outer_gid), io(p.namespaces);
     io(p.root), io(p.root_options), io(p.dirs), io(p.files), io(p.links), io(p.mounts), io(p.proc);
-    io(p.grants), io(p.landlock_abi), io(p.cgroup_procs);
+    io(p.grants), io(p.landlock_abi);
     io(p.executable), io(p.folder), io(p.stdout_to), io(p.argv_strings), io(p.env_strings);
     io(p.cpu), io(p.memory), io(p.processes), io(p.file_size), io(p.open_files);
 }
@@ -229,11 +229,6 @@ int start_init(Plan& plan) {
     bool ready = init > 0;
     // A root checker maps the run's users from the outside; any other maps its own.
     if (ready && plan.namespaces != 0 && !plan.own_maps) ready = map_from_outside(init);
-    if (ready && !plan.cgroup_procs.empty()) {
-        char pid[24];
-        put_number(pid, static_cast<std::uint64_t>(init));
-        ready = write_file(plan.cgroup_procs.c_str(), pid);
-    }
     if (ready) (void)!::write(sync[1], "g", 1);
     ::close(sync[1]);  // unless it got "g", the init gives up
     errno = error;

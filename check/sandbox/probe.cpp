@@ -152,27 +152,6 @@ bool try_namespaces(Facts& f, int& error) {
     return false;
 }
 
-// A cgroup v2 folder where this process may make its runs' cgroups with a memory
-// controller: its own cgroup's, when writable and offering "memory"; "" otherwise.
-std::string find_cgroup() {
-    std::ifstream self("/proc/self/cgroup");
-    std::string line, path;
-    while (std::getline(self, line))
-        if (line.rfind("0::", 0) == 0) path = line.substr(3);
-    if (path.empty()) return "";
-    for (const char* top : {"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}) {
-        const std::string folder = std::string(top) + (path == "/" ? "" : path);
-        std::ifstream controllers(folder + "/cgroup.controllers");
-        std::string word;
-        bool memory = false;
-        while (controllers >> word) memory = memory || word == "memory";
-        if (memory && ::access(folder.c_str(), W_OK) == 0 &&
-            ::access((folder + "/cgroup.subtree_control").c_str(), W_OK) == 0)
-            return folder;
-    }
-    return "";
-}
-
 }  // namespace
 
 Facts& facts() {
@@ -189,7 +168,6 @@ void probe() {
     int error = 0;
     f.user_namespaces = try_namespaces(f, error);
     if (!f.user_namespaces) f.refusal = refusal_of(error);
-    f.cgroup = find_cgroup();
 }
 
 bool own_namespaces() {
