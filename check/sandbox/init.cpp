@@ -94,7 +94,7 @@ volatile sig_atomic_t g_stop = 0;
 
 // What the init does when asked to stop (SIGTERM from the checker, or its parent's death
 // without namespaces): the program is killed, and the init goes on to end the others.
-void stop_program(int) {
+void stop_program(int /*signal*/) {
     g_stop = 1;
     if (g_program > 0) ::kill(g_program, SIGKILL);
 }

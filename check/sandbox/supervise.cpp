@@ -524,10 +524,14 @@ std::optional<std::string> prepare(const Containment& c) {
 
 Outcome run_contained(const Program& p, const Limits& limits, const Containment& c) {
     Outcome o;
-    int in[2], out[2], err[2], report[2];
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
     for (int* ends : {in, out, err, report})
-        if (::pipe2(ends, O_CLOEXEC) != 0)
-            throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
+            const int error = errno;
+            for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]})
+                if (fd >= 0) ::close(fd);
+            throw std::runtime_error(std::string("pipe: ") + std::strerror(error));
+        }
     for (int fd : {in[1], out[0], err[0], report[0]}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
     auto close_theirs = [&] {
         for (int fd : {in[0], out[1], err[1], report[1]}) ::close(fd);
