@@ -192,7 +192,9 @@ TEST(Check, SlipsAreNamedOnlyWhereCertain) {
         {"a\n", "a\nb\nc\n", "goes on after the expected end: 4 bytes more"},
         {"a\nb\n", "a \nb\t\n", "lines end with blanks that are not expected"},
         {"a \nb\n", "a\nb\n", "blanks are missing at the end of lines"},
-        {"{1,2,3}\n", "{1, 2, 3}\n", "right words, different spacing"},
+        {"{1,2,3}\n", "{1,2,3} \n", "lines end with blanks"},
+        {"{1, 2}\n", "{1,\n  2}\n", "right words, different spacing"},
+        {"{1,2,3}\n", "{1, 2, 3}\n", ""},  // the words themselves differ
         {"{1,2,3}\n", "{1,2,4}\n", ""},
         {"abc\n", "", ""},
         {"", "x\n", ""},

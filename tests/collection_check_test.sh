@@ -270,26 +270,32 @@ install)
 
 grade)
     cls="$work/class"
-    mkdir -p "$cls"/{good,crash,spaces,broken,empty,source}
+    mkdir -p "$cls"/{good,crash,spaces,broken,empty,source,own}
+    # Not the collection's own file (a byte more at its end), yet the same program.
     cp "$bin/setcalc" "$cls/good/setcalc"
+    printf '\0' >>"$cls/good/setcalc"
+    cp "$bin/setcalc" "$cls/own/setcalc"
     wrapper crash_setcalc 'kill -SEGV $$'
     cp "$work/crash_setcalc" "$cls/crash/setcalc"
-    wrapper spaced "\"$bin/setcalc\" | sed 's/,/, /g'"
+    wrapper spaced "\"$bin/setcalc\" | sed 's/^ {/   {/'"
     cp "$work/spaced" "$cls/spaces/setcalc"
     printf 'int main(void) { return missing; }\n' >"$cls/broken/main.c"
     printf '#include <unistd.h>\nint main(void) { return write(1, "x", 1) != 1; }\n' >"$cls/source/main.c"
     run --grade "$cls" --presentation-credit 0.5 -j 2 setcalc
-    expect 1 "good" "100.0%" "compile-error" "missing" "submissions graded into $cls-report"
+    expect 1 "good" "100.0%" "compile-error" "missing" "refused" "submissions graded into $cls-report"
     report="$cls-report"
     for f in grades.csv results.jsonl report.html feedback/good.txt feedback/broken.txt; do
         [[ -s $report/$f ]] || fail "no $f in the report"
     done
-    [[ $(wc -l <"$report/results.jsonl") == 6 ]] || fail "not one result line per submission"
+    grep -q "this is the collection's own setcalc, not a submission" "$report/feedback/own.txt" ||
+        fail "the collection's own setcalc was not refused: $(cat "$report/feedback/own.txt")"
+    grep -q '^own,0,' "$report/grades.csv" || fail "the collection's own setcalc scored"
+    [[ $(wc -l <"$report/results.jsonl") == 7 ]] || fail "not one result line per submission"
     head -n 1 "$report/grades.csv" | grep -q '^name,score,max_score,percent,build,' ||
         fail "grades.csv has no header row: $(head -n 1 "$report/grades.csv")"
     grep -q '^crash,0,' "$report/grades.csv" || fail "the crashing submission did not score 0"
     grep -q 'crashed' "$report/grades.csv" || fail "no crashed verdict in grades.csv"
-    # Only the spacing differs: half the points of every case whose output has a comma.
+    # Only the spacing differs: half the points of every case whose output shows a set.
     spaced=$(grep '^spaces,' "$report/grades.csv" | cut -d, -f2)
     [[ $spaced != 0 && $spaced != "$(grep '^good,' "$report/grades.csv" | cut -d, -f2)" ]] ||
         fail "presentation credit not given: $spaced"
@@ -297,7 +303,7 @@ grade)
     grep -q 'right words, different spacing' "$report/feedback/spaces.txt" ||
         fail "the feedback does not say that only the spacing differs"
     # Everything gradable: status 0.
-    rm -r "$cls/empty"
+    rm -r "$cls/empty" "$cls/own"
     run --grade "$cls" --report "$work/out-report" setcalc
     expect 0 "submissions graded into $work/out-report"
     ;;
