@@ -142,7 +142,9 @@ std::string summary_line(const SubmissionResult& s) {
 // the checker writes itself are not fields of this kind.
 std::string csv_field(const std::string& raw) {
     std::string text = printable(raw, true);
-    if (!text.empty() && std::string("=+-@\t\r").find(text.front()) != std::string::npos)
+    const std::string formula = "=+-@\t\r";
+    if ((!raw.empty() && formula.find(raw.front()) != std::string::npos) ||
+        (!text.empty() && formula.find(text.front()) != std::string::npos))
         text.insert(0, 1, '\'');
     const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
