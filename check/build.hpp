@@ -60,7 +60,7 @@ public:
 private:
     void block(const unsigned char* p);
     std::uint32_t h_[8];
-    unsigned char buffer_[64];
+    unsigned char buffer_[64] = {};
     std::size_t used_ = 0;
     std::uint64_t length_ = 0;
 };

@@ -437,7 +437,7 @@ void write_text(const fs::path& path, const std::string& text) {
 }
 
 // A class: every submission graded, the report folder written, the class's table printed.
-int grade(Options& o, const std::vector<check::Case>& cases) {
+int grade(const Options& o, const std::vector<check::Case>& cases) {
     const fs::path folder = *o.grade;
     if (!fs::is_directory(folder)) throw UsageError(folder.string() + ": no such folder");
     std::string base = folder.string();
@@ -459,6 +459,7 @@ int grade(Options& o, const std::vector<check::Case>& cases) {
     for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
     write_text(out / "results.jsonl", lines);
     std::vector<std::string> names;
+    names.reserve(results.size());
     for (const check::SubmissionResult& r : results) names.push_back(r.submission);
     const std::vector<std::string> files = check::file_names(names);
     for (std::size_t k = 0; k < results.size(); ++k)

@@ -290,10 +290,10 @@ std::string cut_to_columns(const std::string& text, std::size_t width) {
     if (columns(text) <= width) return text;
     std::string cut;
     std::size_t shown = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool starts = (static_cast<unsigned char>(text[i]) & 0xc0) != 0x80;
+    for (const char c : text) {
+        const bool starts = (static_cast<unsigned char>(c) & 0xc0) != 0x80;
         if (starts && ++shown > width - 1) break;
-        cut += text[i];
+        cut += c;
     }
     return cut + "\u2026";
 }
