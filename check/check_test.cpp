@@ -434,6 +434,35 @@ TEST(Check, CaseFilesMustBePlainAndMarksValid) {
     EXPECT_EQ(c.after[0].path, "sub/f.txt");
 }
 
+TEST(Check, TheCollectionsOwnProgramIsKnownByItsBytes) {
+    TempFolder t;
+    std::string program(200000, 'p');
+    program[123456] = 'q';  // past the first chunk read
+    t.write("own/setcalc", program);
+    t.write("own/textkit", std::string(10, 't'));
+    std::string same_size = program;
+    same_size[199999] = 'x';
+    struct Row {
+        std::string file, content;
+        bool own;
+    };
+    const std::vector<Row> rows = {
+        {"copy", program, true},
+        {"one_more_byte", program + '\0', false},
+        {"same_size_other_end", same_size, false},
+        {"other_program", std::string(10, 't'), true},
+        {"empty", "", false},
+    };
+    check::own_programs() = {t.path / "own/setcalc", t.path / "own/textkit"};
+    for (const Row& r : rows) {
+        t.write("student/" + r.file, r.content);
+        EXPECT_EQ(!check::own_program_of(t.path / "student" / r.file).empty(), r.own) << r.file;
+    }
+    std::filesystem::create_hard_link(t.path / "own/setcalc", t.path / "student/hard");
+    EXPECT_EQ(check::own_program_of(t.path / "student/hard"), t.path / "own/setcalc");
+    check::own_programs().clear();
+}
+
 TEST(Check, RemoveTreeGoesThroughDepthAndPermissions) {
     TempFolder t;
     std::filesystem::path deep = t.path / "top";
