@@ -1,11 +1,19 @@
 #include "check/build.hpp"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -21,7 +29,7 @@ namespace check {
 namespace {
 
 constexpr std::size_t kMessageLines = 20;
-constexpr std::size_t kMaxSources = 200;
+constexpr std::size_t kChunk = 64U << 10;  // bytes read or copied at once
 
 bool has_ending(const fs::path& p, std::initializer_list<const char*> endings) {
     const std::string e = p.extension().string();
@@ -30,20 +38,62 @@ bool has_ending(const fs::path& p, std::initializer_list<const char*> endings) {
 
 bool is_c_or_cpp(const fs::path& p) { return has_ending(p, {".c", ".cc", ".cpp", ".cxx"}); }
 bool is_cpp(const fs::path& p) { return has_ending(p, {".cc", ".cpp", ".cxx"}); }
+bool is_header(const fs::path& p) { return has_ending(p, {".h", ".hh", ".hpp", ".hxx"}); }
 
-// FNV-1a, 64 bits: the cache key of a build.
-struct Hash {
-    std::uint64_t h = 1469598103934665603ULL;
-    void add(const std::string& s) {
-        for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-        h = (h ^ 0xff) * 1099511628211ULL;  // ends each part, so that parts cannot run together
+// A size in MiB as a person reads it: "60 MiB", "1.5 MiB".
+std::string in_mib(std::uint64_t bytes) {
+    return quantity(std::round(static_cast<double>(bytes) / (1 << 20) * 10) / 10, "MiB");
+}
+
+// A file descriptor closed when it goes.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
     }
-    std::string hex() const {
-        std::ostringstream o;
-        o << std::hex << h;
-        return o.str();
-    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
 };
+
+// Reads the source `name` of the folder open as `dir` (or, with dir = AT_FDCWD, the file
+// `name` itself) into `text`, feeding `key` as it goes: a plain file, never through a link,
+// at most kMaxSourceBytes, and no more than `budget` (what the build may still read).
+void read_source(int dir, const std::string& name, std::string& text, Sha256& key,
+                 std::uint64_t& budget) {
+    const std::string shown = visible_text(fs::path(name).filename().string(), Shown::name);
+    Fd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.fd < 0)
+        throw std::runtime_error(shown + ": " +
+                                 (errno == ELOOP ? std::string("a symbolic link; sources must be "
+                                                               "plain files of the submission")
+                                                 : std::string(std::strerror(errno))));
+    struct stat st {};
+    if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        throw std::runtime_error(shown + ": not a plain file");
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > kMaxSourceBytes)
+        throw std::runtime_error(shown + " is " + in_mib(size) + "; sources may hold at most " +
+                                 in_mib(kMaxSourceBytes));
+    if (size > budget)
+        throw std::runtime_error("the sources hold more than " + in_mib(kMaxAllSourceBytes) +
+                                 " together (" + shown + " is past it)");
+    std::array<char, kChunk> chunk{};
+    text.clear();
+    for (;;) {
+        const ssize_t n = ::read(fd.fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw std::runtime_error(shown + ": " + std::strerror(errno));
+        if (n == 0) break;
+        const auto got = static_cast<std::uint64_t>(n);
+        if (text.size() + got > kMaxSourceBytes || got > budget)
+            throw std::runtime_error(shown + " grew past " + in_mib(kMaxSourceBytes) +
+                                     " while it was read");
+        key.add(chunk.data(), got);
+        text.append(chunk.data(), got);
+        budget -= got;
+    }
+}
 
 // The cache folder, made when missing; empty when there is no home to hold it.
 fs::path cache_folder() {
@@ -58,32 +108,209 @@ fs::path cache_folder() {
     return base / "collection-check";
 }
 
+// Guards the cache between the threads of one checker; the entries this checker has used,
+// which its own eviction never removes.
+std::mutex cache_mutex;
+std::set<std::string> entries_in_use;
+
+// The bytes the disk gives the files of an entry (sparse files count what they take).
+std::uint64_t entry_bytes(const fs::path& entry) {
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (const auto& f : fs::directory_iterator(entry, ec)) {
+        struct stat st {};
+        if (::lstat(f.path().c_str(), &st) == 0)
+            total += std::max<std::uint64_t>(static_cast<std::uint64_t>(st.st_blocks) * 512,
+                                             static_cast<std::uint64_t>(st.st_size));
+    }
+    return total;
+}
+
+// Removes the entries of the cache used longest ago (by the time of the entry's folder,
+// which each use renews) until it holds at most `bound` bytes. Call with cache_mutex held.
+void evict(const fs::path& cache, std::uint64_t bound) {
+    struct Found {
+        fs::file_time_type used;
+        fs::path path;
+        std::uint64_t bytes;
+    };
+    std::vector<Found> found;
+    std::uint64_t total = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(cache, ec)) {
+        if (!e.is_directory(ec) || e.is_symlink(ec)) continue;
+        const std::uint64_t bytes = entry_bytes(e.path());
+        found.push_back({e.last_write_time(ec), e.path(), bytes});
+        total += bytes;
+    }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.used < b.used; });
+    for (const Found& f : found) {
+        if (total <= bound) break;
+        if (entries_in_use.contains(f.path.filename().string())) continue;
+        fs::remove_all(f.path, ec);
+        if (!ec) total -= f.bytes;
+    }
+}
+
+// Copies the program the compiler made, `made`, into `keep`/program: read without
+// following a link, a plain file of at most kMaxProgramBytes, copied from its descriptor.
+// "" when kept, or else why not.
+std::string keep_program(const fs::path& made, const fs::path& keep) {
+    Fd in(::open(made.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (in.fd < 0)
+        return errno == ELOOP ? "the compiler's output is a symbolic link, not a program"
+                              : std::string("the program cannot be read: ") + std::strerror(errno);
+    struct stat st {};
+    if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) return "the compiler made no plain file";
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    if (size > kMaxProgramBytes)
+        return "the program the compiler made is " + in_mib(size) + "; a build may make at most " +
+               in_mib(kMaxProgramBytes);
+    const fs::path part = keep / "program.part";
+    ::unlink(part.c_str());
+    Fd out(::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
+    if (out.fd < 0) return std::string("the program cannot be kept: ") + std::strerror(errno);
+    std::array<char, kChunk> chunk{};
+    std::uint64_t copied = 0;
+    for (;;) {
+        const ssize_t n = ::read(in.fd, chunk.data(), chunk.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::string("the program cannot be read: ") + std::strerror(errno);
+        if (n == 0) break;
+        copied += static_cast<std::uint64_t>(n);
+        if (copied > kMaxProgramBytes) return "the program grew while it was read";
+        for (ssize_t at = 0; at < n;) {
+            const ssize_t w = ::write(out.fd, chunk.data() + at, static_cast<std::size_t>(n - at));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) return std::string("the program cannot be kept: ") + std::strerror(errno);
+            at += w;
+        }
+    }
+    if (::fchmod(out.fd, 0755) != 0 || ::fsync(out.fd) != 0)
+        return std::string("the program cannot be kept: ") + std::strerror(errno);
+    if (::rename(part.c_str(), (keep / "program").c_str()) != 0)
+        return std::string("the program cannot be kept: ") + std::strerror(errno);
+    return "";
+}
+
+// The SHA-256 round constants.
+constexpr std::array<std::uint32_t, 64> kRound = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+std::uint32_t rotate(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
 }  // namespace
+
+Sha256::Sha256()
+    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+         0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+
+void Sha256::block(const unsigned char* p) {
+    std::array<std::uint32_t, 64> w{};
+    for (std::size_t i = 0; i < 16; ++i)
+        w[i] = static_cast<std::uint32_t>(p[4 * i]) << 24 |
+               static_cast<std::uint32_t>(p[4 * i + 1]) << 16 |
+               static_cast<std::uint32_t>(p[4 * i + 2]) << 8 |
+               static_cast<std::uint32_t>(p[4 * i + 3]);
+    for (std::size_t i = 16; i < 64; ++i) {
+        const std::uint32_t s0 = rotate(w[i - 15], 7) ^ rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const std::uint32_t s1 = rotate(w[i - 2], 17) ^ rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    std::uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6],
+                  h = h_[7];
+    for (std::size_t i = 0; i < 64; ++i) {
+        const std::uint32_t t1 = h + (rotate(e, 6) ^ rotate(e, 11) ^ rotate(e, 25)) +
+                                 ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+        const std::uint32_t t2 =
+            (rotate(a, 2) ^ rotate(a, 13) ^ rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
+    }
+    h_[0] += a, h_[1] += b, h_[2] += c, h_[3] += d, h_[4] += e, h_[5] += f, h_[6] += g, h_[7] += h;
+}
+
+void Sha256::add(const char* data, std::size_t size) {
+    length_ += size;
+    for (std::size_t i = 0; i < size; ++i) {
+        buffer_[used_++] = static_cast<unsigned char>(data[i]);
+        if (used_ == 64) block(buffer_), used_ = 0;
+    }
+}
+
+std::string Sha256::hex() {
+    const std::uint64_t bits = length_ * 8;
+    const char one = static_cast<char>(0x80), zero = 0;
+    add(&one, 1);
+    while (used_ != 56) add(&zero, 1);
+    for (int k = 7; k >= 0; --k) {
+        const char b = static_cast<char>((bits >> (8 * k)) & 0xff);
+        add(&b, 1);
+    }
+    std::string out;
+    for (std::uint32_t v : h_) {
+        char part[16];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(v));
+        out += part;
+    }
+    return out;
+}
 
 bool is_source(const fs::path& path) {
     std::error_code ec;
     if (fs::is_regular_file(path, ec)) return is_c_or_cpp(path);
     if (!fs::is_directory(path, ec)) return false;
     for (const auto& e : fs::directory_iterator(path, ec))
-        if (e.is_regular_file(ec) && is_c_or_cpp(e.path())) return true;
+        if (is_c_or_cpp(e.path()) && e.is_regular_file(ec)) return true;
     return false;
 }
 
-Build build_sources(const fs::path& path, const std::string& cflags,
-                    const Containment& containment) {
-    // The files that go into the build: the sources, and a folder's headers.
-    std::vector<fs::path> files;
-    if (fs::is_directory(path)) {
-        for (const auto& e : fs::directory_iterator(path))
-            if (e.is_regular_file() &&
-                (is_c_or_cpp(e.path()) || has_ending(e.path(), {".h", ".hh", ".hpp", ".hxx"})))
-                files.push_back(e.path());
+Build build_sources(const fs::path& path, const std::string& cflags, const Containment& containment,
+                    std::uint64_t cache_bytes) {
+    // The files that go into the build: the sources, and a folder's headers, found in the
+    // folder opened once, so that every file is read from that folder and no other.
+    std::error_code ec;
+    const bool folder = fs::is_directory(path, ec);
+    Fd dir(folder ? ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD);
+    if (folder && dir.fd < 0) throw std::runtime_error(path.string() + ": " + std::strerror(errno));
+    std::vector<std::string> files;  // names in the folder, or the one file's path
+    if (folder) {
+        const int listed = ::dup(dir.fd);
+        DIR* d = listed >= 0 ? ::fdopendir(listed) : nullptr;
+        if (d == nullptr) throw std::runtime_error(path.string() + ": " + std::strerror(errno));
+        // readdir on a stream no other thread uses is safe (glibc); readdir_r is deprecated.
+        // cppcheck-suppress readdirCalled
+        while (const dirent* e = ::readdir(d)) {  // NOLINT(concurrency-mt-unsafe): own stream
+            const std::string name = e->d_name;
+            if (!is_c_or_cpp(name) && !is_header(name)) continue;
+            if (files.size() >= kMaxSources) {
+                ::closedir(d);
+                throw std::runtime_error(path.string() + ": more than " +
+                                         std::to_string(kMaxSources) + " sources");
+            }
+            files.push_back(name);
+        }
+        ::closedir(d);
     } else {
-        files.push_back(path);
+        files.push_back(path.string());
     }
     std::sort(files.begin(), files.end());
-    if (files.size() > kMaxSources) throw std::runtime_error(path.string() + ": too many sources");
-    const bool cpp = std::any_of(files.begin(), files.end(), is_cpp);
+    for (const std::string& f : files) {
+        const std::string name = fs::path(f).filename().string();
+        if (std::any_of(name.begin(), name.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+            throw std::runtime_error("the source name " + visible_text(name, Shown::name) +
+                                     " holds control bytes");
+    }
+    const bool cpp =
+        std::any_of(files.begin(), files.end(), [](const std::string& f) { return is_cpp(f); });
     const fs::path compiler = fs::canonical(find_executable(cpp ? "c++" : "cc"));
     std::vector<std::string> flags = {"-O2", "-Wall", cpp ? "-std=c++20" : "-std=c17", "-pipe"};
     std::istringstream words(cflags);
@@ -91,25 +318,36 @@ Build build_sources(const fs::path& path, const std::string& cflags,
 
     Case sources;  // the working folder the compiler runs in holds the sources
     sources.name = "build";
-    Hash key;
-    key.add(compiler.string());
-    for (const std::string& f : flags) key.add(f);
-    for (const fs::path& f : files) {
+    Sha256 key;
+    // Each part of the key is headed by its length, so that parts cannot run together.
+    auto part = [&](const std::string& s) { key.add(std::to_string(s.size()) + ":" + s); };
+    part(compiler.string());
+    for (const std::string& f : flags) part(f);
+    std::uint64_t budget = kMaxAllSourceBytes;
+    for (const std::string& f : files) {
         Entry e;
-        e.path = f.filename().string();
-        if (!read_case_file(f, e.content)) throw std::runtime_error(f.string() + ": missing");
-        key.add(e.path);
-        key.add(e.content);
+        e.path = fs::path(f).filename().string();
+        part(e.path);
+        const std::uint64_t before = budget;
+        read_source(dir.fd, f, e.content, key, budget);
+        part(std::to_string(before - budget));
         sources.files.push_back(std::move(e));
     }
+    const std::string hex = key.hex();
     Build b;
-    const fs::path cache = cache_folder();
-    const fs::path entry = cache.empty() ? fs::path() : cache / key.hex();
-    if (!entry.empty() && fs::exists(entry / "message")) {
-        read_file(entry / "message", b.message);
-        b.built = fs::exists(entry / "program");
-        if (b.built) b.executable = entry / "program";
-        return b;
+    const fs::path cache = cache_bytes == 0 ? fs::path() : cache_folder();
+    const fs::path entry = cache.empty() ? fs::path() : cache / hex;
+    if (!entry.empty()) {
+        std::lock_guard<std::mutex> lock(cache_mutex);
+        struct stat st {};
+        if (::lstat((entry / "message").c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            read_file(entry / "message", b.message)) {
+            b.built = ::lstat((entry / "program").c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            if (b.built) b.executable = entry / "program";
+            entries_in_use.insert(hex);
+            fs::last_write_time(entry, fs::file_time_type::clock::now(), ec);  // used now
+            return b;
+        }
     }
 
     Limits limits;
@@ -126,15 +364,16 @@ Build build_sources(const fs::path& path, const std::string& cflags,
     p.executable = compiler;
     p.argv = {compiler.filename().string()};
     p.argv.insert(p.argv.end(), flags.begin(), flags.end());
+    // "./NAME": no source name can read as an option (-...) or a response file (@...).
     for (const Entry& e : sources.files)
-        if (is_c_or_cpp(e.path)) p.argv.push_back(e.path);
+        if (is_c_or_cpp(e.path)) p.argv.push_back("./" + e.path);
     p.argv.insert(p.argv.end(), {"-o", "program"});
     p.folder = scratch.path();
     p.env = {"TMPDIR=" + scratch.path().string()};
     Outcome o = run_contained(p, limits, containment);
     const std::string said = plain_lines(o.err + o.out, kMessageLines);
     const fs::path made = scratch.path() / "program";
-    b.built = o.end == Outcome::End::exited && o.code == 0 && fs::is_regular_file(made);
+    b.built = o.end == Outcome::End::exited && o.code == 0;
     if (!b.built) {
         b.message = said.empty() ? "the compiler ended without a program" : said;
         if (o.end == Outcome::End::not_started) b.message = o.start_error + "\n";
@@ -143,17 +382,35 @@ Build build_sources(const fs::path& path, const std::string& cflags,
         b.message = said;
     }
     // Kept where the cache is, or else beside the run's working folders.
-    const fs::path keep = entry.empty() ? fs::path(run_folder()) / ("build-" + key.hex()) : entry;
-    std::error_code ec;
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    // A program larger than the whole cache may hold is kept for this run only.
+    struct stat made_st {};
+    const bool fits = ::lstat(made.c_str(), &made_st) == 0 &&
+                      static_cast<std::uint64_t>(made_st.st_size) + (64U << 10) <= cache_bytes;
+    const bool cached = !entry.empty() && fits;
+    const fs::path keep = cached ? entry : fs::path(run_folder()) / ("build-" + hex);
     fs::create_directories(keep, ec);
     if (b.built) {
-        fs::copy_file(made, keep / "program.part", fs::copy_options::overwrite_existing, ec);
-        ::chmod((keep / "program.part").c_str(), 0755);
-        fs::rename(keep / "program.part", keep / "program", ec);
-        b.executable = keep / "program";
+        const std::string refused = keep_program(made, keep);
+        if (!refused.empty()) {
+            b.built = false;
+            b.message = refused + "\n" + said;
+            fs::remove(keep / "program.part", ec);
+        } else {
+            b.executable = keep / "program";
+        }
     }
     std::ofstream(keep / "message", std::ios::binary) << b.message;
+    if (cached) {
+        entries_in_use.insert(hex);
+        evict(cache, cache_bytes);
+    }
     return b;
+}
+
+void release_build(const fs::path& executable) {
+    std::lock_guard<std::mutex> lock(cache_mutex);
+    entries_in_use.erase(executable.parent_path().filename().string());
 }
 
 }  // namespace check

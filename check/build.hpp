@@ -1,13 +1,27 @@
 // Submissions given as sources: a C or C++ file, or a folder of them with one main, built
 // with the system's compiler inside the sandbox and kept in a cache keyed by the sources.
+//
+// What a build takes and keeps is bounded, whatever the sources hold: at most kMaxSources
+// files, each at most kMaxSourceBytes and all together at most kMaxAllSourceBytes, read as
+// plain files never through a symbolic link; file names are passed to the compiler so that
+// none reads as an option or a response file; the program made is read without following
+// a link and kept only when it is a plain file of at most kMaxProgramBytes; the cache
+// holds at most the bound it is given, the builds used longest ago going first.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
 #include "check/sandbox.hpp"
 
 namespace check {
+
+constexpr std::size_t kMaxSources = 200;                   // files of one build
+constexpr std::uint64_t kMaxSourceBytes = 1ULL << 20;      // one source or header
+constexpr std::uint64_t kMaxAllSourceBytes = 16ULL << 20;  // every file of one build
+constexpr std::uint64_t kMaxProgramBytes = 64ULL << 20;    // the program a build makes
+constexpr std::uint64_t kDefaultCacheBytes = 256ULL << 20;
 
 struct Build {
     bool built = false;
@@ -21,9 +35,34 @@ bool is_source(const std::filesystem::path& path);
 // Compiles the sources at `path` (a file, or every source of a folder, with the folder's
 // headers beside them): cc -std=c17 for C, c++ -std=c++20 when any file is C++, both with
 // -O2 -Wall and then `cflags` (words split at blanks), within generous limits of their
-// own. A build of the same sources and flags is taken from the cache
-// ($XDG_CACHE_HOME/collection-check, or ~/.cache/collection-check) when it is there.
+// own. `path` itself may be reached through links (the caller chose it); what the folder
+// holds may not. A build of the same sources and flags is taken from the cache
+// ($XDG_CACHE_HOME/collection-check, or ~/.cache/collection-check) when it is there; the
+// cache then holds at most `cache_bytes` (0: no cache, the build is kept only for this
+// run). Throws std::runtime_error, saying why in plain words, for sources that are refused:
+// too many, too large, links, or names holding control bytes.
 Build build_sources(const std::filesystem::path& path, const std::string& cflags,
-                    const Containment& containment);
+                    const Containment& containment, std::uint64_t cache_bytes = kDefaultCacheBytes);
+
+// Tells the cache that the build whose program is `executable` is no longer used by this
+// checker: from then on it may go when the cache is past its bound.
+void release_build(const std::filesystem::path& executable);
+
+// SHA-256, the cache key of a build: fed in pieces, read as 64 hexadecimal digits.
+class Sha256 {
+public:
+    Sha256();
+    void add(const char* data, std::size_t size);
+    void add(const std::string& s) { add(s.data(), s.size()); }
+    // The digest of everything added; the object is spent afterwards.
+    std::string hex();
+
+private:
+    void block(const unsigned char* p);
+    std::uint32_t h_[8];
+    unsigned char buffer_[64] = {};
+    std::size_t used_ = 0;
+    std::uint64_t length_ = 0;
+};
 
 }  // namespace check

@@ -14,7 +14,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "check/build.hpp"
 #include "check/case.hpp"
+#include "check/grade.hpp"
 #include "check/judge.hpp"
 #include "check/run.hpp"
 
@@ -38,6 +40,145 @@ TEST(Check, VisibleLineShowsEveryInvisibleByte) {
         {"~!", true, "~!$"},
     };
     for (const Row& r : rows) EXPECT_EQ(check::visible_line(r.line, r.ended), r.shown) << r.line;
+}
+
+TEST(Check, VisibleTextShowsEveryByteThatActsInsteadOfShowing) {
+    using check::Shown;
+    struct Row {
+        std::string text;
+        Shown how;
+        std::string shown;
+    };
+    const std::vector<Row> rows = {
+        {"é ✓ 𝄞", Shown::name, "é ✓ 𝄞"},  // printable UTF-8 stays UTF-8
+        {"a\xe2\x80\xae"
+         "321",
+         Shown::name, "a\\u202e321"},  // right-to-left override
+        {"\xe2\x81\xa6x\xe2\x81\xa9\xe2\x80\x8f\xd8\x9c", Shown::word,
+         "\\u2066x\\u2069\\u200f\\u061c"},
+        {"c1 \xc2\x85\xc2\x9b", Shown::lines, "c1 \\u0085\\u009b"},
+        {"\x1b[31mred\x7f", Shown::lines, "\\x1b[31mred\\x7f"},
+        {"\xff\xfe\xc3", Shown::name, "\\xff\\xfe\\xc3"},  // not UTF-8
+        {"\xe2\x80\xa8", Shown::name, "\\u2028"},          // a line separator
+        {"a\tb\\c\nd", Shown::lines, "a\tb\\c\nd"},
+        {"a\tb\\c\nd", Shown::name, "a\\tb\\\\c\\x0ad"},
+        {"a\tb\\c\nd", Shown::word, "a\\x09b\\c\\x0ad"},
+        {"a b\\", Shown::line,
+         "a\xc2\xb7"
+         "b\\\\"},
+    };
+    for (const Row& r : rows) {
+        const std::string v = check::visible_text(r.text, r.how);
+        EXPECT_EQ(v, r.shown) << r.text;
+        // Showing what is shown changes nothing more: outputs may apply it again safely.
+        EXPECT_EQ(check::visible_text(v, Shown::lines), v) << r.text;
+    }
+}
+
+TEST(Check, NamesAreCutToTheirColumns) {
+    struct Row {
+        std::string text;
+        std::size_t width;
+        std::string cut;
+    };
+    const std::vector<Row> rows = {
+        {"short", 10, "short"},
+        {"exactly10!", 10, "exactly10!"},
+        {"eleven char", 10, "eleven ch\u2026"},
+        {"ééééé", 3, "éé\u2026"},
+        {std::string(200, 'x'), 40, std::string(39, 'x') + "\u2026"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(check::cut_to_columns(r.text, r.width), r.cut) << r.text;
+        EXPECT_LE(check::columns(check::cut_to_columns(r.text, r.width)), r.width);
+    }
+}
+
+TEST(Check, PresentationMeansTheSameWordsInTheSameOrder) {
+    struct Row {
+        std::string want, got;
+        bool same;
+    };
+    const std::vector<Row> rows = {
+        {"row 1: 12 3 45\n", "row 1: 1 23 4 5\n", false},  // the numbers themselves differ
+        {"row 1: 12 3 45\n", "row 1:  12 3\t45 \n", true},
+        {"a b\nc\n", "a\nb c", true},
+        {"ab\n", "a b\n", false},
+        {"a b\n", "ab\n", false},
+        {"12 3\n", "123\n", false},
+        {"x\n", "x y\n", false},
+        {"", " \n\n", true},
+        {"a\r\nb", "a b", true},
+    };
+    check::Case c;
+    for (const Row& r : rows) {
+        EXPECT_EQ(check::same_but_spacing(r.want, r.got), r.same) << r.want << "|" << r.got;
+        EXPECT_EQ(check::same_but_spacing(r.got, r.want), r.same) << r.got << "|" << r.want;
+        c.output = r.want;
+        check::Outcome o;
+        o.end = check::Outcome::End::exited;
+        o.out = r.got;
+        const check::Verdict v = check::judge(c, o, "/nonexistent", false, {}).verdict;
+        EXPECT_EQ(v, r.same ? check::Verdict::presentation : check::Verdict::wrong_output)
+            << r.want << "|" << r.got;
+    }
+}
+
+// The words bash runs when `line` is pasted into it after `printf '%s\0'`.
+std::vector<std::string> words_bash_runs(const std::string& line) {
+    const std::filesystem::path script = std::filesystem::temp_directory_path() /
+                                         ("check_test_replay_" + std::to_string(::getpid()));
+    std::ofstream(script, std::ios::binary) << "printf '%s\\0' " << line << "\n";
+    std::vector<std::string> words;
+    if (FILE* pipe = ::popen(("bash '" + script.string() + "'").c_str(), "r")) {
+        std::string all;
+        char buffer[4096];
+        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            all.append(buffer, n);
+        ::pclose(pipe);
+        for (std::size_t at = 0, nul = 0; (nul = all.find('\0', at)) != std::string::npos;
+             at = nul + 1)
+            words.push_back(all.substr(at, nul - at));
+    }
+    std::filesystem::remove(script);
+    return words;
+}
+
+TEST(Check, ReplayWordsRunAsTheyAreInBash) {
+    if (::access("/bin/bash", X_OK) != 0) GTEST_SKIP() << "bash is not installed";
+    const std::vector<std::string> hostile = {
+        "plain/path", "x';touch${IFS}PWNED;'", "it's \"quoted\"", "$HOME and ${IFS} and $(id)",
+        "`id`", "new\nline", "esc\x1b[31m", "\xff\xfe invalid", "-starts-with-dash",
+        "back\\slash\\x41",
+        // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one word split after its escape
+        "\xe2\x80\xae"
+        "321",
+        "tab\there", "é", "",
+        "a\x01"
+        "0",  // a digit after an escape must not join it
+    };
+    const std::string line = check::shell_words(hostile);
+    EXPECT_EQ(check::visible_text(line, check::Shown::word), line) << "printable only";
+    EXPECT_EQ(words_bash_runs(line), hostile) << line;
+    EXPECT_FALSE(std::filesystem::exists("PWNED"));
+}
+
+TEST(Check, Sha256MatchesItsKnownDigests) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& [text, digest] : rows) {
+        check::Sha256 h;
+        // Fed in uneven pieces, as a stream is read.
+        for (std::size_t at = 0; at < text.size(); at += 61)
+            h.add(text.data() + at, std::min<std::size_t>(61, text.size() - at));
+        EXPECT_EQ(h.hex(), digest) << text.substr(0, 20);
+    }
 }
 
 TEST(Check, DifferenceMarksTheFirstDifferingLineAndKeepsContext) {
@@ -195,7 +336,9 @@ TEST(Check, SlipsAreNamedOnlyWhereCertain) {
         {"a\n", "a\nb\nc\n", "goes on after the expected end: 4 bytes more"},
         {"a\nb\n", "a \nb\t\n", "lines end with blanks that are not expected"},
         {"a \nb\n", "a\nb\n", "blanks are missing at the end of lines"},
-        {"{1,2,3}\n", "{1, 2, 3}\n", "right words, different spacing"},
+        {"{1,2,3}\n", "{1,2,3} \n", "lines end with blanks"},
+        {"{1, 2}\n", "{1,\n  2}\n", "right words, different spacing"},
+        {"{1,2,3}\n", "{1, 2, 3}\n", ""},  // the words themselves differ
         {"{1,2,3}\n", "{1,2,4}\n", ""},
         {"abc\n", "", ""},
         {"", "x\n", ""},
@@ -292,6 +435,35 @@ TEST(Check, CaseFilesMustBePlainAndMarksValid) {
     EXPECT_TRUE(c.hidden);
     ASSERT_EQ(c.after.size(), 1u);
     EXPECT_EQ(c.after[0].path, "sub/f.txt");
+}
+
+TEST(Check, TheCollectionsOwnProgramIsKnownByItsBytes) {
+    TempFolder t;
+    std::string program(200000, 'p');
+    program[123456] = 'q';  // past the first chunk read
+    t.write("own/setcalc", program);
+    t.write("own/textkit", std::string(10, 't'));
+    std::string same_size = program;
+    same_size[199999] = 'x';
+    struct Row {
+        std::string file, content;
+        bool own;
+    };
+    const std::vector<Row> rows = {
+        {"copy", program, true},
+        {"one_more_byte", program + '\0', false},
+        {"same_size_other_end", same_size, false},
+        {"other_program", std::string(10, 't'), true},
+        {"empty", "", false},
+    };
+    check::own_programs() = {t.path / "own/setcalc", t.path / "own/textkit"};
+    for (const Row& r : rows) {
+        t.write("student/" + r.file, r.content);
+        EXPECT_EQ(!check::own_program_of(t.path / "student" / r.file).empty(), r.own) << r.file;
+    }
+    std::filesystem::create_hard_link(t.path / "own/setcalc", t.path / "student/hard");
+    EXPECT_EQ(check::own_program_of(t.path / "student/hard"), t.path / "own/setcalc");
+    check::own_programs().clear();
 }
 
 TEST(Check, RemoveTreeGoesThroughDepthAndPermissions) {

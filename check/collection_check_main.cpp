@@ -69,6 +69,8 @@ const char* const kUsage =
     "                     executable named PROGRAM or sources), N submissions side by side\n"
     "  --report OUT       where the grades go (default DIR-report): grades.csv,\n"
     "                     results.jsonl, feedback/NAME.txt and report.html\n"
+    "  --cache-size MIB   the most the cache of builds may hold (default 256; 0: no\n"
+    "                     cache, every build is made anew)\n"
     "\n"
     "Writing cases:\n"
     "  --record NAME      run EXECUTABLE on standard input and write the case NAME, with\n"
@@ -105,6 +107,14 @@ const char* const kUsage =
     "whatever its score; with --record: the case was written), 1 when a case failed (a\n"
     "submission could not be graded), 2 for a usage error or a sandbox the kernel refuses.\n";
 
+// The widest a student's name is shown in the class's table, in terminal columns.
+constexpr std::size_t kNameColumns = 40;
+
+// The collection's programs, whose files a submission must not be and the sandbox hides.
+const char* const kOwnPrograms[] = {"textkit",  "textline", "textwalk", "polycalc",
+                                    "rollbook", "setcalc",  "gridcalc", "gridheap",
+                                    "filetool", "greeter",  "pairsum",  "charecho"};
+
 // Thrown for a command line or a setting that cannot be used: exit status 2.
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -125,6 +135,7 @@ struct Options {
     bool first_failure = false, memcheck = false, walls = false;
     double presentation_credit = 0;
     std::string cflags;
+    std::uint64_t cache_bytes = check::kDefaultCacheBytes;
     std::vector<std::string> words;  // PROGRAM, EXECUTABLE, ARGUMENT...
 };
 
@@ -227,6 +238,9 @@ std::optional<Options> parse(int argc, char** argv) {
             o.memcheck = true;
         } else if (word == "--cflags") {
             o.cflags = value();
+        } else if (word == "--cache-size") {
+            const std::string mib = value();
+            o.cache_bytes = mib == "0" ? 0 : parse_mib(word, mib);
         } else if (word == "--presentation-credit") {
             std::string text = value();
             char* end = nullptr;
@@ -269,10 +283,20 @@ std::optional<Options> parse(int argc, char** argv) {
     return o;
 }
 
+// This program's own file, as /proc/self/exe names it when first asked: ask before
+// check::prepare(), after which the checker may be in namespaces of its own.
+const fs::path& self_path() {
+    static const fs::path self = [] {
+        std::error_code ec;
+        fs::path p = fs::canonical("/proc/self/exe", ec);
+        return ec ? fs::path() : p;
+    }();
+    return self;
+}
+
 // The installed cases beside this program (../share/console-collection/cases).
 fs::path installed_cases() {
-    fs::path self = fs::read_symlink("/proc/self/exe");
-    return self.parent_path().parent_path() / "share/console-collection/cases";
+    return self_path().parent_path().parent_path() / "share/console-collection/cases";
 }
 
 // The installed cases, or else the cases of the source tree it was built from.
@@ -321,6 +345,7 @@ check::Settings settings_of(const Options& o) {
     s.presentation_credit = o.presentation_credit;
     s.jobs = o.jobs;
     s.cflags = o.cflags;
+    s.cache_bytes = o.cache_bytes;
     s.limits = o.limits;
     s.containment = o.containment;
     s.replay = {"collection-check"};
@@ -370,7 +395,7 @@ void warn_if_installed(const Options& o) {
         return;  // said again, as the error it is, when the check starts
     }
     if (ec) return;
-    fs::path own = fs::canonical(fs::read_symlink("/proc/self/exe").parent_path() / o.words[0], ec);
+    fs::path own = fs::canonical(self_path().parent_path() / o.words[0], ec);
     const bool beside_cases =
         fs::is_directory(found.parent_path().parent_path() / "share/console-collection/cases");
     if ((!ec && own == found) || (beside_cases && word == o.words[0]))
@@ -423,16 +448,6 @@ int check_one_submission(Options& o, const std::vector<check::Case>& cases) {
     return result.passed() == cases.size() && result.cases.size() == cases.size() ? 0 : 1;
 }
 
-// A file name for a student's feedback: the name with '/' and invisible bytes made safe.
-std::string file_name_of(const std::string& name) {
-    std::string safe;
-    for (char ch : name) {
-        auto c = static_cast<unsigned char>(ch);
-        safe += (c < 0x20 || c == 0x7f || ch == '/') ? '_' : ch;
-    }
-    return safe.empty() || safe.starts_with(".") ? "_" + safe : safe;
-}
-
 void write_text(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
@@ -441,7 +456,7 @@ void write_text(const fs::path& path, const std::string& text) {
 }
 
 // A class: every submission graded, the report folder written, the class's table printed.
-int grade(Options& o, const std::vector<check::Case>& cases) {
+int grade(const Options& o, const std::vector<check::Case>& cases) {
     const fs::path folder = *o.grade;
     if (!fs::is_directory(folder)) throw UsageError(folder.string() + ": no such folder");
     std::string base = folder.string();
@@ -462,26 +477,36 @@ int grade(Options& o, const std::vector<check::Case>& cases) {
     std::string lines;
     for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
     write_text(out / "results.jsonl", lines);
-    for (const check::SubmissionResult& r : results)
-        write_text(out / "feedback" / (file_name_of(r.submission) + ".txt"),
-                   check::feedback_text(r));
+    std::vector<std::string> names;
+    names.reserve(results.size());
+    for (const check::SubmissionResult& r : results) names.push_back(r.submission);
+    const std::vector<std::string> files = check::file_names(names);
+    for (std::size_t k = 0; k < results.size(); ++k)
+        write_text(out / "feedback" / (files[k] + ".txt"), check::feedback_text(results[k]));
     write_text(out / "report.html", check::report_html(results));
+    // Names made visible and cut to kNameColumns, padded by their columns (not bytes).
+    std::vector<std::string> shown;
     std::size_t width = 7;
-    for (const check::SubmissionResult& r : results)
-        width = std::max(width, check::visible_line(r.submission, false).size());
-    bool all_graded = true;
-    char row[512];
-    std::snprintf(row, sizeof row, "%-*s %8s %8s %8s  %s\n", static_cast<int>(width), "student",
-                  "score", "of", "percent", "build");
-    std::cout << row;
     for (const check::SubmissionResult& r : results) {
+        shown.push_back(check::cut_to_columns(check::visible_text(r.submission, check::Shown::name),
+                                              kNameColumns));
+        width = std::max(width, check::columns(shown.back()));
+    }
+    auto padded = [&](const std::string& name) {
+        return name + std::string(width - std::min(width, check::columns(name)), ' ');
+    };
+    bool all_graded = true;
+    char row[256];
+    std::snprintf(row, sizeof row, " %8s %8s %8s  %s\n", "score", "of", "percent", "build");
+    std::cout << padded("student") << row;
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        const check::SubmissionResult& r = results[k];
         const double max = r.max_score();
-        std::snprintf(row, sizeof row, "%-*s %8g %8g %7.1f%%  %s\n", static_cast<int>(width),
-                      check::visible_line(r.submission, false).c_str(), r.score(), max,
+        std::snprintf(row, sizeof row, " %8g %8g %7.1f%%  %s\n", r.score(), max,
                       max > 0 ? 100 * r.score() / max : 0.0,
                       r.build_verdict.empty() ? "executable" : r.build_verdict.c_str());
-        std::cout << row;
-        all_graded = all_graded && r.build_verdict != "missing";
+        std::cout << padded(shown[k]) << row;
+        all_graded = all_graded && r.build_verdict != "missing" && r.build_verdict != "refused";
     }
     std::cout << results.size() << " submissions graded into " << out.string() << "\n";
     return all_graded ? 0 : 1;
@@ -526,6 +551,15 @@ int record(Options& o) {
 
 int main(int argc, char** argv) {
     try {
+        // Where this program is, read before prepare() (after it, the checker may be in
+        // namespaces of its own): the collection's own programs beside it, the cases.
+        std::error_code ec;
+        const fs::path beside = self_path().parent_path();
+        const fs::path installed = installed_cases();
+        for (const char* name : kOwnPrograms) {
+            const fs::path own = fs::canonical(beside / name, ec);
+            if (!ec && fs::is_regular_file(own)) check::own_programs().push_back(own);
+        }
         std::optional<Options> o = parse(argc, argv);
         if (!o) {
             std::cout << kUsage;
@@ -544,6 +578,11 @@ int main(int argc, char** argv) {
                           << "\n";
             return 0;
         }
+        for (const fs::path& hidden : {root, installed, fs::path(COLLECTION_SOURCE_CASES)})
+            check::hidden_paths().push_back(fs::weakly_canonical(hidden, ec));
+        // No program under test sees the collection's own programs, but for the one checked
+        // itself and one its user allows by its own name.
+        for (const fs::path& own : check::own_programs()) check::hidden_paths().push_back(own);
         if (std::optional<std::string> refusal = check::prepare(o->containment)) {
             std::cerr << "collection-check: cannot sandbox the program: " << *refusal
                       << "; it is not run (--unsandboxed runs it without the sandbox)\n";
@@ -552,9 +591,6 @@ int main(int argc, char** argv) {
         if (!o->containment.sandboxed)
             std::cerr << "collection-check: warning: --unsandboxed: the program runs with "
                          "limits only and can read and change anything you can\n";
-        std::error_code ec;
-        for (const fs::path& hidden : {root, installed_cases(), fs::path(COLLECTION_SOURCE_CASES)})
-            check::hidden_paths().push_back(fs::weakly_canonical(hidden, ec));
         if (o->record) return record(*o);
         if (o->grade) return grade(*o, cases);
         return check_one_submission(*o, cases);

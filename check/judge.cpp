@@ -22,12 +22,41 @@ constexpr std::size_t kContext = 3;
 // Lines of output shown for a run that was stopped or crashed.
 constexpr std::size_t kShownLines = 12;
 
-// The number of characters a terminal shows for UTF-8 text (every byte that does not
-// continue a character starts one).
-std::size_t columns(const std::string& text) {
-    std::size_t n = 0;
-    for (char c : text) n += (static_cast<unsigned char>(c) & 0xc0) != 0x80;
-    return n;
+// The code point of the well-formed UTF-8 character of `n` bytes at `text[i]`, or -1 when
+// the bytes there are not one (overlong forms, surrogates, beyond U+10FFFF, U+FFFE and
+// U+FFFF are not).
+long code_point(const std::string& text, std::size_t i, std::size_t& n) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char b = byte(i);
+    unsigned long code = 0;
+    n = 1;
+    if (b < 0x80) return b;
+    if (b >= 0xc2 && b <= 0xdf) {
+        n = 2, code = b & 0x1fU;
+    } else if (b >= 0xe0 && b <= 0xef) {
+        n = 3, code = b & 0x0fU;
+    } else if (b >= 0xf0 && b <= 0xf4) {
+        n = 4, code = b & 0x07U;
+    } else {
+        return -1;
+    }
+    if (i + n > text.size()) return -1;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xc0) != 0x80) return -1;
+        code = (code << 6) | (byte(i + k) & 0x3fU);
+    }
+    const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[n] || code > 0x10ffff) return -1;
+    if ((code >= 0xd800 && code <= 0xdfff) || code == 0xfffe || code == 0xffff) return -1;
+    return static_cast<long>(code);
+}
+
+// True for the characters that change how the text around them is shown: C1 controls,
+// bidirectional controls, line and paragraph separators.
+bool is_format_control(long code) {
+    return (code >= 0x80 && code <= 0x9f) || code == 0x061c || code == 0x200e || code == 0x200f ||
+           (code >= 0x202a && code <= 0x202e) || (code >= 0x2066 && code <= 0x2069) ||
+           code == 0x2028 || code == 0x2029;
 }
 
 // Where line `n` (0-based) of `text` starts; text.size() + 1 when the text has fewer lines.
@@ -200,25 +229,73 @@ std::string quantity(double n, const std::string& unit) {
     return std::string(number) + " " + unit + (one ? "" : "s");
 }
 
-std::string visible_line(const std::string& line, bool ended) {
+std::size_t shown_as_is(const std::string& text, std::size_t i) {
+    std::size_t n = 1;
+    const long code = code_point(text, i, n);
+    if (code < 0) return 0;
+    if (code < 0x20 || code == 0x7f || is_format_control(code)) return 0;
+    return n;
+}
+
+std::string visible_text(const std::string& text, Shown how) {
     std::string v;
-    for (char ch : line) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c == '\t') {
+    v.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const char ch = text[i];
+        const std::size_t n = shown_as_is(text, i);
+        if (ch == '\t' && (how == Shown::line || how == Shown::name)) {
             v += "\\t";
-        } else if (c == ' ') {
-            v += "\xc2\xb7";
-        } else if (c == '\\') {
-            v += "\\\\";
-        } else if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
-            v += hex;
-        } else {
+        } else if ((ch == '\t' || ch == '\n') && how == Shown::lines) {
             v += ch;
+        } else if (ch == ' ' && how == Shown::line) {
+            v += "\xc2\xb7";
+        } else if (ch == '\\' && (how == Shown::line || how == Shown::name)) {
+            v += "\\\\";
+        } else if (n > 0) {
+            v.append(text, i, n);
+            i += n;
+            continue;
+        } else {
+            std::size_t length = 1;
+            const long code = code_point(text, i, length);
+            char hex[32];
+            if (code >= 0x80) {
+                std::snprintf(hex, sizeof hex, "\\u%04lx", static_cast<unsigned long>(code));
+                i += length;
+            } else {
+                std::snprintf(hex, sizeof hex, "\\x%02x",
+                              static_cast<unsigned>(static_cast<unsigned char>(ch)));
+                ++i;
+            }
+            v += hex;
+            continue;
         }
+        ++i;
     }
+    return v;
+}
+
+std::string visible_line(const std::string& line, bool ended) {
+    std::string v = visible_text(line, Shown::line);
     return ended ? v + "$" : v;
+}
+
+std::size_t columns(const std::string& text) {
+    std::size_t n = 0;
+    for (char c : text) n += (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+    return n;
+}
+
+std::string cut_to_columns(const std::string& text, std::size_t width) {
+    if (columns(text) <= width) return text;
+    std::string cut;
+    std::size_t shown = 0;
+    for (const char c : text) {
+        const bool starts = (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+        if (starts && ++shown > width - 1) break;
+        cut += c;
+    }
+    return cut + "\u2026";
 }
 
 std::string difference(const std::string& what, const std::string& want, const std::string& got) {
@@ -244,7 +321,12 @@ bool same_but_spacing(const std::string& a, const std::string& b) {
         while (i < a.size() && is_blank(a[i])) ++i;
         while (j < b.size() && is_blank(b[j])) ++j;
         if (i == a.size() || j == b.size()) return i == a.size() && j == b.size();
-        if (a[i++] != b[j++]) return false;
+        // One word of each, byte for byte, and both must end at the same place.
+        while (i < a.size() && j < b.size() && !is_blank(a[i]) && !is_blank(b[j]))
+            if (a[i++] != b[j++]) return false;
+        const bool a_ended = i == a.size() || is_blank(a[i]);
+        const bool b_ended = j == b.size() || is_blank(b[j]);
+        if (a_ended != b_ended) return false;
     }
 }
 
@@ -255,13 +337,7 @@ std::string plain_lines(const std::string& text, std::size_t lines) {
         std::size_t nl = text.find('\n', at);
         const std::size_t end = nl == std::string::npos ? text.size() : nl;
         if (n < lines) {
-            for (std::size_t i = at; i < end; ++i) {
-                const auto c = static_cast<unsigned char>(text[i]);
-                if (c == ' ' || (c > 0x20 && c < 0x7f) || c >= 0x80)
-                    kept += text[i];
-                else
-                    kept += visible_line(std::string(1, text[i]), false);
-            }
+            kept += visible_text(text.substr(at, end - at), Shown::lines);
             kept += '\n';
             ++n;
         }

@@ -35,17 +35,48 @@ const char* verdict_word(Verdict v);
 // "1 second", "2.5 seconds", "8 MiB": a number with its unit, singular only for one.
 std::string quantity(double n, const std::string& unit);
 
-// One line of text as shown in a difference: a tab as \t, a blank as '·', a backslash as
-// \\, other bytes below 0x20 or from 0x7f up as \xHH, and '$' where a line feed ended it.
+// How visible_text shows the few characters that differ between its uses.
+enum class Shown {
+    line,   // a line of a difference: a blank as '·', a tab as \t, a backslash doubled
+    name,   // a name (a student's, a case's): a tab as \t, a backslash doubled
+    word,   // one line of a file format: tabs and line feeds as \xHH, backslashes kept
+    lines,  // a text of lines (a message, a tool's output): line feeds, tabs, backslashes kept
+};
+
+// The number of bytes of the character at `text[i]` when it is shown as it is: a printable
+// ASCII byte, or a well-formed UTF-8 character that is neither a C1 control (U+0080 to
+// U+009F) nor a bidirectional control (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to
+// U+2069) nor a line or paragraph separator (U+2028, U+2029). 0 for anything else: a
+// control byte, DEL, a byte that does not start a well-formed character, such a character.
+std::size_t shown_as_is(const std::string& text, std::size_t i);
+
+// The one way every output of the checker shows a text that came from a program, a case,
+// a compiler or a folder name: every character shown_as_is() keeps is kept, a C1 or
+// bidirectional control or separator is written \uHHHH, any other byte \xHH (control
+// bytes, ESC, DEL, bytes that are not well-formed UTF-8), and blanks, tabs, line feeds and
+// backslashes as `how` says. The result is well-formed UTF-8 that cannot move the cursor,
+// change colours or reorder what a terminal, an editor or a browser shows.
+std::string visible_text(const std::string& text, Shown how);
+
+// One line of text as shown in a difference (visible_text, Shown::line), and '$' where a
+// line feed ended it.
 std::string visible_line(const std::string& line, bool ended);
+
+// The terminal columns `text` (visible, well-formed UTF-8) takes: one per character.
+std::size_t columns(const std::string& text);
+
+// A visible text cut to at most `width` columns (at least 2), '…' ending it when it is cut,
+// so that a table's row never breaks.
+std::string cut_to_columns(const std::string& text, std::size_t width);
 
 // The lines of `want` and `got` around the first line where they differ, both headed by
 // `what` ("standard output", "file dst.txt"), the differing line marked with '>'. The
 // texts must differ. Reads only as far as the lines it shows, whatever their length.
 std::string difference(const std::string& what, const std::string& want, const std::string& got);
 
-// True when the texts are the same once every blank, tab, carriage return and line feed is
-// taken out of both: they differ in their spacing only.
+// True when the texts hold the same words (runs of bytes other than blanks, tabs, carriage
+// returns and line feeds) in the same order: they differ in their spacing only. "12 3" and
+// "1 23" do not: the words themselves differ.
 bool same_but_spacing(const std::string& a, const std::string& b);
 
 // The common slip that explains a difference, as one line, when it is certain: the output

@@ -26,10 +26,17 @@ fail() {
     failures=$((failures + 1))
 }
 
-# run [ARG...]: runs collection-check, the build's programs visible in its sandbox; its output in $out, its diagnostics in $err, its
-# exit status in $status.
+# The wrappers below run the collection's own programs, which the sandbox hides unless each
+# is allowed by its own name.
+own=()
+for program in textkit textline textwalk polycalc rollbook setcalc gridcalc gridheap filetool \
+    greeter pairsum charecho; do
+    own+=(--allow "$bin/$program")
+done
+# run [ARG...]: runs collection-check, the build's programs visible in its sandbox; its
+# output in $out, its diagnostics in $err, its exit status in $status.
 run() {
-    out=$("$check" --allow "$bin" "$@" 2>"$work/err")
+    out=$("$check" --allow "$bin" "${own[@]}" "$@" 2>"$work/err")
     status=$?
     err=$(cat "$work/err")
 }
@@ -220,7 +227,7 @@ EOF
     (cd "$work" && env -u PATH "$check" --cases "$cases" pairsum pairsum 2>"$work/err")
     [[ $? == 2 ]] || fail "an unset PATH found pairsum"
     printf 'exec "%s"\n' "$bin/greeter" >"$work/greeter.sh"
-    (cd "$work" && "$check" --allow "$bin" --cases "$cases" greeter bash greeter.sh) >"$work/out" ||
+    (cd "$work" && "$check" --allow "$bin/greeter" --cases "$cases" greeter bash greeter.sh) >"$work/out" ||
         fail "an interpreted greeter failed: $(cat "$work/out")"
     ;;
 
@@ -272,26 +279,32 @@ install)
 
 grade)
     cls="$work/class"
-    mkdir -p "$cls"/{good,crash,spaces,broken,empty,source}
+    mkdir -p "$cls"/{good,crash,spaces,broken,empty,source,own}
+    # Not the collection's own file (a byte more at its end), yet the same program.
     cp "$bin/setcalc" "$cls/good/setcalc"
+    printf '\0' >>"$cls/good/setcalc"
+    cp "$bin/setcalc" "$cls/own/setcalc"
     wrapper crash_setcalc 'kill -SEGV $$'
     cp "$work/crash_setcalc" "$cls/crash/setcalc"
-    wrapper spaced "\"$bin/setcalc\" | sed 's/,/, /g'"
+    wrapper spaced "\"$bin/setcalc\" | sed 's/^ {/   {/'"
     cp "$work/spaced" "$cls/spaces/setcalc"
     printf 'int main(void) { return missing; }\n' >"$cls/broken/main.c"
     printf '#include <unistd.h>\nint main(void) { return write(1, "x", 1) != 1; }\n' >"$cls/source/main.c"
     run --grade "$cls" --presentation-credit 0.5 -j 2 setcalc
-    expect 1 "good" "100.0%" "compile-error" "missing" "submissions graded into $cls-report"
+    expect 1 "good" "100.0%" "compile-error" "missing" "refused" "submissions graded into $cls-report"
     report="$cls-report"
     for f in grades.csv results.jsonl report.html feedback/good.txt feedback/broken.txt; do
         [[ -s $report/$f ]] || fail "no $f in the report"
     done
-    [[ $(wc -l <"$report/results.jsonl") == 6 ]] || fail "not one result line per submission"
+    grep -q "this is the collection's own setcalc, not a submission" "$report/feedback/own.txt" ||
+        fail "the collection's own setcalc was not refused: $(cat "$report/feedback/own.txt")"
+    grep -q '^own,0,' "$report/grades.csv" || fail "the collection's own setcalc scored"
+    [[ $(wc -l <"$report/results.jsonl") == 7 ]] || fail "not one result line per submission"
     head -n 1 "$report/grades.csv" | grep -q '^name,score,max_score,percent,build,' ||
         fail "grades.csv has no header row: $(head -n 1 "$report/grades.csv")"
     grep -q '^crash,0,' "$report/grades.csv" || fail "the crashing submission did not score 0"
     grep -q 'crashed' "$report/grades.csv" || fail "no crashed verdict in grades.csv"
-    # Only the spacing differs: half the points of every case whose output has a comma.
+    # Only the spacing differs: half the points of every case whose output shows a set.
     spaced=$(grep '^spaces,' "$report/grades.csv" | cut -d, -f2)
     [[ $spaced != 0 && $spaced != "$(grep '^good,' "$report/grades.csv" | cut -d, -f2)" ]] ||
         fail "presentation credit not given: $spaced"
@@ -299,7 +312,7 @@ grade)
     grep -q 'right words, different spacing' "$report/feedback/spaces.txt" ||
         fail "the feedback does not say that only the spacing differs"
     # Everything gradable: status 0.
-    rm -r "$cls/empty"
+    rm -r "$cls/empty" "$cls/own"
     run --grade "$cls" --report "$work/out-report" setcalc
     expect 0 "submissions graded into $work/out-report"
     ;;
@@ -325,7 +338,7 @@ student)
     wrapper bracket "\"$bin/setcalc\" | sed 's/}/]/'"
     run --cases "$cases" --case a123_b345_every_choice setcalc "$work/bracket"
     expect 1 "a123_b345_every_choice FAILED (wrong-output)" "the input fed (9 lines):" \
-        "to run it alone: collection-check --allow $bin --cases $cases --case a123_b345_every_choice setcalc $work/bracket"
+        "to run it alone: collection-check --allow $bin ${own[*]} --cases $cases --case a123_b345_every_choice setcalc $work/bracket"
     # An extra final line feed is named, and only the spacing differs.
     wrapper extra_end "\"$bin/greeter\"; echo"
     run --all --cases "$cases" --case two_introductions_no_final_line_feed greeter "$work/extra_end"

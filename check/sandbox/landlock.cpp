@@ -119,7 +119,9 @@ void plan_landlock(Plan& plan, const fs::path& executable, const Containment& c)
     } else {
         std::vector<fs::path> hidden;
         for (const fs::path& h : hidden_paths())
-            if (h != executable) hidden.push_back(h);
+            if (h != executable &&
+                std::find(c.allowed.begin(), c.allowed.end(), h) == c.allowed.end())
+                hidden.push_back(h);
         // The system folders' rules are the same for every run (the hidden paths are known
         // before the first): found once, since a folder holding a hidden path is read
         // entry by entry.
@@ -130,9 +132,7 @@ void plan_landlock(Plan& plan, const fs::path& executable, const Containment& c)
                 grant_except(g, f, kReadOnly, all, abi);
             return g;
         }();
-        const bool executable_hidden = std::find(hidden_paths().begin(), hidden_paths().end(),
-                                                 executable) != hidden_paths().end();
-        if (executable_hidden) {  // the collection's own program, checked on purpose
+        if (hidden.size() != hidden_paths().size()) {  // one checked or allowed by its name
             for (const std::string& f : system_entries().folders)
                 grant_except(plan.grants, f, kReadOnly, hidden, abi);
         } else {

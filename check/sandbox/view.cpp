@@ -12,7 +12,8 @@
 //     inode), so that a path swapped in between is never bound.
 //   - The hidden paths (the cases, the collection's own programs) are masked wherever a
 //     visible path holds them: folders by an empty read-only file system, files by an empty
-//     read-only file, never executable. The executable under test itself is not masked.
+//     read-only file, never executable. The executable under test itself, and an allowed
+//     path named as it is, are not masked.
 //   - The new root is read-only; the old root is detached from the run.
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -203,9 +204,13 @@ void plan_view(Plan& plan, const fs::path& executable, const Containment& c, boo
     bool empty_made = false;
     for (const fs::path& hidden : hidden_paths()) {
         bool shown = in_system(hidden);
-        for (const fs::path& a : c.allowed) shown = shown || beneath(hidden, a);
+        bool named = hidden == executable;
+        for (const fs::path& a : c.allowed) {
+            shown = shown || beneath(hidden, a);
+            named = named || hidden == a;
+        }
         struct stat st {};
-        if (!shown || hidden == executable || ::stat(hidden.c_str(), &st) != 0) continue;
+        if (!shown || named || ::stat(hidden.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
             plan.mounts.push_back({"", root + hidden.string(), Mount::tmpfs_mask});
         } else {

@@ -20,7 +20,8 @@
 //   peek               looks at other runs and the machine: a netlink socket listing every
 //                      socket, UDP and raw sockets, tracing, new namespaces
 //   together N MIB     N processes, each touching MIB MiB, for 3 s at most
-//   run PATH           executes PATH with this program's input, or says why it could not
+//   run                executes the program named by its input's first line, or says why
+//                      it could not
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -554,8 +555,12 @@ int together(int n, std::size_t mib) {
     return 0;
 }
 
-int run(char** argv) {
-    ::execv(argv[2], argv + 2);
+// Executes the program whose path is the first line of its input.
+int run() {
+    std::string path;
+    std::getline(std::cin, path);
+    char* argv[] = {path.data(), nullptr};
+    ::execv(path.c_str(), argv);
     std::cout << "could not run it: " << std::strerror(errno) << "\n";
     return 0;
 }
@@ -595,7 +600,7 @@ int main(int argc, char** argv) {
     if (mode == "peek") return peek();
     if (mode == "together" && argc == 4)
         return together(std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10));
-    if (mode == "run" && argc >= 3) return run(argv);
+    if (mode == "run") return run();
     if (mode == "quiet") return 0;
     std::cerr << "attack: unknown mode \"" << mode << "\"\n";
     return 2;

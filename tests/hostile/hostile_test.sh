@@ -249,11 +249,12 @@ EOF
     ;;
 
 walls)
-    # mode and its arguments|options|expected output|verdict line|texts of the explanation
+    # mode and its arguments|options|input|expected output|verdict line|texts of the
+    # explanation
     bin=$(dirname "$check")
-    while IFS='|' read -r mode options output verdict texts; do
+    while IFS='|' read -r mode options input output verdict texts; do
         name=${mode%% *}
-        made_case "$name" ""
+        made_case "$name" "" "$(printf '%b' "$input")"
         printf '%b' "$output" >"$work/cases/setcalc/$name/output"
         # shellcheck disable=SC2086
         run --cases "$work/cases" --case "$name" $options setcalc "$attack" $mode
@@ -261,11 +262,12 @@ walls)
         expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
         no_leftovers "$mode"
     done <<ROWS
-hoard||refused\n|ok|
-peek||refused\n|ok|
-together 6 200|--memory 256 --processes 16||FAILED (memory-limit)|processes together
-together 2 40|--memory 256 --processes 16|held together\n|ok|
-run $bin/setcalc|--allow $bin|x|FAILED (wrong-output)|could not run it
+hoard|||refused\n|ok|
+peek|||refused\n|ok|
+together 6 200|--memory 256 --processes 16|||FAILED (memory-limit)|processes together
+together 2 40|--memory 256 --processes 16||held together\n|ok|
+run|--allow $bin|$bin/setcalc\n|x|FAILED (wrong-output)|could·not·run·it
+run|--allow /usr/bin|/usr/bin/true\n||ok|
 ROWS
     # As root, a program only its owner may run is still run, as the unprivileged user.
     if [[ $(id -u) == 0 ]]; then
