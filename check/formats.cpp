@@ -4,6 +4,7 @@
 #include "check/formats.hpp"
 
 #include "check/build.hpp"
+#include "check/sandbox.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -250,6 +251,7 @@ std::string to_json(const SubmissionResult& s) {
     }
     const json j = {{"program", s.program},
                     {"submission", s.submission},
+                    {"sandbox", wall_name(current_wall())},
                     {"score", s.score()},
                     {"max_score", s.max_score()},
                     {"passed", s.passed()},
@@ -271,12 +273,19 @@ std::string to_gradescope(const SubmissionResult& s) {
                          {"max_score", r.points},
                          {"status", passed ? "passed" : "failed"},
                          {"output", output},
-                         {"visibility", r.hidden ? "hidden" : "visible"}});
+                         {"visibility", r.hidden ? "hidden" : "visible"},
+                         {"extra_data",
+                          {{"wall_s", r.wall_seconds},
+                           {"cpu_s", r.cpu_seconds},
+                           {"max_rss_kib", r.max_rss_kib}}}});
     }
     const std::string output =
         s.build_message.empty() ? summary_line(s) : ended(s.build_message) + summary_line(s);
-    const json j = {
-        {"score", s.score()}, {"execution_time", s.seconds}, {"output", output}, {"tests", tests}};
+    const json j = {{"score", s.score()},
+                    {"execution_time", s.seconds},
+                    {"output", output},
+                    {"extra_data", {{"sandbox", wall_name(current_wall())}}},
+                    {"tests", tests}};
     return dump(j, 2) + "\n";
 }
 
@@ -286,8 +295,11 @@ std::string to_junit(const SubmissionResult& s) {
     for (const CaseResult& r : s.cases) {
         body += "    <testcase classname=\"" + markup(s.program, true) + "\" name=\"" +
                 markup(r.name, true) + "\" time=\"" + fixed(r.wall_seconds, 3) + "\"";
+        const std::string measured = "      <system-out>processor " + fixed(r.cpu_seconds, 3) +
+                                     " s, peak memory " + std::to_string(r.max_rss_kib) +
+                                     " KiB</system-out>\n";
         if (r.verdict == Verdict::passed) {
-            body += "/>\n";
+            body += ">\n" + measured + "    </testcase>\n";
             continue;
         }
         const std::string element = is_error(r.verdict) ? "error" : "failure";
@@ -298,7 +310,7 @@ std::string to_junit(const SubmissionResult& s) {
         body += "\" type=\"" + word;
         body += "\">";
         body += r.hidden ? std::string() : markup(r.message);
-        body += "</" + element + ">\n    </testcase>\n";
+        body += "</" + element + ">\n" + measured + "    </testcase>\n";
     }
     const std::string counts = " tests=\"" + std::to_string(s.cases.size()) + "\" failures=\"" +
                                std::to_string(failures) + "\" errors=\"" + std::to_string(errors) +
@@ -308,6 +320,8 @@ std::string to_junit(const SubmissionResult& s) {
     xml += "<testsuites name=\"collection-check\"" + counts + time + ">\n";
     xml += "  <testsuite name=\"" + markup(s.program + " (" + s.submission + ")", true) + "\"" +
            counts + " skipped=\"0\"" + time + ">\n";
+    xml += "    <properties>\n      <property name=\"sandbox\" value=\"" +
+           std::string(wall_name(current_wall())) + "\"/>\n    </properties>\n";
     xml += body;
     if (!s.build_message.empty())
         xml += "    <system-out>" + markup(s.build_message) + "</system-out>\n";
@@ -316,7 +330,8 @@ std::string to_junit(const SubmissionResult& s) {
 }
 
 std::string to_tap(const SubmissionResult& s) {
-    std::string tap = "TAP version 14\n1.." + std::to_string(s.cases.size()) + "\n";
+    std::string tap = "TAP version 14\n1.." + std::to_string(s.cases.size()) +
+                      "\n# sandbox: " + wall_name(current_wall()) + "\n";
     std::size_t n = 0;
     for (const CaseResult& r : s.cases) {
         const bool passed = r.verdict == Verdict::passed;
@@ -325,6 +340,8 @@ std::string to_tap(const SubmissionResult& s) {
         if (passed) continue;
         tap += "  ---\n  verdict: " + std::string(verdict_word(r.verdict)) + "\n";
         tap += "  score: " + number(r.score) + "\n  points: " + std::to_string(r.points) + "\n";
+        tap += "  wall_s: " + fixed(r.wall_seconds, 3) + "\n  cpu_s: " + fixed(r.cpu_seconds, 3) +
+               "\n  max_rss_kib: " + std::to_string(r.max_rss_kib) + "\n";
         if (r.hidden)
             tap += "  hidden: true\n";
         else
@@ -599,13 +616,16 @@ std::string student_section(const SubmissionResult& s) {
     if (!s.build_message.empty())
         html += "<h3>build</h3>\n<pre>" + markup(s.build_message) + "</pre>\n";
     html += "<table>\n<tr><th>case</th><th>verdict</th><th class=\"num\">score</th>"
-            "<th class=\"num\">time</th></tr>\n";
+            "<th class=\"num\">time</th><th class=\"num\">processor</th>"
+            "<th class=\"num\">peak memory</th></tr>\n";
     for (const CaseResult& r : s.cases) {
         html += "<tr><td class=\"name\">" + markup(r.name) +
                 (r.hidden ? "<span class=\"tag\">hidden</span>" : "") + "</td><td>" +
                 badge(verdict_word(r.verdict)) + "</td><td class=\"num\">" + number(r.score) +
                 " / " + std::to_string(r.points) + "</td><td class=\"num\">" +
-                fixed(r.wall_seconds, 2) + " s</td></tr>\n";
+                fixed(r.wall_seconds * 1000, 1) + " ms</td><td class=\"num\">" +
+                fixed(r.cpu_seconds * 1000, 1) + " ms</td><td class=\"num\">" +
+                fixed(static_cast<double>(r.max_rss_kib) / 1024, 1) + " MiB</td></tr>\n";
     }
     html += "</table>\n";
     for (const CaseResult& r : s.cases) {

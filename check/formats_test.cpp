@@ -165,7 +165,10 @@ TEST(Formats, GradescopeHidesTheMessagesOfHiddenCases) {
         EXPECT_EQ(t["visibility"], r.hidden ? "hidden" : "visible");
         const std::string output = t["output"];
         EXPECT_EQ(output.rfind(check::verdict_word(r.verdict), 0), 0U) << output;
+        EXPECT_DOUBLE_EQ(t["extra_data"]["cpu_s"].get<double>(), r.cpu_seconds);
+        EXPECT_EQ(t["extra_data"]["max_rss_kib"], r.max_rss_kib);
     }
+    EXPECT_EQ(j["extra_data"]["sandbox"], "none");
     EXPECT_EQ(j["tests"][8]["output"], "wrong-output");
     EXPECT_EQ(j.dump().find("SECRET"), std::string::npos);
 
@@ -206,7 +209,11 @@ TEST(Formats, JunitIsWellFormedAndCountsFailuresAndErrors) {
         {"string(//testcase[7]/@name)",
          "line one\nline two\n\n  indented after a blank\n...\n---\n 6"},
         {"contains(//testcase[5]/failure, 'carriage\\x0dreturn and\ttab')", "true"},
-        {"contains(//system-out, 'unused')", "true"},
+        {"contains(/testsuites/testsuite/system-out, 'unused')", "true"},
+        // Each case's measures, and the wall that held the runs (none: nothing was run).
+        {"contains(//testcase[1]/system-out, 'processor 0.')", "true"},
+        {"contains(//testcase[9]/system-out, 'KiB')", "true"},
+        {"string(//testsuite/properties/property[@name='sandbox']/@value)", "none"},
     };
     for (const Row& row : rows) {
         const Ran got = run_on("/usr/bin/xmllint --xpath \"" + row.xpath + "\" FILE", xml);
@@ -265,6 +272,7 @@ TEST(Formats, TapIsReadByTapParserWithItsYamlBlocks) {
         EXPECT_EQ(t.contains("yaml"), !passed) << k;
         if (!passed) {
             EXPECT_EQ(t["yaml"]["verdict"], check::verdict_word(s.cases[k].verdict));
+            EXPECT_TRUE(t["yaml"].contains("cpu_s") && t["yaml"].contains("max_rss_kib")) << k;
         }
     }
     // A description keeps '#' escaped (else it would start a directive) and shows

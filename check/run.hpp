@@ -12,7 +12,7 @@
 
 namespace check {
 
-// A fresh folder under the temporary folder, holding a copy of the case's files/ and what
+// A fresh folder in the checker's run folder, holding a copy of the case's files/ and what
 // its setup script made there; a file system of its own, limited in size, where the sandbox
 // allows it. Removed, whatever it holds, when the object goes.
 class Scratch {

@@ -58,9 +58,22 @@ unsigned g_processes_before = 0;  // the program user's processes when the check
 std::string* g_run_folder = nullptr;
 std::vector<std::string>* g_copies = nullptr;  // the copies made, removed at exit
 
-// Makes the run folder; called once, through make_run_folder.
+// True when every folder above `path` lets others in.
+bool open_above(const fs::path& path) {
+    for (fs::path up = path; up != up.parent_path(); up = up.parent_path()) {
+        struct stat st {};
+        if (::stat(up.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+    }
+    return true;
+}
+
+// Makes the run folder; called once, through make_run_folder. A root checker's runs without
+// namespaces reach it through the host's folders as user 65534: where the temporary
+// folder is closed to others, it goes in /tmp.
 std::string* new_run_folder() {
-    std::string pattern = (fs::temp_directory_path() / "collection-check.XXXXXX").string();
+    fs::path temporary = fs::temp_directory_path();
+    if (::geteuid() == 0 && !open_above(temporary)) temporary = "/tmp";
+    std::string pattern = (temporary / "collection-check.XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error(pattern + ": " + std::strerror(errno));
     if (g_tmpfs && ::mount("tmpfs", pattern.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
@@ -351,7 +364,7 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         // In namespaces, the init's death ends the run; without, the init ends it, asked.
         const bool asked = !plan.in_namespaces() &&
                            ::syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0 &&
-                           ended_within(pidfd, std::chrono::seconds(5));
+                           ended_within(pidfd, std::chrono::seconds(30));
         if (!asked) ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
     }
     if (own_child) {
