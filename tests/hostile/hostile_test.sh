@@ -280,17 +280,15 @@ ROWS
     ;;
 
 bomb)
-    count() { local p=(/proc/[0-9]*); echo "${#p[@]}"; }
+    # Every process of the bomb carries the marker: none may be left, and nothing else of
+    # the machine is looked at.
     made_case bomb ""
-    before=$(count)
     for processes in 32 1000; do
         run --timeout 3 --processes "$processes" --cases "$work/cases" setcalc "$attack" forkbomb "$marker"
         within 30
         [[ $status == 0 || $status == 1 ]] || fail "status $status: $out $err"
         no_leftovers "forkbomb, $processes processes"
     done
-    after=$(count)
-    ((after <= before + 20)) || fail "$before processes before the bomb, $after after"
     ;;
 
 linger)
