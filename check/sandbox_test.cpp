@@ -60,8 +60,8 @@ void prepare_for(Wall w) {
         g_refusal = std::string("the runs are held by ") + check::wall_name(check::current_wall());
 }
 
-// Runs the current test alone in a new process of this binary; its output, and whether it
-// passed, was skipped (then `why` says why) or failed.
+// Runs the current test alone in a new process of this binary: whether it passed, was
+// skipped (then `output` is the reason) or failed (then `output` is all it printed).
 enum class Elsewhere { passed, skipped, failed };
 Elsewhere run_elsewhere(std::string& output) {
     const testing::TestInfo* t = testing::UnitTest::GetInstance()->current_test_info();
@@ -75,8 +75,12 @@ Elsewhere run_elsewhere(std::string& output) {
         output.append(chunk, got);
     const int status = ::pclose(pipe);
     if (status != 0) return Elsewhere::failed;
-    return output.find("[  SKIPPED ]") != std::string::npos ? Elsewhere::skipped
-                                                            : Elsewhere::passed;
+    // Skipped: the line after GoogleTest's "Skipped" is the reason.
+    const std::size_t skipped = output.find(": Skipped\n");
+    if (skipped == std::string::npos) return Elsewhere::passed;
+    const std::size_t from = skipped + 10;
+    output = output.substr(from, output.find('\n', from) - from);
+    return Elsewhere::skipped;
 }
 
 // The tests of one wall. SetUp prepares this process for it, skips where the machine
@@ -484,6 +488,91 @@ TEST_P(InWall, StopsARunWhoseWorkingFolderPassesItsLimit) {
     EXPECT_EQ(o.end, Outcome::End::output_limit) << o.start_error << o.err;
     EXPECT_TRUE(o.folder_cut);
     EXPECT_LT(o.wall_seconds, 10);
+}
+
+// A run that cannot start, and the words its reason must hold.
+struct Unstartable {
+    std::string what;
+    std::string executable, folder, stdout_to;
+    std::string reason;  // one of the phrases between the bars
+};
+
+// True when `text` holds one of the phrases of `phrases`, separated by bars.
+bool holds_one(const std::string& text, const std::string& phrases) {
+    std::istringstream each(phrases);
+    for (std::string phrase; std::getline(each, phrase, '|');)
+        if (text.find(phrase) != std::string::npos) return true;
+    return false;
+}
+
+TEST_P(InWall, SaysWhyARunCouldNotStart) {
+    if (!here) return;
+    const auto work = working_folder();
+    const std::string in = work->path().string();
+    const std::vector<Unstartable> table = {
+        {"a missing program", in + "/missing", in, "", "No such file or directory"},
+        {"a program that is a folder", in, in, "", "ermission denied"},
+        // (as root, a private copy is made for the program's user, which the kernel then
+        // refuses as no executable format)
+        {"a file that is no program", "/etc/passwd", in, "", "ermission denied|format error"},
+        {"output into a missing folder", "/bin/true", in, in + "/no/out", "No such file"},
+    };
+    check::Containment c;
+    c.sandboxed = sandboxed();
+    c.landlock_only = GetParam() == Wall::landlock;
+    for (const Unstartable& u : table) {
+        SCOPED_TRACE(u.what);
+        check::Program p;
+        p.executable = u.executable;
+        p.argv = {"program"};
+        p.folder = u.folder;
+        p.stdout_to = u.stdout_to;
+        const Outcome o = check::run_contained(p, check::Limits(), c);
+        EXPECT_EQ(o.end, Outcome::End::not_started) << o.out << o.err;
+        EXPECT_TRUE(holds_one(o.start_error, u.reason)) << o.start_error;
+    }
+    // The run after them starts as usual.
+    const Outcome o = check::run_contained(shell("echo after", work->path()), check::Limits(), c);
+    EXPECT_EQ(o.out, "after\n") << o.start_error;
+}
+
+TEST_P(InWall, RunsAProgramOnlyItsOwnerMayRunFromACopy) {
+    if (!here) return;
+    if (::geteuid() != 0) GTEST_SKIP() << "only a root checker runs programs as another user";
+    const auto work = working_folder();
+    // A program and a file that only root may reach, in a folder only root may enter.
+    Folder private_folder(fs::temp_directory_path(), 0700);
+    const fs::path program = private_folder.path() / "program";
+    fs::copy_file(SANDBOX_TRY, program);
+    ::chmod(program.c_str(), 0700);
+    const fs::path data = private_folder.path() / "data";
+    put_file(data, "data\n", 0600);
+    check::Containment c;
+    c.sandboxed = sandboxed();
+    c.landlock_only = GetParam() == Wall::landlock;
+    c.allowed = {data};
+    for (int i = 0; i < 2; ++i) {  // the second run finds the copy made for the first
+        check::Program p;
+        p.executable = program;
+        p.argv = {"program", "read", data.string()};
+        p.folder = work->path();
+        const Outcome o = check::run_contained(p, check::Limits(), c);
+        ASSERT_EQ(o.end, Outcome::End::exited) << o.start_error << o.err;
+        EXPECT_EQ(o.out, "read ok\n");
+    }
+    // Changed, it is copied again: the run sees the program as it is now.
+    const fs::path shell_copy = private_folder.path() / "script";
+    put_file(shell_copy, "#!/bin/sh\necho first\n", 0700);
+    check::Program p;
+    p.executable = shell_copy;
+    p.argv = {"script"};
+    p.folder = work->path();
+    Outcome o = check::run_contained(p, check::Limits(), c);
+    EXPECT_EQ(o.out, "first\n") << o.start_error << o.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    put_file(shell_copy, "#!/bin/sh\necho second\n", 0700);
+    o = check::run_contained(p, check::Limits(), c);
+    EXPECT_EQ(o.out, "second\n") << o.start_error << o.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, InWall,
