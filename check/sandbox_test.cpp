@@ -107,7 +107,7 @@ protected:
         }
     }
     bool here = false;
-    bool sandboxed() const { return GetParam() != Wall::none; }
+    static bool sandboxed() { return GetParam() != Wall::none; }
 };
 
 std::string name_of(const testing::TestParamInfo<Wall>& info) {
@@ -171,8 +171,7 @@ check::Program attempts(const std::vector<std::string>& words, const fs::path& w
 // would signal or trace (another run's process, or the checker's); killed with the object.
 class Victim {
 public:
-    Victim() {
-        pid_ = ::fork();
+    Victim() : pid_(::fork()) {
         if (pid_ == 0) {
             if (::geteuid() == 0 && (::setresgid(check::program_gid(), check::program_gid(),
                                                  check::program_gid()) != 0 ||
@@ -204,8 +203,8 @@ private:
 // another run must not reach.
 class AbstractListener {
 public:
-    explicit AbstractListener(const std::string& name) {
-        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    explicit AbstractListener(const std::string& name)
+        : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::memcpy(address.sun_path + 1, name.data(), name.size());
@@ -372,7 +371,7 @@ TEST_P(InWall, GivesEveryRunItsStreamsStatusAndFolder) {
         ASSERT_EQ(o.end, s.end) << o.start_error << o.err;
         EXPECT_EQ(o.code, s.code);
         std::string out = s.out;
-        for (std::size_t at; (at = out.find("$FOLDER")) != std::string::npos;)
+        for (std::size_t at = 0; (at = out.find("$FOLDER")) != std::string::npos;)
             out.replace(at, 7, work->path().string());
         EXPECT_EQ(o.out, out);
         EXPECT_EQ(o.err, s.err);

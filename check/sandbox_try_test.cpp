@@ -29,7 +29,9 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -37,24 +39,24 @@ pid_t g_grandparent = 0;  // the program's own parent, which every attempt's chi
 
 // A socket of the family and type named, closed at once; true when it could be made.
 bool make_socket(const std::string& kind) {
-    int fd = -1;
-    if (kind == "inet") fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (kind == "udp") fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (kind == "inet6") fd = ::socket(AF_INET6, SOCK_STREAM, 0);
-    if (kind == "netlink") fd = ::socket(AF_NETLINK, SOCK_RAW, NETLINK_SOCK_DIAG);
-    if (kind == "unix") fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    int family = AF_UNIX, type = SOCK_STREAM, protocol = 0;
+    if (kind == "inet") family = AF_INET;
+    if (kind == "udp") family = AF_INET, type = SOCK_DGRAM;
+    if (kind == "inet6") family = AF_INET6;
+    if (kind == "netlink") family = AF_NETLINK, type = SOCK_RAW, protocol = NETLINK_SOCK_DIAG;
+    const int fd = ::socket(family, type, protocol);
     if (fd >= 0) ::close(fd);
     return fd >= 0;
 }
 
 // Binds (file) or connects (abstract) a Unix stream socket at `name`; true when it could.
 bool unix_socket(const std::string& name, bool abstract) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0) return false;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const std::size_t skip = abstract ? 1 : 0;  // an abstract name starts with a NUL byte
     if (name.size() + skip >= sizeof address.sun_path) return false;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return false;
     std::memcpy(address.sun_path + skip, name.data(), name.size());
     const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + skip +
                                                name.size() + (abstract ? 0 : 1));
@@ -115,11 +117,13 @@ bool takes_argument(const std::string& what) {
 [[noreturn]] void hold(int processes, std::size_t mib, unsigned seconds) {
     for (int i = 0; i < processes; ++i)
         if (::fork() == 0) {
-            auto* memory = static_cast<char*>(std::malloc(mib << 20));
-            if (memory == nullptr) ::_exit(3);
-            std::memset(memory, 1, mib << 20);
-            ::sleep(seconds);
-            ::_exit(memory[mib] == 1 ? 0 : 4);
+            try {
+                const std::vector<char> memory(mib << 20, 1);  // every page touched
+                ::sleep(seconds);
+                ::_exit(memory[mib] == 1 ? 0 : 4);
+            } catch (const std::bad_alloc&) {
+                ::_exit(3);
+            }
         }
     int failed = 0;
     for (int status = 0; ::wait(&status) > 0;)
