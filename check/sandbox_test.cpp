@@ -106,10 +106,12 @@ protected:
             ADD_FAILURE() << "in a process of its own:\n" << output;
         }
     }
-    bool here = false;
+    bool here = false;  // the test runs in this process
+    // True for the two walls that hold a run in a sandbox.
     static bool sandboxed() { return GetParam() != Wall::none; }
 };
 
+// A test's name for its wall: the wall's own name.
 std::string name_of(const testing::TestParamInfo<Wall>& info) {
     return check::wall_name(info.param);
 }
@@ -150,6 +152,7 @@ void put_file(const fs::path& path, const std::string& text, mode_t mode) {
     ::chmod(path.c_str(), mode);
 }
 
+// A run of /bin/sh -c `script` in the working folder `where`.
 check::Program shell(const std::string& script, const fs::path& where) {
     check::Program p;
     p.executable = "/bin/sh";
@@ -158,6 +161,7 @@ check::Program shell(const std::string& script, const fs::path& where) {
     return p;
 }
 
+// A run of sandbox-try with `words` (its attempts) in the working folder `where`.
 check::Program attempts(const std::vector<std::string>& words, const fs::path& where) {
     check::Program p;
     p.executable = SANDBOX_TRY;
