@@ -152,14 +152,15 @@ fs::path runnable(const fs::path& path, bool switch_user, bool in_namespaces) {
         folder + "/" + std::to_string(g_copies->size()) + "-" + path.filename().string();
     const int from = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (from < 0) return path;
-    const int to = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0700);
+    const int to = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     bool ok = to >= 0;
     char chunk[65536];
     for (ssize_t got = 0; ok && (got = ::read(from, chunk, sizeof chunk)) > 0;)
         ok = ::write(to, chunk, static_cast<std::size_t>(got)) == got;
     ::close(from);
     if (to >= 0) {
-        ok = ::fchmod(to, 0555) == 0 && ok;
+        // The program's group may read and run it; no other user of the machine can.
+        ok = ::fchown(to, 0, program_gid()) == 0 && ::fchmod(to, 0550) == 0 && ok;
         ::close(to);
         g_copies->push_back(copy);
     }
