@@ -310,7 +310,9 @@ std::string to_junit(const SubmissionResult& s) {
         body += "\" type=\"" + word;
         body += "\">";
         body += r.hidden ? std::string() : markup(r.message);
-        body += "</" + element + ">\n" + measured + "    </testcase>\n";
+        body += "</" + element + ">\n";
+        body += measured;
+        body += "    </testcase>\n";
     }
     const std::string counts = " tests=\"" + std::to_string(s.cases.size()) + "\" failures=\"" +
                                std::to_string(failures) + "\" errors=\"" + std::to_string(errors) +

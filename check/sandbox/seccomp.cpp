@@ -25,6 +25,7 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <vector>
@@ -116,36 +117,39 @@ sock_filter jump(std::uint16_t code, std::uint32_t k, std::uint8_t t, std::uint8
 }
 
 // The filter's program for a wall with namespaces or without; built once, before any run.
+// Emits a search over the sorted numbers `calls`: EPERM for each of them, ALLOW for any
+// other. A tree, not a chain: the kernel runs the filter for every system-call number when
+// it attaches it, and a chain of tests made that cost a quarter of a millisecond a run.
+void search(std::vector<sock_filter>& p, const std::vector<std::uint32_t>& calls, std::size_t from,
+            std::size_t to) {
+    if (to - from == 1) {
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, calls[from], 0, 1));
+        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        return;
+    }
+    const std::size_t middle = from + (to - from) / 2;
+    const std::size_t at = p.size();
+    p.push_back(jump(BPF_JMP | BPF_JGE | BPF_K, calls[middle], 0, 0));
+    search(p, calls, from, middle);
+    // Each half holds at most 3 instructions a number: within a jump's 255.
+    p[at].jt = static_cast<std::uint8_t>(p.size() - at - 1);
+    search(p, calls, middle, to);
+}
+
 std::vector<sock_filter> build(bool without_namespaces) {
     std::vector<sock_filter> p;
     const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
     const auto arch = static_cast<std::uint32_t>(offsetof(seccomp_data, arch));
     const auto arg0 = static_cast<std::uint32_t>(offsetof(seccomp_data, args));
+    const auto arg1 = static_cast<std::uint32_t>(offsetof(seccomp_data, args) + 8);
     p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arch));
     p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0));
     p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
     p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, nr));
     p.push_back(jump(BPF_JMP | BPF_JGE | BPF_K, 0x40000000U, 0, 1));  // x32
     p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS));
-    for (long call : kRefused) {
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
-        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
-    }
-    if (without_namespaces) {
-        for (long call : kRefusedByPath) {
-            p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(call), 0, 1));
-            p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
-        }
-        // utimensat: allowed on a descriptor alone (its path null).
-        const auto arg1 = static_cast<std::uint32_t>(offsetof(seccomp_data, args) + 8);
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_utimensat, 0, 6));
-        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg1));
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3));
-        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg1 + 4));
-        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 1));
-        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
-    }
+    // The calls whose arguments decide, first.
     p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1));
     p.push_back(stmt(BPF_RET | BPF_K, errno_ret(ENOSYS)));
     // clone: its flags are the first argument.
@@ -160,7 +164,23 @@ std::vector<sock_filter> build(bool without_namespaces) {
     p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, AF_UNIX, 1, 0));
     p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EAFNOSUPPORT)));
     p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-    p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    if (without_namespaces) {
+        // utimensat: allowed on a descriptor alone (its path null).
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_utimensat, 0, 6));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg1));
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3));
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg1 + 4));
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 1));
+        p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+    }
+    std::vector<std::uint32_t> calls;
+    for (long call : kRefused) calls.push_back(static_cast<std::uint32_t>(call));
+    if (without_namespaces)
+        for (long call : kRefusedByPath) calls.push_back(static_cast<std::uint32_t>(call));
+    std::sort(calls.begin(), calls.end());
+    calls.erase(std::unique(calls.begin(), calls.end()), calls.end());
+    search(p, calls, 0, calls.size());
     return p;
 }
 

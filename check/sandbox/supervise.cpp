@@ -527,7 +527,9 @@ std::optional<std::string> prepare(const Containment& c) {
         }
         g_tmpfs = (f.user_namespaces || ::geteuid() == 0) && own_namespaces();
         prepare_seccomp();
-        g_processes_before = processes_of(program_uid());
+        // Where a run has no user namespace of its own, its user's every process counts.
+        if (g_wall != Wall::namespaces || c.needs_proc)
+            g_processes_before = processes_of(program_uid());
     } else {
         g_processes_before = processes_of(::getuid());
     }
