@@ -469,7 +469,7 @@ TEST(Check, ACheckerAcceptsRejectsOrCannotJudge) {
          "5\n",
          Verdict::not_started,
          {"checker", "killed by signal 11", "cannot be judged"}},
-        {"echo oops >&2; exit 0 &\nkill -KILL $$",
+        {"echo oops >&2; kill -KILL $$",
          "5\n",
          Verdict::not_started,
          {"its standard error:\n    oops"}},
