@@ -99,6 +99,25 @@ bool read_beneath(const fs::path& folder, const std::string& path, std::string& 
 
 const char* kind_name(Kind kind) { return kind == Kind::exercise ? "exercise" : "collection"; }
 
+std::optional<Compare> parse_compare(const std::string& text) {
+    const std::string word = without_line_feed(text);
+    for (Compare c : {Compare::exact, Compare::blanks, Compare::checker})
+        if (word == compare_name(c)) return c;
+    return std::nullopt;
+}
+
+const char* compare_name(Compare compare) {
+    switch (compare) {
+    case Compare::exact:
+        return "exact";
+    case Compare::blanks:
+        return "blanks";
+    case Compare::checker:
+        return "checker";
+    }
+    return "exact";  // GCOVR_EXCL_LINE: every value is named above
+}
+
 namespace {
 
 // The text of an optional file of the case, or nothing when the case has no such file.
@@ -141,6 +160,35 @@ std::vector<Entry> load_entries(const fs::path& folder, bool files_only) {
         if (!files_only || e.type == Entry::Type::file) entries.push_back(std::move(e));
     }
     return entries;
+}
+
+// Checks the case's `checker` file against its comparison: with "compare checker", an
+// executable regular file, not a link; otherwise, none at all (a checker that would never
+// run is a mistake the teacher wants to hear of). Throws std::runtime_error naming it.
+void check_checker(const fs::path& folder, const Case& c) {
+    const fs::path checker = folder / "checker";
+    struct stat st {};
+    const bool present = ::lstat(checker.c_str(), &st) == 0;
+    if (c.compare != Compare::checker) {
+        if (present)
+            throw std::runtime_error(checker.string() +
+                                     ": a checker, but the case's compare file does not say "
+                                     "checker");
+        return;
+    }
+    if (!present)
+        throw std::runtime_error(checker.string() +
+                                 ": missing, and the case's compare file says checker");
+    if (!S_ISREG(st.st_mode))
+        throw std::runtime_error(checker.string() + (S_ISLNK(st.st_mode)
+                                                         ? ": a symbolic link, not a file"
+                                                         : ": not a regular file"));
+    if ((st.st_mode & S_IXUSR) == 0)
+        throw std::runtime_error(checker.string() + ": not executable (chmod +x it)");
+    if (!c.stdout_to.empty())
+        throw std::runtime_error(checker.string() +
+                                 ": a checker needs the standard output, which stdout-to sends "
+                                 "elsewhere");
 }
 
 }  // namespace
@@ -197,6 +245,14 @@ Case load_case(const fs::path& folder) {
                                      ": not the one word visible or hidden");
         c.hidden = word == "hidden";
     }
+    if (read_case_file(folder / "compare", text)) {
+        std::optional<Compare> compare = parse_compare(text);
+        if (!compare)
+            throw std::runtime_error((folder / "compare").string() +
+                                     ": not the one word exact, blanks or checker");
+        c.compare = *compare;
+    }
+    check_checker(folder, c);
     c.files = load_entries(folder / "files", false);
     c.after = load_entries(folder / "after", true);
     struct stat st {};

@@ -21,6 +21,12 @@
 //   points       what the case is worth, a whole number from 0 to 1000 (absent: 1)
 //   visibility   "visible" or "hidden": a hidden case's feedback names it and its verdict
 //                but shows neither its input nor its expected output (absent: visible)
+//   compare      how standard output is compared with `output`, one word and a line feed
+//                (absent: exact): "exact", byte for byte; "blanks", word for word, blanks,
+//                tabs, carriage returns and line feeds between the words ignored; "checker",
+//                by the case's program `checker` (check/compare.hpp)
+//   checker      with "compare checker" only, and then required: an executable regular file,
+//                the teacher's program that accepts or rejects the output
 // Every file is read when the case is loaded, before any program runs: regular files only,
 // never through a symbolic link, each at most kMaxCaseFile bytes.
 #pragma once
@@ -33,6 +39,9 @@
 namespace check {
 
 enum class Kind { exercise, collection };
+
+// How a case's standard output is compared with what it expects.
+enum class Compare { exact, blanks, checker };
 
 // The largest file a case may hold.
 constexpr std::size_t kMaxCaseFile = 64U << 20;
@@ -61,6 +70,7 @@ struct Case {
     bool has_setup = false;
     unsigned points = 1;
     bool hidden = false;
+    Compare compare = Compare::exact;
 };
 
 // Puts the file's bytes in `text`; false (and `text` untouched) when it cannot be opened.
@@ -89,9 +99,18 @@ std::optional<Kind> parse_kind(const std::string& text);
 // The word that names a kind ("exercise" or "collection").
 const char* kind_name(Kind kind);
 
+// The comparison named by the text of a `compare` file: exactly "exact", "blanks" or
+// "checker", with or without one final line feed; nothing for anything else.
+std::optional<Compare> parse_compare(const std::string& text);
+
+// The word that names a comparison ("exact", "blanks" or "checker").
+const char* compare_name(Compare compare);
+
 // Reads the case held by `folder`. Throws std::runtime_error, naming the file, when the
 // kind mark is missing or invalid, the status is not a number from 0 to 255, the points or
-// visibility are not as above, or a file is not one a case may hold.
+// visibility are not as above, the comparison is not one of the three words, a `checker`
+// is missing, not an executable regular file or present without "compare checker", or a
+// file is not one a case may hold.
 Case load_case(const std::filesystem::path& folder);
 
 // Every case under `program_folder` (one sub-folder each), in name order. Throws as

@@ -385,6 +385,128 @@ struct TempFolder {
     }
 };
 
+// Writes a shell script `checker` running `body` into the case folder `t`, with `mode`.
+void make_checker(const TempFolder& t, const std::string& body, unsigned mode) {
+    t.write("checker", "#!/bin/sh\n" + body + "\n");
+    ::chmod((t.path / "checker").c_str(), mode);
+}
+
+TEST(Check, CompareIsExactlyOneOfThreeWords) {
+    using check::Compare;
+    const std::vector<std::pair<std::string, std::optional<Compare>>> rows = {
+        {"exact\n", Compare::exact},     {"blanks", Compare::blanks},
+        {"checker\n", Compare::checker}, {"", std::nullopt},
+        {"Exact\n", std::nullopt},       {"blanks \n", std::nullopt},
+        {"exact\n\n", std::nullopt},     {"checker ./mine\n", std::nullopt},
+        {"byte\n", std::nullopt},
+    };
+    for (const auto& [text, want] : rows) {
+        EXPECT_EQ(check::parse_compare(text), want) << text;
+        if (want) {
+            EXPECT_EQ(check::compare_name(*want), check::without_line_feed(text));
+        }
+    }
+}
+
+TEST(Check, BlanksIgnoredComparesWordsInTheirOrder) {
+    struct Row {
+        std::string want, got;
+        check::Verdict verdict;
+    };
+    using check::Verdict;
+    const std::vector<Row> rows = {
+        {"sum is\n5\n", "sum is\n5\n", Verdict::passed},
+        {"sum is\n5\n", "sum \t is   5", Verdict::passed},  // a difference in spacing is none
+        {"sum is\n5\n", "\r\nsum\r\nis\r\n5\r\n", Verdict::passed},
+        {"sum is\n5\n", "is sum\n5\n", Verdict::wrong_output},  // the words reordered
+        {"sum is\n5\n", "sumis 5\n", Verdict::wrong_output},    // two words joined
+        {"sum is\n5\n", "sum is\n", Verdict::wrong_output},     // a word missing
+        {"sum is\n5\n", "sum is\n5\n6\n", Verdict::wrong_output},
+        {"", "\n \n", Verdict::passed},
+    };
+    check::Case c;
+    c.compare = check::Compare::blanks;
+    for (const Row& r : rows) {
+        c.output = r.want;
+        check::Outcome o;
+        o.end = check::Outcome::End::exited;
+        o.out = r.got;
+        const check::Judgement j = check::judge(c, o, "/nonexistent", false, {});
+        EXPECT_EQ(j.verdict, r.verdict) << r.want << "|" << r.got;
+        EXPECT_EQ(j.message.empty(), r.verdict == Verdict::passed) << j.message;
+    }
+}
+
+TEST(Check, ACheckerAcceptsRejectsOrCannotJudge) {
+    using check::Verdict;
+    struct Row {
+        std::string body;    // the checker's shell script
+        std::string output;  // what the program wrote
+        Verdict verdict;
+        std::vector<std::string> shown;  // what the message holds
+    };
+    // The checker's own check: the last line of the output is the sum of the input's numbers.
+    const std::string sum =
+        "read -r a b <\"$1\"; last=$(tail -n 1 \"$3\"); [ \"$last\" = $((a + b)) ] && exit 0\n"
+        "echo \"got $last\"; exit 3";
+    const std::vector<Row> rows = {
+        {sum, "the sum:\n5\n", Verdict::passed, {}},
+        {sum, "5", Verdict::passed, {}},
+        {sum,
+         "the sum:\n6\n",
+         Verdict::wrong_output,
+         {"rejected the output (its exit status 3)", "    got 6\n"}},
+        // A forged verdict in the output is only shown, its escape bytes made visible.
+        {sum, "6\x1b[1D\x1b[K5\n", Verdict::wrong_output, {"got 6\\x1b[1D\\x1b[K5"}},
+        // Its arguments: the input, the expected output and the output, in that order.
+        {"[ \"$(cat \"$1\")$(cat \"$2\")$(cat \"$3\")\" = \"2 3sumout\" ]",
+         "out",
+         Verdict::passed,
+         {}},
+        {"exit 1", "5\n", Verdict::wrong_output, {"its exit status 1)\n"}},
+        {"seq 1 100; exit 1", "5\n", Verdict::wrong_output, {"    20\n    (80 more lines)\n"}},
+        {"kill -SEGV $$",
+         "5\n",
+         Verdict::not_started,
+         {"checker", "killed by signal 11", "cannot be judged"}},
+        {"echo oops >&2; kill -KILL $$",
+         "5\n",
+         Verdict::not_started,
+         {"its standard error:\n    oops"}},
+    };
+    for (const Row& r : rows) {
+        TempFolder t;
+        t.write("kind", "exercise\n");
+        t.write("input", "2 3\n");
+        t.write("output", "sum\n");
+        t.write("compare", "checker\n");
+        make_checker(t, r.body, 0755);
+        const check::Case c = check::load_case(t.path);
+        check::Outcome o;
+        o.end = check::Outcome::End::exited;
+        o.out = r.output;
+        check::Containment open;
+        open.sandboxed = false;  // the sandbox itself is tested by the command's scenarios
+        const check::Judgement j = check::judge(c, o, "/nonexistent", false, {}, open);
+        EXPECT_EQ(j.verdict, r.verdict) << r.body << "|" << j.message;
+        for (const std::string& s : r.shown)
+            EXPECT_NE(j.message.find(s), std::string::npos) << s << "|" << j.message;
+        EXPECT_EQ(j.message.find('\x1b'), std::string::npos) << j.message;
+    }
+    // A program that did not end by itself is not handed to the checker.
+    TempFolder t;
+    t.write("kind", "exercise\n");
+    t.write("compare", "checker\n");
+    make_checker(t, "exit 0", 0755);
+    const check::Case c = check::load_case(t.path);
+    check::Outcome o;
+    o.end = check::Outcome::End::signaled;
+    o.code = SIGSEGV;
+    check::Containment open;
+    open.sandboxed = false;
+    EXPECT_EQ(check::judge(c, o, "/nonexistent", false, {}, open).verdict, check::Verdict::crashed);
+}
+
 TEST(Check, CaseFilesMustBePlainAndMarksValid) {
     struct Row {
         std::function<void(const TempFolder&)> make;
@@ -411,6 +533,38 @@ TEST(Check, CaseFilesMustBePlainAndMarksValid) {
              ::mkfifo((t.path / "after/fifo").c_str(), 0600);
          },
          "after/fifo: not a regular file"},
+        {[](const TempFolder& t) { t.write("compare", "blanks\n"); }, ""},
+        {[](const TempFolder& t) { t.write("compare", "fuzzy\n"); }, "compare: not the one word"},
+        {[](const TempFolder& t) { t.write("compare", "checker\n"); },
+         "checker: missing, and the case's compare file says checker"},
+        {[](const TempFolder& t) { make_checker(t, "exit 0", 0755); },
+         "checker: a checker, but the case's compare file does not say checker"},
+        {[](const TempFolder& t) {
+             t.write("compare", "checker");
+             make_checker(t, "exit 0", 0644);
+         },
+         "checker: not executable"},
+        {[](const TempFolder& t) {
+             t.write("compare", "checker");
+             ::symlink("/bin/true", (t.path / "checker").c_str());
+         },
+         "checker: a symbolic link"},
+        {[](const TempFolder& t) {
+             t.write("compare", "checker");
+             std::filesystem::create_directories(t.path / "checker");
+         },
+         "checker: not a regular file"},
+        {[](const TempFolder& t) {
+             t.write("compare", "checker");
+             t.write("stdout-to", "/dev/full");
+             make_checker(t, "exit 0", 0755);
+         },
+         "checker: a checker needs the standard output"},
+        {[](const TempFolder& t) {
+             t.write("compare", "checker");
+             make_checker(t, "exit 0", 0755);
+         },
+         ""},
     };
     for (const Row& r : rows) {
         TempFolder t;

@@ -52,7 +52,8 @@ const char* const kUsage =
     "\n"
     "  --all              run the collection cases too, and compare every exit status\n"
     "  --case NAME        run only the case NAME, whatever its kind\n"
-    "  --list             name the cases and their kind instead of running them\n"
+    "  --list             list the cases instead of running them, one a line: its name,\n"
+    "                     kind, points and visibility (NAME KIND POINTS VISIBILITY)\n"
     "  --cases DIR        read the cases from DIR/PROGRAM/ instead of the installed ones\n"
     "  -j, --jobs N       run N cases side by side (default: the number of processors)\n"
     "  --first-failure    stop at the first failing case\n"
@@ -75,7 +76,11 @@ const char* const kUsage =
     "Writing cases:\n"
     "  --record NAME      run EXECUTABLE on standard input and write the case NAME, with\n"
     "                     what it printed and its status, into DIR/PROGRAM/ (--cases DIR)\n"
-    "  --kind KIND        the recorded case's kind: collection (the default) or exercise\n"
+    "  --kind KIND        the recorded case's kind: exercise (the default: graded by\n"
+    "                     default, as a teacher's case is) or collection\n"
+    "A case folder holds the files input, output, status, args, kind, points,\n"
+    "visibility, compare (exact, blanks or checker) and more: collection-check(1),\n"
+    "CASE FORMAT.\n"
     "\n"
     "Limits of each case (a case past one fails with the limit's verdict):\n"
     "  --timeout S        wall time in seconds (default 10)\n"
@@ -131,7 +136,7 @@ struct Options {
     std::string format = "text";
     std::optional<fs::path> grade, report;
     std::optional<std::string> record;
-    check::Kind record_kind = check::Kind::collection;
+    check::Kind record_kind = check::Kind::exercise;
     bool first_failure = false, memcheck = false, walls = false;
     double presentation_credit = 0;
     std::string cflags;
@@ -575,7 +580,7 @@ int main(int argc, char** argv) {
         if (o->list) {
             for (const check::Case& c : cases)
                 std::cout << check::visible_line(c.name, false) << " " << check::kind_name(c.kind)
-                          << "\n";
+                          << " " << c.points << " " << (c.hidden ? "hidden" : "visible") << "\n";
             return 0;
         }
         for (const fs::path& hidden : {root, installed, fs::path(COLLECTION_SOURCE_CASES)})

@@ -128,7 +128,7 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         // the rest is judged as if it were the expected one.
         const bool fault = s.memcheck && o.end == Outcome::End::exited && o.code == fault_status;
         if (fault) o.code = c.status;
-        Judgement j = judge(c, o, scratch.path(), s.all, s.limits);
+        Judgement j = judge(c, o, scratch.path(), s.all, s.limits, s.containment);
         r.verdict = j.verdict;
         r.message = j.message;
         if (s.memcheck && r.verdict != Verdict::not_started && r.verdict != Verdict::time_limit) {

@@ -1,5 +1,7 @@
 #include "check/judge.hpp"
 
+#include "check/compare.hpp"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -373,7 +375,7 @@ std::string first_lines(const std::string& text, std::size_t lines) {
 }
 
 Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool strict_status,
-                const Limits& limits) {
+                const Limits& limits, const Containment& containment) {
     Judgement j;
     std::ostringstream why;
     using End = Outcome::End;
@@ -444,7 +446,28 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         if (j.verdict == Verdict::passed) j.verdict = Verdict::wrong_status;
     }
     Verdict output_verdict = Verdict::passed;
-    if (c.output && o.out != *c.output) {
+    if (c.compare == Compare::checker) {
+        // The checker judges only an output the program finished: a run that crashed or
+        // passed a limit has its verdict already.
+        if (o.end == End::exited) {
+            const CheckerVerdict v = run_checker(c, o.out, limits, containment);
+            if (v.result == CheckerVerdict::Result::failed) {
+                j.verdict = Verdict::not_started;
+                j.message = v.message;
+                return j;
+            }
+            if (v.result == CheckerVerdict::Result::rejected) {
+                output_verdict = Verdict::wrong_output;
+                why << v.message;
+            }
+        }
+    } else if (c.compare == Compare::blanks) {
+        if (c.output && !same_but_spacing(*c.output, o.out)) {
+            output_verdict = Verdict::wrong_output;
+            why << "  the words differ (the case ignores blanks and line feeds)\n"
+                << difference("standard output", *c.output, o.out);
+        }
+    } else if (c.output && o.out != *c.output) {
         const bool spacing = same_but_spacing(*c.output, o.out);
         output_verdict = spacing ? Verdict::presentation : Verdict::wrong_output;
         const std::string named = slip(*c.output, o.out);

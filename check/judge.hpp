@@ -23,8 +23,8 @@ enum class Verdict {
     time_limit,  // wall or processor time
     memory_limit,
     output_limit,
-    crashed,  // ended by a signal
-    not_started,
+    crashed,        // ended by a signal
+    not_started,    // the program, or the case's checker, could not be run to the end
     compile_error,  // the submission could not be built
     memory_error,   // the memory checker found a fault
 };
@@ -97,8 +97,13 @@ struct Judgement {
 };
 
 // Judges a run of case `c` whose working folder was `folder`. `strict_status` also
-// compares a status that the exercise leaves open.
+// compares a status that the exercise leaves open. Standard output is compared as the
+// case's `compare` says: byte for byte (a difference in spacing only is `presentation`),
+// word for word (`blanks`: a difference in spacing is no difference), or by the case's
+// checker, run contained as `containment` says within `limits` (check/compare.hpp): it
+// rejects with wrong-output, and a checker that cannot judge makes the case not-started.
 Judgement judge(const Case& c, const Outcome& o, const std::filesystem::path& folder,
-                bool strict_status, const Limits& limits);
+                bool strict_status, const Limits& limits,
+                const Containment& containment = Containment());
 
 }  // namespace check

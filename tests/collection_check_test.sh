@@ -12,6 +12,8 @@
 #   record         a recorded case holds what the program did, and passes it afterwards
 #   student        the help under a failure, --first-failure, repeated differences, slips
 #   memcheck       a heap write past a row fails with memory-error even when output is right
+#   compare        a case's comparison: exact, blanks ignored, or its own checker program;
+#                  --list's columns
 set -uo pipefail
 
 scenario=$1 bin=$2 cases=$3
@@ -322,15 +324,21 @@ record)
     out=$(printf '2\n1 2\n1\n3\n6\n' | "$check" --record mine --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
     status=$? err=
     expect 0 "recorded $work/rec/setcalc/mine"
-    [[ $(cat "$work/rec/setcalc/mine/kind") == collection ]] || fail "the recorded kind is not collection"
-    run --all --cases "$work/rec" setcalc "$bin/setcalc"
-    expect 0 "mine ok"
+    [[ $(cat "$work/rec/setcalc/mine/kind") == exercise ]] || fail "the recorded kind is not exercise"
+    # A teacher's recorded case is graded by default, without --all.
+    run --cases "$work/rec" setcalc "$bin/setcalc"
+    expect 0 "mine ok" "1 passed, 0 failed"
     out=$(printf '6\n' | "$check" --record mine --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
     status=$? err=
     expect 2 "already exists"
     err=
     out=$(printf '6\n' | "$check" --record x --kind exercise --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
     [[ $(cat "$work/rec/setcalc/x/kind") == exercise ]] || fail "--kind exercise was not recorded"
+    out=$(printf '6\n' | "$check" --record y --kind collection --cases "$work/rec" setcalc "$bin/setcalc" 2>&1)
+    [[ $(cat "$work/rec/setcalc/y/kind") == collection ]] || fail "--kind collection was not recorded"
+    run --cases "$work/rec" setcalc "$bin/setcalc"
+    expect 0 "2 passed, 0 failed"
+    [[ $out != *"y ok"* ]] || fail "a collection case was run without --all: $out"
     ;;
 
 student)
@@ -395,6 +403,112 @@ EOC
     expect 0 "sum ok"
     run --memcheck --cases "$work/cases" demo "$work/past_the_row.c"
     expect 1 "sum FAILED (memory-error)" "Invalid write of size 4"
+    ;;
+
+compare)
+    # One input, one expected output, three ways of comparing it.
+    for how in exact blanks checker; do
+        made_case demo "sum_$how" exercise $'2 3\n' $'sum is\n5\n'
+        echo "$how" >"$work/cases/demo/sum_$how/compare"
+    done
+    rm "$work/cases/demo/sum_exact/compare" # exact is the default
+    # The teacher's checker: any output whose last line is the sum of the input's numbers.
+    cat >"$work/cases/demo/sum_checker/checker" <<'EOC'
+#!/bin/sh
+read -r a b <"$1"
+last=$(tail -n 1 "$3")
+[ "$last" = "$((a + b))" ] && exit 0
+echo "the last line is \"$last\", not the sum $((a + b))"
+exit 1
+EOC
+    chmod +x "$work/cases/demo/sum_checker/checker"
+    cp "$work/cases/demo/sum_checker/checker" "$work/sum_checker"
+    # Each program against each case: the verdict, or ok.
+    while IFS='|' read -r name body kase want; do
+        wrapper "$name" "$body"
+        run --cases "$work/cases" --case "$kase" demo "$work/$name"
+        if [[ $want == ok ]]; then
+            expect 0 "$kase ok"
+        else
+            expect 1 "$kase FAILED ($want)"
+        fi
+    done <<'EOT'
+right|echo 'sum is'; echo 5|sum_exact|ok
+right|echo 'sum is'; echo 5|sum_blanks|ok
+right|echo 'sum is'; echo 5|sum_checker|ok
+spaced|printf 'sum \t is   5'|sum_exact|presentation
+spaced|printf 'sum \t is   5'|sum_blanks|ok
+spaced|printf 'sum \t is   5'|sum_checker|wrong-output
+reordered|printf 'is sum\n5\n'|sum_exact|wrong-output
+reordered|printf 'is sum\n5\n'|sum_blanks|wrong-output
+reordered|printf 'is sum\n5\n'|sum_checker|ok
+joined|printf 'sumis 5\n'|sum_blanks|wrong-output
+wrong|printf 'sum is\n6\n'|sum_checker|wrong-output
+EOT
+    # A rejection shows the checker's own words.
+    run --cases "$work/cases" --case sum_checker demo "$work/wrong"
+    expect 1 "the case's checker rejected the output (its exit status 1):" \
+        'the last line is "6", not the sum 5'
+    # A wrong answer dressed up as the right one for a terminal (6, then "move back one
+    # column, erase the line's end, write 5") is rejected, and the checker's message shows
+    # the escape sequence made visible, never as it acts.
+    wrapper disguised "printf 'sum is\n6\033[1D\033[K5\n'"
+    run --cases "$work/cases" --case sum_checker demo "$work/disguised"
+    expect 1 "sum_checker FAILED (wrong-output)" '6\x1b[1D\x1b[K5'
+    [[ "$out$err" != *$'\e'* ]] || fail "an escape byte of the output reached the terminal: $out"
+    # The checker sees its three files alone: not the program's working folder, nor the
+    # case's files.
+    mkdir -p "$work/cases/demo/sum_checker/files"
+    echo secret >"$work/cases/demo/sum_checker/files/planted"
+    printf '#!/bin/sh\necho "it sees $(ls | tr "\\n" " ")"; exit 1\n' >"$work/cases/demo/sum_checker/checker"
+    run --cases "$work/cases" --case sum_checker demo "$work/right"
+    expect 1 "FAILED (wrong-output)" $'\n    it sees expected input output \n'
+    rm -r "$work/cases/demo/sum_checker/files"
+    # A checker that cannot judge leaves the case not-started, naming the checker: the fault
+    # is the teacher's, not the student's.
+    while IFS='|' read -r body want; do
+        printf "$body\n" >"$work/cases/demo/sum_checker/checker"
+        run --timeout 1 --cases "$work/cases" --case sum_checker demo "$work/right"
+        expect 1 "sum_checker FAILED (not-started)" \
+            "the case's checker $work/cases/demo/sum_checker/checker" "$want" \
+            "the case cannot be judged"
+    done <<'EOT'
+#!/bin/sh\necho broken >&2; kill -SEGV $$|was killed by signal 11
+#!/bin/sh\nwhile :; do :; done|did not end within 1 second
+#!/nonexistent/interpreter|could not be started
+EOT
+    cp "$work/sum_checker" "$work/cases/demo/sum_checker/checker"
+    # The case's files are checked when it is loaded: a comparison it does not know, a
+    # checker missing, unusable or present without "compare checker".
+    while IFS='|' read -r kase make undo want; do
+        (cd "$work/cases/demo/$kase" && eval "$make")
+        run --cases "$work/cases" demo "$work/right"
+        expect 2 "$work/cases/demo/$kase/$want"
+        (cd "$work/cases/demo/$kase" && eval "$undo")
+    done <<'EOT'
+sum_blanks|echo fuzzy >compare|echo blanks >compare|compare: not the one word exact, blanks or checker
+sum_blanks|echo checker ./x >compare|echo blanks >compare|compare: not the one word exact, blanks or checker
+sum_exact|cp ../sum_checker/checker .|rm checker|checker: a checker, but the case's compare file does not say checker
+sum_checker|chmod -x checker|chmod +x checker|checker: not executable
+sum_checker|mv checker ../moved|mv ../moved checker|checker: missing, and the case's compare file says checker
+EOT
+    # Every case passes the right program, graded as a class's submission too.
+    run --cases "$work/cases" demo "$work/right"
+    expect 0 "3 passed, 0 failed"
+    mkdir -p "$work/class/ada" "$work/class/bob"
+    cp "$work/right" "$work/class/ada/demo"
+    cp "$work/wrong" "$work/class/bob/demo"
+    run --grade "$work/class" --cases "$work/cases" demo
+    expect 0 "2 submissions graded"
+    grep -q 'the last line is "6", not the sum 5' "$work/class-report/feedback/bob.txt" ||
+        fail "bob's feedback lacks the checker's words: $(cat "$work/class-report/feedback/bob.txt")"
+    # --list: name, kind, points and visibility, one case a line.
+    echo 5 >"$work/cases/demo/sum_checker/points"
+    echo hidden >"$work/cases/demo/sum_checker/visibility"
+    run --list --cases "$work/cases" demo
+    expect 0
+    [[ $out == $'sum_blanks exercise 1 visible\nsum_checker exercise 5 hidden\nsum_exact exercise 1 visible' ]] ||
+        fail "--list: $out"
     ;;
 
 *)
