@@ -152,18 +152,18 @@ std::string distribution_svg(const std::vector<SubmissionResult>& all) {
 
 // The cases of the class in the order first seen, and whether each is hidden.
 std::vector<std::pair<std::string, bool>> case_columns(const std::vector<SubmissionResult>& all) {
-    std::vector<std::pair<std::string, bool>> columns;
+    std::vector<std::pair<std::string, bool>> headers;
     std::set<std::string> seen;
     for (const SubmissionResult& s : all)
         for (const CaseResult& r : s.cases)
-            if (seen.insert(r.name).second) columns.emplace_back(r.name, r.hidden);
-    return columns;
+            if (seen.insert(r.name).second) headers.emplace_back(r.name, r.hidden);
+    return headers;
 }
 
 // The grid of students and cases with its controls: a row per student (name, score, build,
 // then a badge per case), the headers sorting, the select filtering by verdict.
 std::string grid(const std::vector<SubmissionResult>& all) {
-    const auto columns = case_columns(all);
+    const auto headers = case_columns(all);
     std::set<Verdict> present;
     for (const SubmissionResult& s : all)
         for (const CaseResult& r : s.cases) present.insert(r.verdict);
@@ -171,7 +171,7 @@ std::string grid(const std::vector<SubmissionResult>& all) {
                        "<option value=\"\">every verdict</option>"
                        "<option value=\"failed\">any failure (of those that built)</option>";
     for (Verdict v : kVerdicts)
-        if (present.count(v))
+        if (present.contains(v))
             html += "<option value=\"" + std::string(verdict_word(v)) + "\">" + verdict_word(v) +
                     "</option>";
     html += "</select></label>\n<button type=\"button\" id=\"show-all\">show every student</button>"
@@ -181,7 +181,7 @@ std::string grid(const std::vector<SubmissionResult>& all) {
     html += "<div class=\"scroll\">\n<table id=\"grid\" data-first-case=\"3\">\n<thead><tr>"
             "<th class=\"sortable\" data-sort=\"name\" aria-sort=\"ascending\">student</th>"
             "<th class=\"sortable num\" data-sort=\"score\">score</th><th>build</th>";
-    for (const auto& [name, hidden] : columns)
+    for (const auto& [name, hidden] : headers)
         html += "<th class=\"sortable case\" data-sort=\"case\" data-name=\"" + markup(name, true) +
                 "\" title=\"" + markup(name, true) + (hidden ? " (hidden)" : "") + "\">" +
                 markup(name) + (hidden ? "<span class=\"tag\">hidden</span>" : "") + "</th>";
@@ -195,7 +195,7 @@ std::string grid(const std::vector<SubmissionResult>& all) {
                 "\"><td class=\"name\"><a class=\"to-student\" href=\"#s-" + std::to_string(i) +
                 "\">" + markup(s.submission) + "</a></td><td class=\"num\">" + number(s.score()) +
                 "/" + number(s.max_score()) + "</td><td>" + badge(build_word(s)) + "</td>";
-        for (const auto& column : columns) {
+        for (const auto& column : headers) {
             const auto r = std::find_if(s.cases.begin(), s.cases.end(), [&](const CaseResult& c) {
                 return c.name == column.first;
             });
@@ -210,7 +210,7 @@ std::string grid(const std::vector<SubmissionResult>& all) {
     }
     html += "</tbody>\n</table>\n</div>\n<div class=\"legend\">";
     for (Verdict v : kVerdicts)
-        if (present.count(v))
+        if (present.contains(v))
             html += "<span>" + badge(verdict_word(v), short_word(v)) + " " + verdict_word(v) +
                     "</span>";
     return html + "<span>striped: a hidden case</span></div>\n";

@@ -20,7 +20,7 @@ namespace check {
 
 // What excerpt_of() keeps of a text by default: its first lines, at most so many bytes.
 constexpr std::size_t kExcerptLines = 200;
-constexpr std::size_t kExcerptBytes = 64 * 1024;
+constexpr std::size_t kExcerptBytes = std::size_t{64} * 1024;
 
 // The start of `text`: at most its first `lines` lines and `bytes` bytes (never ending
 // inside a UTF-8 character), with the whole text's size.
