@@ -1,6 +1,7 @@
 // The results in the forms other tools read (JSON, Gradescope, JUnit XML, TAP, a CSV of
-// grades), the student's feedback as plain text, and the teacher's class report as one
-// self-contained HTML page. Every function here is pure: it only turns results into text.
+// grades), the student's feedback as plain text, and the markup every page and XML text
+// is escaped with (the teacher's class report page itself is report_page.cpp's). Every
+// function here is pure: it only turns results into text.
 #include "check/formats.hpp"
 
 #include "check/build.hpp"

@@ -42,6 +42,14 @@ REPORT_PAGE=$page "$tester" --gtest_filter='Formats.ReportPageIsSelfContainedAnd
     >"$tmp/gtest.log" || { cat "$tmp/gtest.log"; fail "formats_test did not write the page"; }
 [[ -s $page ]] || fail "formats_test wrote no page at $page"
 
+# The page's script, as the page holds it, is JavaScript node reads (where node is at hand;
+# the browser runs it below in any case).
+if command -v node >/dev/null; then
+    sed -n '/^<script>$/,/^<\/script>$/p' "$page" | sed '1d;$d' >"$tmp/page.js"
+    [[ -s $tmp/page.js ]] || fail "the page holds no script"
+    node --check "$tmp/page.js" || fail "the page's script is not JavaScript node can read"
+fi
+
 browse --dump-dom >"$tmp/dom.html" || { cat "$tmp/browser.log"; fail "chromium could not load the page"; }
 held=(
     "<title>collection-check: setcalc class report</title>"
