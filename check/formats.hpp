@@ -1,7 +1,6 @@
 // The results in the forms other tools read: one submission as JSON, Gradescope's
 // results.json, JUnit XML or TAP; a class as a CSV of grades, JSON lines and one HTML page
-// (report_page.hpp);
-// a student's own feedback as plain text.
+// (report_page.hpp); a student's own feedback as plain text.
 #pragma once
 
 #include <string>
