@@ -563,6 +563,7 @@ TEST(Formats, ReportPageIsSelfContainedAndEscaped) {
         "&lt;/pre&gt;&lt;b&gt;3&lt;/b&gt;",
         // bob and heidi share the first difference on line 2.
         "2 students</span> (2 cases)",
+        "<strong>the line ends with a blank too many</strong>:",
         // a name's bidirectional controls shown as escapes.
         "heidi \\u202e\\u2066",
     };

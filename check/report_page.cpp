@@ -276,9 +276,12 @@ std::string groups_section(const std::vector<SubmissionResult>& all) {
         html += "<div class=\"group\"><span class=\"count\">" + std::to_string(n) +
                 (n == 1 ? " student" : " students") + "</span> (" + std::to_string(g.where.size()) +
                 (g.where.size() == 1 ? " case" : " cases") + "): " + badge(verdict_word(g.verdict));
-        if (g.difference)
+        if (g.difference) {
+            const std::string named = slip_of(*g.difference);
+            if (!named.empty()) html += " <strong>" + markup(named) + "</strong>:";
             html += " expected " + shown_line(g.difference->expected) + " got " +
                     shown_line(g.difference->actual);
+        }
         html += "<details class=\"who-list\"><summary>who</summary><div class=\"name\">";
         for (std::size_t k = 0; k < g.where.size(); ++k)
             html += (k ? "<br>" : "") + markup(g.where[k]);
@@ -419,6 +422,34 @@ std::optional<FirstDifference> first_difference(const Excerpt& expected, const E
         return d;
     }
     return std::nullopt;
+}
+
+std::string slip_of(const FirstDifference& d) {
+    if (!d.actual) return "the output ends early";
+    if (!d.expected) return "more output than expected";
+    const std::string& want = *d.expected;
+    const std::string& got = *d.actual;
+    const auto trimmed = [](const std::string& text) {
+        return text.substr(0, text.find_last_not_of(" \t") + 1);
+    };
+    if (trimmed(want) == trimmed(got)) {
+        if (want.size() > got.size())
+            return want.size() - got.size() == 1 ? "the line ends without its blank"
+                                                 : "the line ends without its blanks";
+        return got.size() - want.size() == 1 ? "the line ends with a blank too many"
+                                             : "the line ends with blanks too many";
+    }
+    const auto squeezed = [](const std::string& text, bool fold) {
+        std::string out;
+        for (char c : text) {
+            if (c == ' ' || c == '\t') continue;
+            out += fold && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        return out;
+    };
+    if (squeezed(want, false) == squeezed(got, false)) return "the same words, other spacing";
+    if (squeezed(want, true) == squeezed(got, true)) return "other letter case";
+    return "";
 }
 
 std::vector<DifferenceGroup> difference_groups(const std::vector<SubmissionResult>& all) {

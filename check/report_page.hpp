@@ -57,6 +57,12 @@ struct FirstDifference {
 // excerpts hold whole lines; nothing when they agree that far.
 std::optional<FirstDifference> first_difference(const Excerpt& expected, const Excerpt& actual);
 
+// What a first difference comes to, in a few words, where it is a common slip: "the output
+// ends early", "more output than expected", "the line ends without its blank", "the line
+// ends with blanks too many", "the same words, other spacing", "other letter case"; "" when
+// it is none of these.
+std::string slip_of(const FirstDifference& d);
+
 // The failures of visible cases that share one cause: the same first differing line (or,
 // when the outputs agree or were not compared, the same verdict).
 struct DifferenceGroup {

@@ -3,6 +3,7 @@
 // first difference. (The page as a browser shows it: tests/report_browser_test.sh.)
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,34 @@ TEST(ReportPage, FirstDifferenceIsTheFirstLineThatDiffers) {
         EXPECT_EQ(d->line, row.line);
         EXPECT_EQ(d->expected.value_or("<end>"), row.want);
         EXPECT_EQ(d->actual.value_or("<end>"), row.got);
+    }
+}
+
+TEST(ReportPage, CommonSlipsAreNamed) {
+    struct Row {
+        std::optional<std::string> expected, actual;
+        std::string slip;
+    };
+    const std::vector<Row> rows = {
+        {"Enter a set: ", std::nullopt, "the output ends early"},
+        {std::nullopt, "extra", "more output than expected"},
+        {"Enter a set: ", "Enter a set:", "the line ends without its blank"},
+        {"Enter a set:\t ", "Enter a set:", "the line ends without its blanks"},
+        {"{1, 2}", "{1, 2} ", "the line ends with a blank too many"},
+        {"{1, 2}", "{1, 2}  \t", "the line ends with blanks too many"},
+        {"{1, 2}", "{1,2}", "the same words, other spacing"},
+        {" {1, 2}", "{1, 2}", "the same words, other spacing"},
+        {"Union: {1}", "union: {1}", "other letter case"},
+        {"{1, 2}", "{1, 3}", ""},
+        {"", "x", ""},
+    };
+    for (const Row& row : rows) {
+        check::FirstDifference d;
+        d.line = 1;
+        d.expected = row.expected;
+        d.actual = row.actual;
+        EXPECT_EQ(check::slip_of(d), row.slip)
+            << row.expected.value_or("<end>") << " | " << row.actual.value_or("<end>");
     }
 }
 
