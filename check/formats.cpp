@@ -1,9 +1,11 @@
 // The results in the forms other tools read (JSON, Gradescope, JUnit XML, TAP, a CSV of
-// grades), the student's feedback as plain text, and the teacher's class report as one
-// self-contained HTML page. Every function here is pure: it only turns results into text.
+// grades), the student's feedback as plain text, and the markup every page and XML text
+// is escaped with (the teacher's class report page itself is report_page.cpp's). Every
+// function here is pure: it only turns results into text.
 #include "check/formats.hpp"
 
 #include "check/build.hpp"
+#include "check/report_page.hpp"
 #include "check/sandbox.hpp"
 
 #include <algorithm>
@@ -72,10 +74,9 @@ std::string json_escaped(const std::string& dumped) {
     return out;
 }
 
-// `text` made printable and escaped for XML or HTML content or a quoted attribute; in an
-// attribute (`attribute`), line feeds and tabs are written as references so that they
-// survive the parser's normalisation.
-std::string markup(const std::string& text, bool attribute = false) {
+}  // namespace
+
+std::string markup(const std::string& text, bool attribute) {
     std::string out;
     for (char c : printable(text, true)) {
         switch (c) {
@@ -106,6 +107,8 @@ std::string markup(const std::string& text, bool attribute = false) {
     }
     return out;
 }
+
+namespace {
 
 // JSON text of `j` on one line; bytes that are not UTF-8 become U+FFFD instead of throwing,
 // and C1 and bidirectional controls are written as \u escapes (the same text for a reader,
@@ -360,7 +363,12 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
         for (const CaseResult& r : s.cases)
             if (!seen[r.name]) seen[r.name] = true, names.push_back(r.name);
     std::string csv = "name,score,max_score,percent,build";
-    for (const std::string& name : names) csv += "," + csv_field(name);
+    // One piece at a time: gcc 12 warns falsely (-Wrestrict) of `"," + csv_field(name)`
+    // inlined here.
+    for (const std::string& name : names) {
+        csv += ',';
+        csv += csv_field(name);
+    }
     csv += "\r\n";
     for (const SubmissionResult& s : all) {
         std::map<std::string, const CaseResult*> by_name;
@@ -403,7 +411,8 @@ std::vector<std::string> file_names(const std::vector<std::string>& names) {
         if (count[safe[k]] > 1) {
             Sha256 h;
             h.add(names[k]);
-            safe[k] += "-" + h.hex().substr(0, 8);
+            safe[k] += '-';  // in two pieces, for gcc 12's false -Wrestrict (above)
+            safe[k] += h.hex().substr(0, 8);
         }
         const std::string base = safe[k];
         for (int more = 2; taken[safe[k]]; ++more) safe[k] = base + "-" + std::to_string(more);
@@ -429,255 +438,6 @@ std::string feedback_text(const SubmissionResult& s) {
     return text + "score: " + number(s.score()) + " of " + number(s.max_score()) + "\n";
 }
 
-// ---------------------------------------------------------------------------------------
-// The class report page.
-
-namespace {
-
-// The page's style sheet: light, readable, printable; verdicts coloured by their family.
-constexpr const char* kStyle = R"css(
-:root { --ok: #1a7f37; --bad: #cf222e; --warn: #bf8700; --limit: #8250df; --off: #6e7781;
-        --line: #d0d7de; --soft: #f6f8fa; }
-* { box-sizing: border-box; }
-body { font: 15px/1.45 system-ui, -apple-system, "Segoe UI", Roboto, sans-serif; color: #1f2328;
-       margin: 0 auto; padding: 24px 32px 48px; max-width: 1100px; background: #fff; }
-h1 { font-size: 24px; margin: 0 0 4px; }
-h2 { font-size: 18px; margin: 32px 0 10px; border-bottom: 1px solid var(--line); padding-bottom: 4px; }
-.sub { color: var(--off); margin: 0 0 20px; }
-.cards { display: flex; gap: 14px; flex-wrap: wrap; margin-bottom: 8px; }
-.card { border: 1px solid var(--line); border-radius: 8px; padding: 10px 16px; min-width: 150px;
-        background: var(--soft); }
-.card b { display: block; font-size: 24px; }
-.card span { color: var(--off); font-size: 13px; }
-.grid { display: grid; grid-template-columns: minmax(0, 1fr) minmax(0, 1fr); gap: 28px; }
-table { border-collapse: collapse; width: 100%; font-size: 14px; }
-th, td { text-align: left; padding: 5px 8px; border-bottom: 1px solid var(--line); vertical-align: top; }
-th { background: var(--soft); font-weight: 600; }
-td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
-.name { font-family: ui-monospace, "DejaVu Sans Mono", monospace; word-break: break-all; }
-.rate { display: flex; align-items: center; gap: 8px; min-width: 160px; }
-.bar { flex: 1; height: 10px; background: #ffebe9; border-radius: 5px; overflow: hidden; }
-.bar i { display: block; height: 100%; background: var(--ok); }
-.v { display: inline-block; padding: 0 8px; border-radius: 10px; font-size: 12px; font-weight: 600;
-     color: #fff; white-space: nowrap; }
-.v-passed { background: var(--ok); }
-.v-wrong-output, .v-wrong-status, .v-wrong-stderr, .v-wrong-files, .v-crashed,
-.v-memory-error { background: var(--bad); }
-.v-presentation { background: var(--warn); }
-.v-time-limit, .v-memory-limit, .v-output-limit { background: var(--limit); }
-.v-not-started, .v-compile-error, .v-executable, .v-built { background: var(--off); }
-.tag { color: var(--off); font-size: 12px; border: 1px solid var(--line); border-radius: 4px;
-       padding: 0 4px; margin-left: 6px; }
-svg text { font: 12px system-ui, sans-serif; fill: #57606a; }
-svg .count { fill: #1f2328; font-weight: 600; }
-details { border: 1px solid var(--line); border-radius: 8px; margin: 10px 0; }
-details[open] { padding-bottom: 10px; }
-summary { cursor: pointer; padding: 8px 14px; display: flex; gap: 12px; align-items: center;
-          background: var(--soft); border-radius: 8px; }
-summary { list-style: none; }
-summary::-webkit-details-marker { display: none; }
-summary::before { content: "\25B8"; color: var(--off); width: 10px; }
-details[open] > summary::before { content: "\25BE"; }
-details[open] > summary { border-radius: 8px 8px 0 0; border-bottom: 1px solid var(--line); }
-summary .who { font-weight: 600; word-break: break-all; }
-summary .pts { margin-left: auto; font-variant-numeric: tabular-nums; }
-details > *:not(summary) { margin-left: 14px; margin-right: 14px; }
-details table { width: auto; min-width: 60%; margin-top: 10px; }
-h3 { font-size: 14px; margin: 14px 0 4px; }
-pre { background: #f6f8fa; border: 1px solid var(--line); border-radius: 6px; padding: 8px 10px;
-      overflow-x: auto; font: 12.5px/1.4 ui-monospace, "DejaVu Sans Mono", monospace; margin: 4px 0 8px;
-      white-space: pre; }
-)css";
-
-// The order verdicts are listed in and what they are called.
-const std::vector<Verdict> kVerdicts = {
-    Verdict::passed,        Verdict::wrong_output, Verdict::presentation, Verdict::wrong_status,
-    Verdict::wrong_stderr,  Verdict::wrong_files,  Verdict::time_limit,   Verdict::memory_limit,
-    Verdict::output_limit,  Verdict::crashed,      Verdict::memory_error, Verdict::not_started,
-    Verdict::compile_error,
-};
-
-// A coloured badge for a verdict (or a build's) word.
-std::string badge(const std::string& word) {
-    return "<span class=\"v v-" + markup(word, true) + "\">" + markup(word) + "</span>";
-}
-
-// The score distribution: how many students scored in each tenth of the maximum, as an
-// inline SVG bar chart (no script, no external file).
-std::string distribution_svg(const std::vector<SubmissionResult>& all) {
-    std::vector<std::size_t> bins(10, 0);
-    for (const SubmissionResult& s : all) {
-        const double p = percent(s.score(), s.max_score());
-        bins[std::min<std::size_t>(9, static_cast<std::size_t>(std::max(0.0, p) / 10.0))] += 1;
-    }
-    const std::size_t most = std::max<std::size_t>(1, *std::max_element(bins.begin(), bins.end()));
-    const int width = 500, height = 220, left = 30, bottom = 40, top = 20, slot = 46;
-    const int plot = height - bottom - top;
-    std::string svg = "<svg role=\"img\" aria-label=\"score distribution\" width=\"" +
-                      std::to_string(width) + "\" height=\"" + std::to_string(height) +
-                      "\" viewBox=\"0 0 " + std::to_string(width) + " " + std::to_string(height) +
-                      "\">\n";
-    svg += "<line x1=\"" + std::to_string(left) + "\" y1=\"" + std::to_string(top + plot) +
-           "\" x2=\"" + std::to_string(left + 10 * slot) + "\" y2=\"" + std::to_string(top + plot) +
-           "\" stroke=\"#d0d7de\"/>\n";
-    for (std::size_t k = 0; k < bins.size(); ++k) {
-        const int x = left + static_cast<int>(k) * slot;
-        const int h = static_cast<int>(std::lround(
-            static_cast<double>(plot) * static_cast<double>(bins[k]) / static_cast<double>(most)));
-        const std::string colour = k < 5 ? "#cf222e" : k < 8 ? "#bf8700" : "#1a7f37";
-        svg += "<rect x=\"" + std::to_string(x + 6) + "\" y=\"" + std::to_string(top + plot - h) +
-               "\" width=\"" + std::to_string(slot - 12) + "\" height=\"" + std::to_string(h) +
-               "\" rx=\"3\" fill=\"" + colour + "\"><title>" + std::to_string(k * 10) + "–" +
-               std::to_string(k == 9 ? 100 : k * 10 + 9) + " %: " + std::to_string(bins[k]) +
-               "</title></rect>\n";
-        if (bins[k] > 0)
-            svg += "<text class=\"count\" x=\"" + std::to_string(x + slot / 2) + "\" y=\"" +
-                   std::to_string(top + plot - h - 5) + "\" text-anchor=\"middle\">" +
-                   std::to_string(bins[k]) + "</text>\n";
-        svg += "<text x=\"" + std::to_string(x + slot / 2) + "\" y=\"" +
-               std::to_string(top + plot + 16) + "\" text-anchor=\"middle\">" +
-               std::to_string(k * 10) + (k == 9 ? "+" : "") + "</text>\n";
-    }
-    svg += "<text x=\"" + std::to_string(left + 5 * slot) + "\" y=\"" + std::to_string(height - 6) +
-           "\" text-anchor=\"middle\">score, % of the maximum (bins of 10 %)</text>\n";
-    return svg + "</svg>\n";
-}
-
-// One case across the class: how many students ran it and how many passed.
-struct CaseRate {
-    std::string name;
-    std::size_t order = 0;  // first seen
-    std::size_t ran = 0, passed = 0;
-    bool hidden = false;
-};
-
-// The cases of the class, the lowest pass rate first (then in the order first seen).
-std::vector<CaseRate> case_rates(const std::vector<SubmissionResult>& all) {
-    std::vector<CaseRate> rates;
-    std::map<std::string, std::size_t> index;
-    for (const SubmissionResult& s : all) {
-        for (const CaseResult& r : s.cases) {
-            auto [at, added] = index.emplace(r.name, rates.size());
-            if (added) rates.push_back({r.name, rates.size(), 0, 0, r.hidden});
-            CaseRate& rate = rates[at->second];
-            rate.ran += 1;
-            rate.passed += r.verdict == Verdict::passed;
-        }
-    }
-    const auto rate_of = [](const CaseRate& c) {
-        return c.ran ? static_cast<double>(c.passed) / static_cast<double>(c.ran) : 0.0;
-    };
-    std::stable_sort(rates.begin(), rates.end(),
-                     [&](const CaseRate& a, const CaseRate& b) { return rate_of(a) < rate_of(b); });
-    return rates;
-}
-
-// The table of cases with their pass-rate bars.
-std::string rates_table(const std::vector<CaseRate>& rates) {
-    std::string html = "<table class=\"cases\">\n<tr><th>case</th><th class=\"num\">passed</th>"
-                       "<th>pass rate</th></tr>\n";
-    for (const CaseRate& c : rates) {
-        const double p = percent(static_cast<double>(c.passed), static_cast<double>(c.ran));
-        html += "<tr><td class=\"name\">" + markup(c.name) +
-                (c.hidden ? "<span class=\"tag\">hidden</span>" : "") + "</td><td class=\"num\">" +
-                std::to_string(c.passed) + " / " + std::to_string(c.ran) +
-                "</td><td><div class=\"rate\"><div class=\"bar\"><i style=\"width:" + fixed(p, 1) +
-                "%\"></i></div><span>" + fixed(p, 0) + " %</span></div></td></tr>\n";
-    }
-    return html + "</table>\n";
-}
-
-// The table of how often each verdict was given, over every case of every student.
-std::string verdicts_table(const std::vector<SubmissionResult>& all) {
-    std::map<Verdict, std::size_t> counts;
-    std::size_t total = 0;
-    for (const SubmissionResult& s : all)
-        for (const CaseResult& r : s.cases) counts[r.verdict] += 1, total += 1;
-    std::string html =
-        "<table class=\"verdicts\">\n<tr><th>verdict</th><th class=\"num\">cases</th>"
-        "<th class=\"num\">share</th></tr>\n";
-    for (Verdict v : kVerdicts) {
-        if (counts[v] == 0) continue;
-        html += "<tr><td>" + badge(verdict_word(v)) + "</td><td class=\"num\">" +
-                std::to_string(counts[v]) + "</td><td class=\"num\">" +
-                fixed(percent(static_cast<double>(counts[v]), static_cast<double>(total)), 1) +
-                " %</td></tr>\n";
-    }
-    return html + "</table>\n";
-}
-
-// A student's collapsible section: the build, each case's verdict, then the messages (but
-// not the same "not built" of every case when the build's own message is shown).
-std::string student_section(const SubmissionResult& s) {
-    const std::string build = s.build_verdict.empty() ? "executable" : s.build_verdict;
-    std::string html = "<details>\n<summary><span class=\"who\">" + markup(s.submission) + " — " +
-                       number(s.score()) + "/" + number(s.max_score()) + "</span>" + badge(build) +
-                       "<span class=\"pts\">" + std::to_string(s.passed()) + " of " +
-                       std::to_string(s.cases.size()) + " passed · " +
-                       fixed(percent(s.score(), s.max_score()), 1) + " %</span></summary>\n";
-    if (!s.build_message.empty())
-        html += "<h3>build</h3>\n<pre>" + markup(s.build_message) + "</pre>\n";
-    html += "<table>\n<tr><th>case</th><th>verdict</th><th class=\"num\">score</th>"
-            "<th class=\"num\">time</th><th class=\"num\">processor</th>"
-            "<th class=\"num\">peak memory</th></tr>\n";
-    for (const CaseResult& r : s.cases) {
-        html += "<tr><td class=\"name\">" + markup(r.name) +
-                (r.hidden ? "<span class=\"tag\">hidden</span>" : "") + "</td><td>" +
-                badge(verdict_word(r.verdict)) + "</td><td class=\"num\">" + number(r.score) +
-                " / " + std::to_string(r.points) + "</td><td class=\"num\">" +
-                fixed(r.wall_seconds * 1000, 1) + " ms</td><td class=\"num\">" +
-                fixed(r.cpu_seconds * 1000, 1) + " ms</td><td class=\"num\">" +
-                fixed(static_cast<double>(r.max_rss_kib) / 1024, 1) + " MiB</td></tr>\n";
-    }
-    html += "</table>\n";
-    for (const CaseResult& r : s.cases) {
-        if (r.verdict == Verdict::passed || r.message.empty()) continue;
-        if (r.verdict == Verdict::compile_error && !s.build_message.empty()) continue;
-        html += "<h3><span class=\"name\">" + markup(r.name) + "</span> " +
-                badge(verdict_word(r.verdict)) + "</h3>\n<pre>" + markup(r.message) + "</pre>\n";
-    }
-    return html + "</details>\n";
-}
-
-}  // namespace
-
-std::string report_html(const std::vector<SubmissionResult>& all) {
-    const std::string program = all.empty() ? std::string("(no program)") : all.front().program;
-    double sum = 0, sum_percent = 0;
-    std::size_t built = 0;
-    for (const SubmissionResult& s : all) {
-        sum += s.score();
-        sum_percent += percent(s.score(), s.max_score());
-        built += s.build_verdict != "compile-error";
-    }
-    const double n = std::max<double>(1.0, static_cast<double>(all.size()));
-    const double max = all.empty() ? 0.0 : all.front().max_score();
-    const std::string title = "collection-check: " + program + " class report";
-
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    html += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    html +=
-        "<title>" + markup(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
-    html += "<h1>" + markup(title) + "</h1>\n";
-    html += "<p class=\"sub\">" + std::to_string(all.size()) + " students, " +
-            std::to_string(case_rates(all).size()) + " cases</p>\n";
-    html += "<section id=\"summary\">\n<div class=\"cards\">\n";
-    html += "<div class=\"card\"><b>" + std::to_string(all.size()) +
-            "</b><span>students</span></div>\n";
-    html += "<div class=\"card\"><b>" + number(sum / n) + " / " + number(max) +
-            "</b><span>mean score</span></div>\n";
-    html += "<div class=\"card\"><b>" + fixed(sum_percent / n, 1) +
-            " %</b><span>mean of the maximum</span></div>\n";
-    html += "<div class=\"card\"><b>" + std::to_string(built) + " / " + std::to_string(all.size()) +
-            "</b><span>built or given</span></div>\n</div>\n";
-    html += "<h2>Score distribution</h2>\n" + distribution_svg(all);
-    html += "<div class=\"grid\">\n<div>\n<h2>Cases, the most failed first</h2>\n" +
-            rates_table(case_rates(all)) + "</div>\n<div>\n<h2>Verdicts</h2>\n" +
-            verdicts_table(all) + "</div>\n</div>\n</section>\n";
-    html += "<section id=\"students\">\n<h2>Students</h2>\n";
-    for (const SubmissionResult& s : all) html += student_section(s);
-    html += "</section>\n</body>\n</html>\n";
-    return html;
-}
+std::string report_html(const std::vector<SubmissionResult>& all) { return report_page(all); }
 
 }  // namespace check

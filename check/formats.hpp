@@ -1,6 +1,6 @@
 // The results in the forms other tools read: one submission as JSON, Gradescope's
-// results.json, JUnit XML or TAP; a class as a CSV of grades, JSON lines and one HTML page;
-// a student's own feedback as plain text.
+// results.json, JUnit XML or TAP; a class as a CSV of grades, JSON lines and one HTML page
+// (report_page.hpp); a student's own feedback as plain text.
 #pragma once
 
 #include <string>
@@ -62,10 +62,12 @@ std::string feedback_text(const SubmissionResult& s);
 // a number if need be, so that no two names ever share one.
 std::vector<std::string> file_names(const std::vector<std::string>& names);
 
-// One self-contained page for the teacher (no network, no external file): the class at a
-// glance (the score distribution as an inline SVG chart, each case's pass rate with the most
-// failed first, the verdict counts), then a collapsible section per student with their
-// verdicts and differences. Every text from a program or a case is escaped.
+// `text` made printable (visible_text(), keeping line feeds and tabs) and escaped for XML
+// or HTML content or a quoted attribute; in an attribute (`attribute`), line feeds and tabs
+// are written as references so that they survive the parser's normalisation.
+std::string markup(const std::string& text, bool attribute = false);
+
+// One self-contained page for the teacher: report_page() (check/report_page.hpp).
 std::string report_html(const std::vector<SubmissionResult>& all);
 
 }  // namespace check

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "check/formats.hpp"
+#include "check/report_page.hpp"
 
 namespace {
 
@@ -482,6 +483,12 @@ std::vector<SubmissionResult> sample_class() {
          "",
          {Verdict::passed, Verdict::passed, Verdict::memory_limit, Verdict::passed,
           Verdict::passed}},
+        {"frank", "missing", std::vector<Verdict>(5, Verdict::not_started)},
+        {"grace", "refused", std::vector<Verdict>(5, Verdict::not_started)},
+        {"heidi \u202e\u2066",
+         "built",
+         {Verdict::passed, Verdict::wrong_output, Verdict::passed, Verdict::passed,
+          Verdict::passed}},
     };
     std::vector<SubmissionResult> all;
     for (const Student& st : students) {
@@ -503,7 +510,23 @@ std::vector<SubmissionResult> sample_class() {
                     std::string("  ") + check::verdict_word(st.verdicts[k]) + " after 2 seconds\n";
             s.cases.push_back(result(cases[k], st.verdicts[k], message, k == 2 ? 3 : 1, k == 4));
             s.cases.back().wall_seconds = 0.1 * static_cast<double>(k + 1);
+            if (st.verdicts[k] == Verdict::wrong_output ||
+                st.verdicts[k] == Verdict::presentation) {
+                CaseResult& r = s.cases.back();
+                r.input = check::excerpt_of("{1, 2}\n{3}\n");
+                r.expected = check::excerpt_of("{1, 2}\n{3}\n");
+                r.actual = check::excerpt_of(st.verdicts[k] == Verdict::presentation
+                                                 ? std::string("{1, 2}\n{3} \n")
+                                                 : std::string("{1, 2}\n</pre><b>3</b>\n"));
+            }
         }
+        if (st.name.starts_with("heidi")) {  // prints far too much: its output is cut
+            std::string flood = "{1, 2}\n</pre><b>3</b>\n";
+            for (int line = 0; line < 300; ++line) flood += "{3}{3}{3}\n";
+            s.cases[1].actual = check::excerpt_of(flood);
+        }
+        if (st.build == "built" && st.name.starts_with("bob"))
+            s.build_message = "main.cpp:3:9: warning: unused variable 'x' [-Wunused-variable]\n";
         if (st.verdicts[1] == Verdict::presentation) s.cases[1].score = 0.5;
         s.seconds = 2;
         all.push_back(s);
@@ -516,8 +539,12 @@ TEST(Formats, ReportPageIsSelfContainedAndEscaped) {
     const std::string html = check::report_html(all);
     EXPECT_NE(html.find("<title>collection-check: setcalc class report</title>"),
               std::string::npos);
-    for (const char* outside : {"http://", "https://", "src=", "<script", "<link", "url("})
+    for (const char* outside : {"http://", "https://", "src=", "<link", "url(", "</script><"})
         EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+    // One script, the page's own, inline; and its style sheet inline.
+    EXPECT_EQ(html.find("<script"), html.rfind("<script"));
+    EXPECT_NE(html.find("<script>\n"), std::string::npos);
+    EXPECT_NE(html.find("<style>\n"), std::string::npos);
     const std::vector<std::string> held = {
         "<svg",
         "bob &lt;script&gt;alert(1)&lt;/script&gt; — 2/7",
@@ -529,6 +556,22 @@ TEST(Formats, ReportPageIsSelfContainedAndEscaped) {
         "empty&lt;input&gt;",
         "main.cpp:12:5: error: &#39;sett&#39; was not declared",
         "v-compile-error",
+        "v-missing",
+        "v-refused",
+        // bob's warnings flagged; the pass rates over the 5 of 8 that built.
+        "v-warnings",
+        "<h3>the compiler's warnings</h3>",
+        "5 of 8 submissions that built",
+        // the grid, and the failures side by side.
+        "<table id=\"grid\"",
+        "<h4>input fed</h4>",
+        "&lt;/pre&gt;&lt;b&gt;3&lt;/b&gt;",
+        // bob and heidi share the first difference on line 2.
+        "2 students</span> (2 cases)",
+        "<strong>the line ends with a blank too many</strong>:",
+        "cut: the first 2002 of 3022 bytes shown (at most 200 lines, 64 KiB)",
+        // a name's bidirectional controls shown as escapes.
+        "heidi \\u202e\\u2066",
     };
     for (const std::string& text : held) EXPECT_NE(html.find(text), std::string::npos) << text;
     EXPECT_EQ(std::count(html.begin(), html.end(), '\xff'), 0);

@@ -17,6 +17,7 @@
 
 #include "check/build.hpp"
 #include "check/judge.hpp"
+#include "check/report_page.hpp"
 #include "check/run.hpp"
 
 namespace fs = std::filesystem;
@@ -152,6 +153,11 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         r.wall_seconds = o.wall_seconds;
         r.cpu_seconds = o.cpu_seconds;
         r.max_rss_kib = o.max_rss_kib;
+        if (!c.hidden && r.verdict != Verdict::passed) {  // for the teacher's page, bounded
+            r.input = excerpt_of(c.input.value_or(""));
+            r.expected = excerpt_of(c.output.value_or(""));
+            r.actual = excerpt_of(o.out);
+        }
         std::string left = scratch.remove();
         if (!left.empty())
             r.message += "  (its working folder could not be removed: " + left + ")\n";

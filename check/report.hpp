@@ -9,6 +9,14 @@
 
 namespace check {
 
+// The start of a text kept for the teacher's report page: at most its first lines and
+// bytes (excerpt_of() in report_page.hpp), and how many bytes the whole held.
+struct Excerpt {
+    std::string text;
+    std::size_t bytes = 0;  // the whole text's size
+    bool cut() const { return text.size() < bytes; }
+};
+
 // What one case came to.
 struct CaseResult {
     std::string name;
@@ -21,6 +29,9 @@ struct CaseResult {
     bool hidden = false;
     double wall_seconds = 0, cpu_seconds = 0;
     long max_rss_kib = 0;
+    // For a visible case that failed: the input fed, the expected and the actual standard
+    // output, each bounded (empty otherwise, and never for a hidden case).
+    Excerpt input, expected, actual;
 };
 
 // The case's lines in the plain report: "NAME ok", or "NAME FAILED (VERDICT)", what went
