@@ -215,7 +215,7 @@ Listing list_folder(const fs::path& folder, const std::string& program) {
         } else if (S_ISDIR(st.st_mode)) {
             if (name != "__MACOSX") l.folders.push_back(name);
         } else if (!S_ISREG(st.st_mode)) {
-            l.others.push_back(name);
+            l.others.push_back(name + " (neither a file nor a folder)");
         } else if (is_c_or_cpp(name)) {
             l.sources.push_back(name);
         } else if (name == "Makefile" || name == "makefile" || name == "GNUmakefile") {

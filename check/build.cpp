@@ -432,7 +432,9 @@ void gather(int dir, const std::string& prefix, const std::string& skip, std::si
     ::closedir(d);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-        const std::string path = prefix.empty() ? name : prefix + "/" + name;
+        std::string path = prefix;
+        if (!path.empty()) path += '/';
+        path += name;
         const std::string shown = visible_text(path, Shown::name);
         if (into.size() >= kMaxSources)
             throw std::runtime_error("more than " + std::to_string(kMaxSources) +

@@ -581,8 +581,10 @@ TEST(Arrive, ArchivesGiveOnlyFilesAndFoldersWithinTheirBounds) {
         std::vector<std::string> present;  // files that must be there when unpacked
     };
     std::vector<Item> many;
+    many.reserve(10000);
     for (int i = 0; i < 10000; ++i) many.push_back({std::to_string(i) + ".c", 'f', "", 0});
     std::vector<Item> large;  // 15 MiB of zeros five times: each within its bound, not all
+    large.reserve(5);
     for (int i = 0; i < 5; ++i) large.push_back({std::to_string(i) + ".c", 'f', "", 15U << 20});
     const std::vector<Row> rows = {
         {"plain zip",
