@@ -158,8 +158,8 @@ void unpack_into(int in, int root) {
                                      "socket); only files and folders are unpacked");
         const std::vector<std::string> parts = parts_of(path, shown);
         if (parts.size() > kMaxUnpackedDepth)
-            throw std::runtime_error(shown + " lies deeper than " +
-                                     std::to_string(kMaxUnpackedDepth) + " folders");
+            throw std::runtime_error(shown + " is more than " + std::to_string(kMaxUnpackedDepth) +
+                                     " levels deep");
         if (parts.empty()) continue;  // the archive's own top folder
         if (::archive_entry_size_is_set(e) != 0 && ::archive_entry_size(e) > 0) {
             const auto claimed = static_cast<std::uint64_t>(::archive_entry_size(e));

@@ -5,7 +5,7 @@
 //
 // An archive is unpacked into a fresh folder of the checker's run folder, and only plain
 // files and folders come out of it: an entry that is a link (symbolic or hard), a device or
-// a FIFO, an absolute path, a path with "..", deeper than kMaxUnpackedDepth folders, past
+// a FIFO, an absolute path, a path with "..", a path of more than kMaxUnpackedDepth parts, past
 // kMaxUnpackedEntries entries, a file past kMaxUnpackedFileBytes or all together past
 // kMaxUnpackedBytes refuses the whole archive: unpacking stops there and what was written
 // is removed. Every file is made with O_EXCL and O_NOFOLLOW in a folder opened without
@@ -23,7 +23,7 @@ namespace check {
 constexpr std::uint64_t kMaxUnpackedBytes = 64ULL << 20;      // all files of an archive
 constexpr std::uint64_t kMaxUnpackedFileBytes = 16ULL << 20;  // one file of an archive
 constexpr std::size_t kMaxUnpackedEntries = 1000;             // files and folders of one
-constexpr std::size_t kMaxUnpackedDepth = 8;                  // folders above a file, and it
+constexpr std::size_t kMaxUnpackedDepth = 8;                  // parts of an entry's path
 
 // True when the name of `path` ends as an archive that unpack() opens: .zip, .tar,
 // .tar.gz or .tgz.

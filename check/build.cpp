@@ -515,10 +515,14 @@ Build make_program(const fs::path& folder, const std::string& program,
     const std::string refused = keep_program(scratch.path() / program, keep);
     if (!refused.empty()) {
         b.built = false;
-        b.message = (refused == "the compiler made no plain file"
-                         ? "make made no plain file named " + visible_text(program, Shown::name)
-                         : refused) +
-                    "\n" + said;
+        // keep_program speaks of a compiler; here make made it.
+        const std::string name = visible_text(program, Shown::name);
+        b.message =
+            (refused == "the compiler made no plain file" ? "make made no plain file named " + name
+             : refused.starts_with("the compiler's output is a symbolic link")
+                 ? "the " + name + " make made is a symbolic link, not a program"
+                 : refused) +
+            "\n" + said;
         fs::remove_all(keep, ec);
         return b;
     }

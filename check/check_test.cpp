@@ -619,7 +619,7 @@ TEST(Arrive, ArchivesGiveOnlyFilesAndFoldersWithinTheirBounds) {
          {{"a", 'f', "1", 0}, {"a/b.c", 'f', "2", 0}},
          "both a file and a folder",
          {}},
-        {"deep", false, {{"1/2/3/4/5/6/7/8/9/x.c", 'f', "x", 0}}, "deeper than 8 folders", {}},
+        {"deep", false, {{"1/2/3/4/5/6/7/8/9/x.c", 'f', "x", 0}}, "more than 8 levels deep", {}},
         {"ten thousand entries", false, many, "more than 1000 files and folders", {}},
         {"75 MiB of zeros", true, large, "the archive holds more than 64 MiB", {}},
         {"17 MiB of zeros, streamed", true, {{"big.c", 's', "", 17U << 20}}, "16 MiB", {}},

@@ -340,6 +340,10 @@ arrive)
     cp "$work/hello.c" "$cls/make/src/main.c"
     printf 'hello: src/main.c\n\tcc -o hello src/main.c\n' >"$cls/make/Makefile"
     cp "$work/wrong" "$cls/make/hello"
+    # Makefiles that make nothing, or a link to a program of the system.
+    mkdir -p "$cls/norule" "$cls/makelink"
+    printf 'all:\n\ttrue\n' >"$cls/norule/Makefile"
+    printf 'hello:\n\tln -s /bin/echo hello\n' >"$cls/makelink/Makefile"
     cp "$work/wrong" "$cls/aout/a.out"
     touch "$cls/papers/notes.txt" "$cls/papers/report.pdf"
     # Archives that reach out: a path up the tree, and a link to a file of the system.
@@ -363,6 +367,9 @@ EOP
     for student in aout papers; do
         grep -q "^$student,0,1,.*missing" "$report/grades.csv" || fail "$student is not missing"
     done
+    for student in norule makelink; do
+        grep -q "^$student,0,1,.*compile-error" "$report/grades.csv" || fail "$student was not a compile error"
+    done
     for student in outside link; do
         grep -q "^$student,0,1,.*refused" "$report/grades.csv" || fail "$student is not refused"
     done
@@ -376,6 +383,8 @@ EOP
     feedback nested "found in hello-main/"
     feedback both "hello.c was built; the program hello beside it was not used"
     feedback make "the Makefile made hello; the program hello beside it was not used"
+    feedback norule "No rule to make target"
+    feedback makelink "the hello make made is a symbolic link, not a program"
     feedback aout "only a.out, an executable of another name"
     feedback papers "notes.txt and report.pdf, no program or source"
     feedback outside "hello.zip is not unpacked: ../../escaped.c leads out of the archive"
