@@ -185,6 +185,7 @@ struct Listing {
     std::vector<std::string> sources, folders, archives, executables, others, links;
     bool program = false;        // an executable file named PROGRAM
     bool program_link = false;   // PROGRAM is a symbolic link
+    std::string source_link;     // the first source or Makefile that is a symbolic link
     bool program_plain = false;  // PROGRAM is a file that is not executable
     bool makefile = false;
     bool empty() const {
@@ -199,6 +200,10 @@ bool is_c_or_cpp(const std::string& name) {
     return e == ".c" || e == ".cc" || e == ".cpp" || e == ".cxx";
 }
 
+bool is_makefile(const std::string& name) {
+    return name == "Makefile" || name == "makefile" || name == "GNUmakefile";
+}
+
 // Lists `folder` (names beginning with '.' and __MACOSX folders passed over), each entry
 // known by lstat.
 Listing list_folder(const fs::path& folder, const std::string& program) {
@@ -211,6 +216,8 @@ Listing list_folder(const fs::path& folder, const std::string& program) {
         if (::lstat(entry.path().c_str(), &st) != 0) continue;
         if (S_ISLNK(st.st_mode)) {
             if (name == program) l.program_link = true;
+            if (l.source_link.empty() && (is_c_or_cpp(name) || is_makefile(name)))
+                l.source_link = name;
             l.links.push_back(name);
         } else if (S_ISDIR(st.st_mode)) {
             if (name != "__MACOSX") l.folders.push_back(name);
@@ -218,7 +225,7 @@ Listing list_folder(const fs::path& folder, const std::string& program) {
             l.others.push_back(name + " (neither a file nor a folder)");
         } else if (is_c_or_cpp(name)) {
             l.sources.push_back(name);
-        } else if (name == "Makefile" || name == "makefile" || name == "GNUmakefile") {
+        } else if (is_makefile(name)) {
             l.makefile = true;
         } else if (name == program) {
             ((st.st_mode & 0111) != 0 ? l.program : l.program_plain) = true;
@@ -244,6 +251,12 @@ Arrival at_top(const fs::path& folder, const Listing& l, const std::string& prog
         a.kind = Arrival::Kind::refused;
         a.note =
             name + " is a symbolic link; a submission's executable must be a plain file of its own";
+        return a;
+    }
+    if (!l.source_link.empty()) {
+        a.kind = Arrival::Kind::refused;
+        a.note = visible_text(l.source_link, Shown::name) +
+                 ": a symbolic link; sources must be plain files of the submission";
         return a;
     }
     const std::string unused =
@@ -276,7 +289,7 @@ std::string described(const Listing& l, const std::string& program) {
     for (const std::string& f : l.folders) names.push_back(f + "/");
     for (const std::string& f : l.archives) names.push_back(f);
     for (const std::string& f : l.executables) names.push_back(f);
-    for (const std::string& f : l.links) names.push_back(f);
+    for (const std::string& f : l.links) names.push_back(f + " (a symbolic link)");
     for (const std::string& f : l.others) names.push_back(f);
     if (l.program_plain) names.push_back(program);
     std::sort(names.begin(), names.end());

@@ -724,6 +724,8 @@ TEST(Arrive, TheSubmissionIsFoundWhereverItArrivesAndWhatWasThereIsSaid) {
          "",
          "setcalc is there but is not executable"},
         {"a link", {"setcalc@"}, Kind::refused, "", "setcalc is a symbolic link"},
+        {"a linked source", {"main.c@", "util.c"}, Kind::refused, "", "main.c: a symbolic link"},
+        {"a linked folder", {"sub@"}, Kind::nothing, "", "sub (a symbolic link), no program"},
         {"a zip", {"work.zip:"}, Kind::sources, "", "unpacked from work.zip, in proj/"},
         {"a tar.gz of no source",
          {"work.tar.gz|"},
