@@ -85,6 +85,8 @@ Fd folder_in(int dir, const std::string& name, const std::string& shown) {
         throw std::runtime_error(shown + " cannot be made: " + std::strerror(errno));
     Fd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (sub.fd < 0) throw std::runtime_error(shown + " is both a file and a folder in the archive");
+    // Whatever the checker's umask: the program under test may run as another user.
+    ::fchmod(sub.fd, 0755);
     return sub;
 }
 
@@ -97,6 +99,8 @@ void write_entry(Reader& r, int dir, const std::string& name, unsigned mode,
         throw std::runtime_error(errno == EEXIST
                                      ? "the archive holds " + shown + " twice"
                                      : shown + " cannot be written: " + std::strerror(errno));
+    if (::fchmod(out.fd, mode) != 0)
+        throw std::runtime_error(shown + " cannot be written: " + std::strerror(errno));
     std::array<char, kChunk> chunk{};
     std::uint64_t size = 0;
     for (;;) {
@@ -338,6 +342,7 @@ void unpack(const fs::path& archive, const fs::path& into) {
         if (root.fd < 0)
             throw std::runtime_error("no folder to unpack it into: " +
                                      std::string(std::strerror(errno)));
+        ::fchmod(root.fd, 0755);
         unpack_into(in.fd, root.fd);
     } catch (...) {
         remove_tree(into);

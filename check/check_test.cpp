@@ -493,10 +493,10 @@ TEST(Check, RemoveTreeGoesThroughDepthAndPermissions) {
     EXPECT_TRUE(std::filesystem::exists(t.path));  // the link's target stays
 }
 
-// One entry of an archive made by a test: its path, its kind ('f' file, 's' file whose size
-// the header does not say, 'd' folder, 'l' symbolic link, 'h' hard link, 'c' character device, 'p'
-// FIFO), its bytes (a link's target), and for a file how many zero bytes follow them, streamed
-// through the writer.
+// One entry of an archive made by a test: its path, its kind ('f' file, 'x' executable
+// file, 's' file whose size the header does not say, 'd' folder, 'l' symbolic link, 'h' hard link,
+// 'c' character device, 'p' FIFO), its bytes (a link's target), and for a file how many zero bytes
+// follow them, streamed through the writer.
 struct Item {
     std::string path;
     char kind = 'f';
@@ -519,8 +519,8 @@ void make_archive(const std::filesystem::path& file, bool zip, const std::vector
     for (const Item& i : items) {
         struct archive_entry* e = archive_entry_new();
         archive_entry_set_pathname(e, i.path.c_str());
-        archive_entry_set_perm(e, 0644);
-        const bool file_kind = i.kind == 'f' || i.kind == 's';
+        archive_entry_set_perm(e, i.kind == 'x' ? 0700 : 0600);
+        const bool file_kind = i.kind == 'f' || i.kind == 's' || i.kind == 'x';
         archive_entry_set_filetype(e, i.kind == 'd'   ? AE_IFDIR
                                       : i.kind == 'l' ? AE_IFLNK
                                       : i.kind == 'c' ? AE_IFCHR
@@ -528,7 +528,7 @@ void make_archive(const std::filesystem::path& file, bool zip, const std::vector
                                                       : AE_IFREG);
         if (i.kind == 'l') archive_entry_set_symlink(e, i.content.c_str());
         if (i.kind == 'h') archive_entry_set_hardlink(e, i.content.c_str());
-        if (i.kind == 'f')
+        if (i.kind != 's')
             archive_entry_set_size(e, static_cast<la_int64_t>(i.content.size() + i.zeros));
         ASSERT_EQ(archive_write_header(a, e), ARCHIVE_OK) << i.path;
         if (file_kind) {
@@ -649,6 +649,24 @@ TEST(Arrive, ArchivesGiveOnlyFilesAndFoldersWithinTheirBounds) {
         EXPECT_FALSE(std::filesystem::exists(t.path / "x.c")) << r.name;
     }
     EXPECT_FALSE(std::filesystem::exists("/tmp/arrive_absolute.c"));
+}
+
+TEST(Arrive, UnpackedFilesAreReadableByAllAndKeepOnlyTheirExecuteBit) {
+    TempFolder t;
+    make_archive(t.path / "s.tar.gz", false,
+                 {{"bin/setcalc", 'x', "#!/bin/sh\n", 0}, {"bin/notes", 'f', "x", 0}});
+    const mode_t before = ::umask(077);  // the checker's own umask is no matter
+    check::unpack(t.path / "s.tar.gz", t.path / "out");
+    ::umask(before);
+    auto mode = [&](const std::string& name) {
+        struct stat st {};
+        ::lstat((t.path / "out" / name).c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(""), 0755U);
+    EXPECT_EQ(mode("bin"), 0755U);
+    EXPECT_EQ(mode("bin/setcalc"), 0755U);
+    EXPECT_EQ(mode("bin/notes"), 0644U);
 }
 
 TEST(Arrive, AHeaderClaimingAGigabyteIsRefusedBeforeItsData) {
