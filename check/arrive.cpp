@@ -375,7 +375,7 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
         const std::string shown = visible_text(top.folders.front(), Shown::name) + "/";
         if (n.kind != Arrival::Kind::nothing) {
             n.shown = top.folders.front();
-            n.note = "found in " + shown + (n.note.empty() ? "" : "\n" + n.note);
+            n.where = "found in " + shown;
             return n;
         }
         if (top.archives.size() != 1) {
@@ -414,8 +414,7 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
     }
     u.unpacked = into.string();
     u.shown = shown;
-    if (u.kind != Arrival::Kind::nothing && u.kind != Arrival::Kind::refused)
-        u.note = where + (u.note.empty() ? "" : "\n" + u.note);
+    if (u.kind != Arrival::Kind::nothing && u.kind != Arrival::Kind::refused) u.where = where;
     return u;
 }
 

@@ -791,7 +791,8 @@ TEST(Arrive, TheSubmissionIsFoundWhereverItArrivesAndWhatWasThereIsSaid) {
         }
         const check::Arrival a = check::find_submission(student, "setcalc", t.path / "base");
         EXPECT_EQ(a.kind, r.kind) << r.name << ": " << a.note;
-        EXPECT_NE(a.note.find(r.note), std::string::npos) << r.name << ": " << a.note;
+        const std::string said = a.where + "\n" + a.note;
+        EXPECT_NE(said.find(r.note), std::string::npos) << r.name << ": " << said;
         if (a.unpacked.empty() &&
             (r.kind == Kind::program || r.kind == Kind::sources || r.kind == Kind::makefile)) {
             EXPECT_EQ(a.path, r.path.empty() ? student : student / r.path) << r.name;

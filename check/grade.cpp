@@ -367,7 +367,9 @@ Subject subject_for(Settings& s, const std::string& name, const std::string& pro
                     const Arrival& found) {
     Subject subject;
     subject.name = name;
-    const std::string note = found.note.empty() ? "" : found.note + "\n";
+    // Where it was found is said whatever came of it; how it was used, once it was.
+    const std::string where = found.where.empty() ? "" : found.where + "\n";
+    const std::string note = where + (found.note.empty() ? "" : found.note + "\n");
     switch (found.kind) {
     case Arrival::Kind::program:
         subject = subject_of(s, name, found.path.string(), {});
@@ -376,12 +378,12 @@ Subject subject_for(Settings& s, const std::string& name, const std::string& pro
     case Arrival::Kind::sources:
         subject = subject_of(s, name, found.path.string() + "/", {});
         subject.build_message =
-            (subject.build_verdict == "built" ? note : "") + subject.build_message;
+            (subject.build_verdict == "built" ? note : where) + subject.build_message;
         break;
     case Arrival::Kind::makefile: {
         Build b = make_program(found.path, program, s.containment);
         subject.build_verdict = b.built ? "built" : "compile-error";
-        subject.build_message = (b.built ? note : "") + b.message;
+        subject.build_message = (b.built ? note : where) + b.message;
         if (b.built) subject.command.push_back(b.executable.string());
         break;
     }
