@@ -47,8 +47,8 @@ struct Arrival {
     Kind kind = Kind::nothing;
     std::filesystem::path path;
     std::string shown;  // the nested folder or the archive it is in, or "" (its top)
-    std::string
-        note;  // how it is used ("setcalc.c was built; ..."), what was found, or why refused
+    // How it is used ("setcalc.c was built; ..."), what was found, or why it is refused.
+    std::string note;
     std::string where;     // "found in setcalc-main/", "unpacked from work.zip, in proj/"
     std::string unpacked;  // the folder an archive was unpacked into, to remove afterwards
 };
