@@ -413,7 +413,7 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
                 : shown + ", an archive holding no program or source: " + described(root, program);
     }
     u.unpacked = into.string();
-    u.shown = shown;
+    u.shown = top.archives.front();
     if (u.kind != Arrival::Kind::nothing && u.kind != Arrival::Kind::refused) u.where = where;
     return u;
 }
