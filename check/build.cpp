@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -405,6 +406,127 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
         entries_in_use.insert(hex);
         evict(cache, cache_bytes);
     }
+    return b;
+}
+
+namespace {
+
+constexpr std::size_t kMaxMadeDepth = 8;  // folders of a Makefile's submission, one in another
+
+// Adds to `into` the files and folders of the folder open as `dir` (as `prefix`/NAME),
+// read as build_sources reads them: plain files and folders only, never through a link,
+// within the bounds of a build; names beginning with '.' are passed over, and so is the
+// top's file named `skip` (the program the Makefile is to make anew).
+void gather(int dir, const std::string& prefix, const std::string& skip, std::size_t depth,
+            std::vector<Entry>& into, Sha256& key, std::uint64_t& budget) {
+    const int listed = ::dup(dir);
+    DIR* d = listed >= 0 ? ::fdopendir(listed) : nullptr;
+    if (d == nullptr) throw std::runtime_error(prefix + ": " + std::strerror(errno));
+    std::vector<std::string> names;
+    // cppcheck-suppress readdirCalled
+    while (const dirent* e = ::readdir(d)) {  // NOLINT(concurrency-mt-unsafe): own stream
+        const std::string name = e->d_name;
+        if (name.starts_with(".") || (prefix.empty() && name == skip)) continue;
+        names.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        std::string path = prefix;
+        if (!path.empty()) path += '/';
+        path += name;
+        const std::string shown = visible_text(path, Shown::name);
+        if (into.size() >= kMaxSources)
+            throw std::runtime_error("more than " + std::to_string(kMaxSources) +
+                                     " files to make the program from");
+        struct stat st {};
+        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            throw std::runtime_error(shown + ": " + std::strerror(errno));
+        if (S_ISLNK(st.st_mode))
+            throw std::runtime_error(shown + ": a symbolic link; files must be plain files of the "
+                                             "submission");
+        Entry entry;
+        entry.path = path;
+        entry.mode = (st.st_mode & 0111) != 0 ? 0755 : 0644;
+        if (S_ISDIR(st.st_mode)) {
+            if (depth >= kMaxMadeDepth)
+                throw std::runtime_error(shown + " lies deeper than " +
+                                         std::to_string(kMaxMadeDepth) + " folders");
+            Fd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (sub.fd < 0) throw std::runtime_error(shown + ": " + std::strerror(errno));
+            entry.type = Entry::Type::folder;
+            entry.mode = 0755;
+            key.add(std::to_string(path.size()) + ":" + path + "/");
+            into.push_back(std::move(entry));
+            gather(sub.fd, path, skip, depth + 1, into, key, budget);
+            continue;
+        }
+        key.add(std::to_string(path.size()) + ":" + path);
+        read_source(dir, name, entry.content, key, budget);
+        into.push_back(std::move(entry));
+    }
+}
+
+}  // namespace
+
+Build make_program(const fs::path& folder, const std::string& program,
+                   const Containment& containment) {
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0) throw std::runtime_error(folder.string() + ": " + std::strerror(errno));
+    Case files;  // the working folder make runs in holds a copy of the submission
+    files.name = "make";
+    Sha256 key;
+    std::uint64_t budget = kMaxAllSourceBytes;
+    gather(dir.fd, "", program, 0, files.files, key, budget);
+    const fs::path make = fs::canonical(find_executable("make"));
+
+    Limits limits;  // as generous as a compiler's
+    limits.wall = 300;
+    limits.cpu = 120;
+    limits.memory = 4ULL << 30;
+    limits.output = 1ULL << 20;
+    limits.file_size = 256ULL << 20;
+    limits.scratch = 512ULL << 20;
+    limits.processes = 64;
+    limits.open_files = 256;
+    Scratch scratch(files, std::chrono::seconds(10), limits);
+    Program p;
+    p.executable = make;
+    // "--" first: a program's name is never read as an option of make's.
+    p.argv = {"make", "--", program};
+    p.folder = scratch.path();
+    p.env = {"TMPDIR=" + scratch.path().string()};
+    Outcome o = run_contained(p, limits, containment);
+    const std::string said = plain_lines(o.err + o.out, kMessageLines);
+    Build b;
+    b.built = o.end == Outcome::End::exited && o.code == 0;
+    if (!b.built) {
+        b.message = said.empty() ? "make ended without a program\n" : said;
+        if (o.end == Outcome::End::not_started) b.message = o.start_error + "\n";
+        if (o.end == Outcome::End::wall_limit) b.message = "make took too long\n" + said;
+        return b;
+    }
+    b.message = said;
+    static std::atomic<unsigned> made{0};
+    const fs::path keep =
+        fs::path(run_folder()) / ("made-" + key.hex().substr(0, 16) + "-" + std::to_string(made++));
+    std::error_code ec;
+    fs::create_directories(keep, ec);
+    const std::string refused = keep_program(scratch.path() / program, keep);
+    if (!refused.empty()) {
+        b.built = false;
+        // keep_program speaks of a compiler; here make made it.
+        const std::string name = visible_text(program, Shown::name);
+        b.message =
+            (refused == "the compiler made no plain file" ? "make made no plain file named " + name
+             : refused.starts_with("the compiler's output is a symbolic link")
+                 ? "the " + name + " make made is a symbolic link, not a program"
+                 : refused) +
+            "\n" + said;
+        fs::remove_all(keep, ec);
+        return b;
+    }
+    b.executable = keep / "program";
     return b;
 }
 

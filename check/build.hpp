@@ -44,6 +44,16 @@ bool is_source(const std::filesystem::path& path);
 Build build_sources(const std::filesystem::path& path, const std::string& cflags,
                     const Containment& containment, std::uint64_t cache_bytes = kDefaultCacheBytes);
 
+// Makes the program `program` from the folder `folder` that holds a Makefile: `make --
+// PROGRAM` run contained as `containment` says, within generous limits of its own, in a
+// working folder holding a copy of the folder's files and folders (read as sources are:
+// plain files, never through a link, at most kMaxSources of them, kMaxSourceBytes each and
+// kMaxAllSourceBytes together, names beginning with '.' passed over, and the top's file
+// named `program` left out so that it is made anew). The program made is read as a
+// compiler's is. Never cached. Throws std::runtime_error for files that are refused.
+Build make_program(const std::filesystem::path& folder, const std::string& program,
+                   const Containment& containment);
+
 // Tells the cache that the build whose program is `executable` is no longer used by this
 // checker: from then on it may go when the cache is past its bound.
 void release_build(const std::filesystem::path& executable);

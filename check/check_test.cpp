@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
 #include <tuple>
 
@@ -14,6 +16,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include <archive.h>
+#include <archive_entry.h>
+
+#include "check/arrive.hpp"
 #include "check/build.hpp"
 #include "check/case.hpp"
 #include "check/grade.hpp"
@@ -639,6 +645,329 @@ TEST(Check, RemoveTreeGoesThroughDepthAndPermissions) {
     EXPECT_EQ(check::remove_tree(deep), "");
     EXPECT_FALSE(std::filesystem::exists(deep));
     EXPECT_TRUE(std::filesystem::exists(t.path));  // the link's target stays
+}
+
+// One entry of an archive made by a test: its path, its kind ('f' file, 'x' executable
+// file, 's' file whose size the header does not say, 'd' folder, 'l' symbolic link, 'h' hard link,
+// 'c' character device, 'p' FIFO), its bytes (a link's target), and for a file how many zero bytes
+// follow them, streamed through the writer.
+struct Item {
+    std::string path;
+    char kind = 'f';
+    std::string content;
+    std::size_t zeros = 0;
+};
+
+// Writes `items` as a zip (deflated) or a gzipped tar archive `file`, with libarchive's
+// writer.
+void make_archive(const std::filesystem::path& file, bool zip, const std::vector<Item>& items) {
+    struct archive* a = archive_write_new();
+    if (zip) {
+        archive_write_set_format_zip(a);
+    } else {
+        archive_write_set_format_pax_restricted(a);
+        archive_write_add_filter_gzip(a);
+    }
+    ASSERT_EQ(archive_write_open_filename(a, file.c_str()), ARCHIVE_OK);
+    const std::string zeros(1U << 20, '\0');
+    for (const Item& i : items) {
+        struct archive_entry* e = archive_entry_new();
+        archive_entry_set_pathname(e, i.path.c_str());
+        archive_entry_set_perm(e, i.kind == 'x' ? 0700 : 0600);
+        const bool file_kind = i.kind == 'f' || i.kind == 's' || i.kind == 'x';
+        archive_entry_set_filetype(e, i.kind == 'd'   ? AE_IFDIR
+                                      : i.kind == 'l' ? AE_IFLNK
+                                      : i.kind == 'c' ? AE_IFCHR
+                                      : i.kind == 'p' ? AE_IFIFO
+                                                      : AE_IFREG);
+        if (i.kind == 'l') archive_entry_set_symlink(e, i.content.c_str());
+        if (i.kind == 'h') archive_entry_set_hardlink(e, i.content.c_str());
+        if (i.kind != 's')
+            archive_entry_set_size(e, static_cast<la_int64_t>(i.content.size() + i.zeros));
+        ASSERT_EQ(archive_write_header(a, e), ARCHIVE_OK) << i.path;
+        if (file_kind) {
+            archive_write_data(a, i.content.data(), i.content.size());
+            for (std::size_t left = i.zeros; left > 0;) {
+                const std::size_t n = std::min(left, zeros.size());
+                archive_write_data(a, zeros.data(), n);
+                left -= n;
+            }
+        }
+        archive_entry_free(e);
+    }
+    archive_write_close(a);
+    archive_write_free(a);
+}
+
+// A tar archive of one file whose header claims `size` bytes, and a little of them: what
+// a reader learns before it reads any data.
+std::string tar_claiming(const std::string& name, std::uint64_t size) {
+    std::string h(512, '\0');
+    auto put = [&](std::size_t at, const std::string& field) {
+        h.replace(at, field.size(), field);
+    };
+    char octal[16];
+    put(0, name);
+    put(100, "0000644");
+    put(108, "0000000");
+    put(116, "0000000");
+    std::snprintf(octal, sizeof octal, "%011llo", static_cast<unsigned long long>(size));
+    put(124, octal);
+    put(136, "00000000000");
+    put(148, "        ");
+    put(156, "0");
+    put(257, std::string("ustar\0"
+                         "00",
+                         8));
+    unsigned sum = 0;
+    for (char c : h) sum += static_cast<unsigned char>(c);
+    std::snprintf(octal, sizeof octal, "%06o", sum);
+    put(148, std::string(octal) + '\0');
+    return h + std::string(64U << 10, '\0');
+}
+
+TEST(Arrive, ArchivesGiveOnlyFilesAndFoldersWithinTheirBounds) {
+    struct Row {
+        std::string name;
+        bool zip;
+        std::vector<Item> items;
+        std::string refused;               // "": unpacked
+        std::vector<std::string> present;  // files that must be there when unpacked
+    };
+    std::vector<Item> many;
+    many.reserve(10000);
+    for (int i = 0; i < 10000; ++i) many.push_back({std::to_string(i) + ".c", 'f', "", 0});
+    std::vector<Item> large;  // 15 MiB of zeros five times: each within its bound, not all
+    large.reserve(5);
+    for (int i = 0; i < 5; ++i) large.push_back({std::to_string(i) + ".c", 'f', "", 15U << 20});
+    const std::vector<Row> rows = {
+        {"plain zip",
+         true,
+         {{"proj", 'd', "", 0}, {"proj/main.c", 'f', "int main(void) {}\n", 0}},
+         "",
+         {"proj/main.c"}},
+        {"plain tar.gz",
+         false,
+         {{"./a/b/c.c", 'f', "x", 0}, {"a/inner.zip", 'f', "PK", 0}},
+         "",
+         {"a/b/c.c", "a/inner.zip"}},
+        {"dot dot", true, {{"../x.c", 'f', "x", 0}}, "leads out of the archive", {}},
+        {"dot dot inside", false, {{"a/../../x.c", 'f', "x", 0}}, "leads out", {}},
+        {"absolute", false, {{"/tmp/arrive_absolute.c", 'f', "x", 0}}, "absolute path", {}},
+        {"symbolic link",
+         false,
+         {{"ok.c", 'f', "x", 0}, {"a.c", 'l', "/etc/passwd", 0}},
+         "a.c is a symbolic link",
+         {}},
+        {"symbolic link in zip", true, {{"a.c", 'l', "../../x", 0}}, "symbolic link", {}},
+        {"hard link",
+         false,
+         {{"a.c", 'f', "x", 0}, {"b.c", 'h', "a.c", 0}},
+         "b.c is a hard link",
+         {}},
+        {"device", false, {{"null", 'c', "", 0}}, "neither a file nor a folder", {}},
+        {"fifo", false, {{"pipe", 'p', "", 0}}, "neither a file nor a folder", {}},
+        {"twice", false, {{"a.c", 'f', "1", 0}, {"a.c", 'f', "2", 0}}, "holds a.c twice", {}},
+        {"file then folder",
+         false,
+         {{"a", 'f', "1", 0}, {"a/b.c", 'f', "2", 0}},
+         "both a file and a folder",
+         {}},
+        {"deep", false, {{"1/2/3/4/5/6/7/8/9/x.c", 'f', "x", 0}}, "more than 8 levels deep", {}},
+        {"ten thousand entries", false, many, "more than 1000 files and folders", {}},
+        {"75 MiB of zeros", true, large, "the archive holds more than 64 MiB", {}},
+        {"17 MiB of zeros, streamed", true, {{"big.c", 's', "", 17U << 20}}, "16 MiB", {}},
+        {"17 MiB of zeros in a tar.gz", false, {{"big.c", 'f', "", 17U << 20}}, "16 MiB", {}},
+    };
+    for (const Row& r : rows) {
+        TempFolder t;
+        const std::filesystem::path file = t.path / (r.zip ? "s.zip" : "s.tar.gz");
+        make_archive(file, r.zip, r.items);
+        const std::filesystem::path into = t.path / "out" / "unpacked";
+        std::filesystem::create_directories(into.parent_path());
+        std::string refused;
+        try {
+            check::unpack(file, into);
+        } catch (const std::exception& e) {
+            refused = e.what();
+        }
+        if (r.refused.empty()) {
+            EXPECT_EQ(refused, "") << r.name;
+            for (const std::string& f : r.present)
+                EXPECT_TRUE(std::filesystem::is_regular_file(into / f)) << r.name << ": " << f;
+        } else {
+            EXPECT_NE(refused.find(r.refused), std::string::npos) << r.name << ": " << refused;
+            EXPECT_FALSE(std::filesystem::exists(into)) << r.name << ": something was left";
+        }
+        EXPECT_FALSE(std::filesystem::exists(t.path / "out" / "x.c")) << r.name;
+        EXPECT_FALSE(std::filesystem::exists(t.path / "x.c")) << r.name;
+    }
+    EXPECT_FALSE(std::filesystem::exists("/tmp/arrive_absolute.c"));
+}
+
+TEST(Arrive, UnpackedFilesAreReadableByAllAndKeepOnlyTheirExecuteBit) {
+    TempFolder t;
+    make_archive(t.path / "s.tar.gz", false,
+                 {{"bin/setcalc", 'x', "#!/bin/sh\n", 0}, {"bin/notes", 'f', "x", 0}});
+    const mode_t before = ::umask(077);  // the checker's own umask is no matter
+    check::unpack(t.path / "s.tar.gz", t.path / "out");
+    ::umask(before);
+    auto mode = [&](const std::string& name) {
+        struct stat st {};
+        ::lstat((t.path / "out" / name).c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(""), 0755U);
+    EXPECT_EQ(mode("bin"), 0755U);
+    EXPECT_EQ(mode("bin/setcalc"), 0755U);
+    EXPECT_EQ(mode("bin/notes"), 0644U);
+}
+
+TEST(Arrive, AHeaderClaimingAGigabyteIsRefusedBeforeItsData) {
+    TempFolder t;
+    t.write("claim.tar", tar_claiming("big.c", 1ULL << 30));
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        check::unpack(t.path / "claim.tar", t.path / "out");
+        ADD_FAILURE() << "a file claiming 1 GiB was unpacked";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("big.c holds 1024 MiB"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(t.path / "out"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    // What is not an archive, or is a link to one, is refused as well.
+    t.write("notes.zip", "not an archive at all");
+    EXPECT_THROW(check::unpack(t.path / "notes.zip", t.path / "out"), std::runtime_error);
+    std::filesystem::create_symlink(t.path / "claim.tar", t.path / "link.tar");
+    EXPECT_THROW(check::unpack(t.path / "link.tar", t.path / "out"), std::runtime_error);
+    EXPECT_FALSE(std::filesystem::exists(t.path / "out"));
+}
+
+TEST(Arrive, TheSubmissionIsFoundWhereverItArrivesAndWhatWasThereIsSaid) {
+    using Kind = check::Arrival::Kind;
+    struct Row {
+        std::string name;
+        // Files of the student's folder: "NAME" a plain file, "NAME*" an executable one,
+        // "NAME/" a folder, "NAME@" a symbolic link, "NAME.zip:" a zip holding proj/main.c,
+        // "NAME.tar.gz|" a tar.gz holding only a README, "NAME.zip^" a zip holding a zip
+        // that holds a source.
+        std::vector<std::string> files;
+        Kind kind;
+        std::string path;  // where the submission is, below the student's folder ("" top)
+        std::string note;  // a part of what is said
+    };
+    const std::vector<Row> rows = {
+        {"program", {"setcalc*"}, Kind::program, "setcalc", ""},
+        {"sources beside a program",
+         {"setcalc*", "setcalc.c"},
+         Kind::sources,
+         "",
+         "setcalc.c was built; the program setcalc beside it was not used"},
+        {"several sources", {"a.c", "b.cpp", "c.h"}, Kind::sources, "", "a.c and b.cpp were built"},
+        {"a Makefile", {"Makefile", "src/", "src/x.c"}, Kind::makefile, "", "the Makefile made"},
+        {"sources win over a Makefile", {"Makefile", "x.c"}, Kind::sources, "", "x.c was built"},
+        {"a nested folder",
+         {"setcalc-main/", "setcalc-main/setcalc.c", ".git/", "__MACOSX/"},
+         Kind::sources,
+         "setcalc-main",
+         "found in setcalc-main/"},
+        {"a nested program", {"build/", "build/setcalc*"}, Kind::program, "build/setcalc", ""},
+        {"only a.out", {"a.out*"}, Kind::nothing, "", "only a.out, an executable of another name"},
+        {"papers",
+         {"notes.txt", "report.pdf"},
+         Kind::nothing,
+         "",
+         "notes.txt and report.pdf, no program or source"},
+        {"several folders",
+         {"a/", "b/", "c/", "a/x.c"},
+         Kind::nothing,
+         "",
+         "3 folders (a, b and c) and no source at the top"},
+        {"an empty folder", {}, Kind::nothing, "", "an empty folder"},
+        {"a nested folder of nothing",
+         {"sub/", "sub/readme"},
+         Kind::nothing,
+         "",
+         "sub/ holds readme"},
+        {"not executable",
+         {"setcalc"},
+         Kind::nothing,
+         "",
+         "setcalc is there but is not executable"},
+        {"a link", {"setcalc@"}, Kind::refused, "", "setcalc is a symbolic link"},
+        {"a linked source", {"main.c@", "util.c"}, Kind::refused, "", "main.c: a symbolic link"},
+        {"a linked folder", {"sub@"}, Kind::nothing, "", "sub (a symbolic link), no program"},
+        {"a zip", {"work.zip:"}, Kind::sources, "", "unpacked from work.zip, in proj/"},
+        {"a tar.gz of no source",
+         {"work.tar.gz|"},
+         Kind::nothing,
+         "",
+         "work.tar.gz, an archive holding no program or source: README"},
+        {"an archive in the archive",
+         {"outer.zip^"},
+         Kind::nothing,
+         "",
+         "outer.zip, an archive holding no program or source: inner.zip"},
+        {"two archives", {"a.zip:", "b.zip:"}, Kind::nothing, "", "2 archives (a.zip and b.zip)"},
+    };
+    for (const Row& r : rows) {
+        TempFolder t;
+        const std::filesystem::path student = t.path / "student";
+        std::filesystem::create_directories(student);
+        std::filesystem::create_directories(t.path / "base");
+        for (std::string f : r.files) {
+            const char mark = f.back();
+            if (mark == '/') {
+                std::filesystem::create_directories(student / f);
+            } else if (mark == '@') {
+                f.pop_back();
+                std::filesystem::create_symlink("/bin/true", student / f);
+            } else if (mark == ':' || mark == '|' || mark == '^') {
+                f.pop_back();
+                const bool zip = f.ends_with(".zip");
+                if (mark == ':')
+                    make_archive(student / f, zip,
+                                 {{"proj", 'd', "", 0}, {"proj/main.c", 'f', "int main(){}", 0}});
+                if (mark == '|') make_archive(student / f, zip, {{"README", 'f', "hello", 0}});
+                if (mark == '^') {
+                    make_archive(t.path / "inner.zip", true, {{"main.c", 'f', "x", 0}});
+                    std::ifstream in(t.path / "inner.zip", std::ios::binary);
+                    const std::string inner((std::istreambuf_iterator<char>(in)), {});
+                    make_archive(student / f, true, {{"inner.zip", 'f', inner, 0}});
+                }
+            } else {
+                const bool executable = mark == '*';
+                if (executable) f.pop_back();
+                t.write("student/" + f, "x");
+                if (executable) ::chmod((student / f).c_str(), 0755);
+            }
+        }
+        const check::Arrival a = check::find_submission(student, "setcalc", t.path / "base");
+        EXPECT_EQ(a.kind, r.kind) << r.name << ": " << a.note;
+        const std::string said = a.where + "\n" + a.note;
+        EXPECT_NE(said.find(r.note), std::string::npos) << r.name << ": " << said;
+        if (a.unpacked.empty() &&
+            (r.kind == Kind::program || r.kind == Kind::sources || r.kind == Kind::makefile)) {
+            EXPECT_EQ(a.path, r.path.empty() ? student : student / r.path) << r.name;
+        }
+        if (!a.unpacked.empty()) {  // in the base folder given, and nowhere else
+            EXPECT_EQ(std::filesystem::path(a.unpacked).parent_path(), t.path / "base");
+            if (r.kind == Kind::sources) {
+                EXPECT_TRUE(std::filesystem::is_regular_file(a.path / "main.c")) << r.name;
+            }
+        }
+    }
+}
+
+TEST(Arrive, NamesAreListedAsAPersonReadsThem) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(check::some_names(V{}), "");
+    EXPECT_EQ(check::some_names(V{"a"}), "a");
+    EXPECT_EQ(check::some_names(V{"a", "b"}), "a and b");
+    EXPECT_EQ(check::some_names(V{"a", "b", "c"}), "a, b and c");
+    EXPECT_EQ(check::some_names(V{"a", "b", "c", "d", "e"}), "a, b, c and 2 more");
+    EXPECT_EQ(check::some_names(V{"tab\there"}), "tab\\there");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <random>
 #include <thread>
 
+#include "check/arrive.hpp"
 #include "check/build.hpp"
 #include "check/judge.hpp"
 #include "check/report_page.hpp"
@@ -365,6 +366,44 @@ std::string refusal(const fs::path& folder, const fs::path& d, const std::string
     return "";
 }
 
+// The subject of the submission `found` of the student `name`: its program, its sources
+// built, or its Makefile made; what was found, and how it was used, said first in its
+// build message.
+Subject subject_for(Settings& s, const std::string& name, const std::string& program,
+                    const Arrival& found) {
+    Subject subject;
+    subject.name = name;
+    // Where it was found is said whatever came of it; how it was used, once it was.
+    const std::string where = found.where.empty() ? "" : found.where + "\n";
+    const std::string note = where + (found.note.empty() ? "" : found.note + "\n");
+    switch (found.kind) {
+    case Arrival::Kind::program:
+        subject = subject_of(s, name, found.path.string(), {});
+        subject.build_message = note + subject.build_message;
+        break;
+    case Arrival::Kind::sources:
+        subject = subject_of(s, name, found.path.string() + "/", {});
+        subject.build_message =
+            (subject.build_verdict == "built" ? note : where) + subject.build_message;
+        break;
+    case Arrival::Kind::makefile: {
+        Build b = make_program(found.path, program, s.containment);
+        subject.build_verdict = b.built ? "built" : "compile-error";
+        subject.build_message = (b.built ? note : where) + b.message;
+        if (b.built) subject.command.push_back(b.executable.string());
+        break;
+    }
+    case Arrival::Kind::nothing:
+        subject.build_verdict = "missing";
+        subject.build_message = "no executable named " + visible_text(program, Shown::name) +
+                                " and no C or C++ source: " + found.note + "\n";
+        break;
+    case Arrival::Kind::refused:
+        break;  // the caller refuses it
+    }
+    return subject;
+}
+
 }  // namespace
 
 std::vector<SubmissionResult> grade_class(
@@ -392,24 +431,15 @@ std::vector<SubmissionResult> grade_class(
             Settings mine = one;
             Subject subject;
             subject.name = name;
-            const fs::path executable = d / program;
             std::string refused = refusal(folder, d, program);
+            Arrival found;
             try {
-                if (!refused.empty()) {
-                    // nothing of it is run
-                } else if (fs::is_regular_file(executable) &&
-                           ::access(executable.c_str(), X_OK) == 0) {
-                    subject = subject_of(mine, name, executable.string(), {});
-                } else if (is_source(d)) {
-                    subject = subject_of(mine, name, d.string() + "/", {});
-                } else {
-                    subject.build_verdict = "missing";
-                    subject.build_message =
-                        "no executable named " + program + " and no C or C++ source\n";
-                }
+                if (refused.empty()) found = find_submission(d, program, run_folder());
+                subject = subject_for(mine, name, program, found);
             } catch (const std::exception& e) {
                 refused = e.what();
             }
+            if (refused.empty() && found.kind == Arrival::Kind::refused) refused = found.note;
             if (refused.empty() && !subject.command.empty() &&
                 !own_program_of(subject.command.front()).empty())
                 refused = "this is the collection's own " + program + ", not a submission";
@@ -418,12 +448,17 @@ std::vector<SubmissionResult> grade_class(
                 subject.build_verdict = "refused";
                 subject.build_message = refused + "\n";
             }
+            // The replay names the student's own files: the folder (or the nested one) the
+            // sources are in, or the program; an archive's by the student's folder.
+            const fs::path place =
+                found.unpacked.empty() && !found.shown.empty() ? d / found.shown : d;
             if (subject.build_verdict == "built" || subject.build_verdict == "compile-error")
-                subject.replay_words = {d.string() + "/"};
+                subject.replay_words = {place.string() + "/"};
             else
-                subject.replay_words = {(d / program).string()};
+                subject.replay_words = {(place / program).string()};
             results[i] = check_subject(mine, program, cases, subject);
             if (subject.build_verdict == "built") release_build(subject.command.front());
+            if (!found.unpacked.empty()) remove_tree(found.unpacked);
             std::lock_guard<std::mutex> lock(m);
             if (progress) progress(++finished, submissions.size());
         }

@@ -53,11 +53,13 @@ SubmissionResult check_subject(
     const std::function<void(const CaseResult&, std::size_t index)>& on_case = nullptr);
 
 // Grades every submission folder of `folder` (its name is the student's; it holds an
-// executable named `program` or sources), `s.jobs` at a time, each case of a submission one
+// executable named `program`, sources, a Makefile, one folder holding them or an archive:
+// see find_submission in check/arrive.hpp), `s.jobs` at a time, each case of a submission one
 // after the other. `progress` hears how many are done. Results in name order. A submission
 // is refused (build verdict "refused", every case not-started, score 0) when the student's
 // folder, its executable or a source is a symbolic link, or leads out of the folder, or when
-// its executable is byte for byte one of own_programs().
+// its executable is byte for byte one of own_programs(), or when its archive is refused.
+// A submission with nothing to grade ("missing") says what its folder holds.
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const std::filesystem::path& folder,

@@ -9,6 +9,8 @@
 #   marks          every case carries a valid kind mark; an invalid mark is refused
 #   install        an installed prefix checks a program from any folder
 #   grade          a class of submissions (executables, sources, broken ones) graded at once
+#   arrive         submissions as platforms hand them out: nested folders, archives, a
+#                  Makefile, sources beside an old program, and folders with nothing to grade
 #   record         a recorded case holds what the program did, and passes it afterwards
 #   student        the help under a failure, --first-failure, repeated differences, slips
 #   memcheck       a heap write past a row fails with memory-error even when output is right
@@ -317,6 +319,82 @@ grade)
     rm -r "$cls/empty" "$cls/own"
     run --grade "$cls" --report "$work/out-report" setcalc
     expect 0 "submissions graded into $work/out-report"
+    ;;
+
+arrive)
+    made_case hello greets exercise "" "hello
+"
+    cls="$work/class"
+    mkdir -p "$cls"/{zip,tgz,nested/hello-main,both,make/src,aout,papers,outside,link,script}
+    printf '#include <stdio.h>\nint main(void) { puts("hello"); return 0; }\n' >"$work/hello.c"
+    wrapper wrong 'echo goodbye'
+    # A zip and a tar.gz as a platform hands them out, each holding one folder of sources.
+    mkdir -p "$work/pack/hello-main"
+    cp "$work/hello.c" "$work/pack/hello-main/hello.c"
+    (cd "$work/pack" && python3 -m zipfile -c "$cls/zip/submission.zip" hello-main) ||
+        fail "no zip made"
+    tar -C "$work/pack" -czf "$cls/tgz/hello-main.tar.gz" hello-main || fail "no tar.gz made"
+    cp "$work/hello.c" "$cls/nested/hello-main/hello.c"
+    # Right sources beside an old, wrong program: the sources are graded.
+    cp "$work/hello.c" "$cls/both/hello.c"
+    cp "$work/wrong" "$cls/both/hello"
+    # A Makefile building from a folder of its own, beside an old program it must make anew.
+    cp "$work/hello.c" "$cls/make/src/main.c"
+    printf 'hello: src/main.c\n\tcc -o hello src/main.c\n' >"$cls/make/Makefile"
+    cp "$work/wrong" "$cls/make/hello"
+    # Makefiles that make nothing, or a link to a program of the system.
+    mkdir -p "$cls/norule" "$cls/makelink"
+    printf 'all:\n\ttrue\n' >"$cls/norule/Makefile"
+    printf 'hello:\n\tln -s /bin/echo hello\n' >"$cls/makelink/Makefile"
+    cp "$work/wrong" "$cls/aout/a.out"
+    touch "$cls/papers/notes.txt" "$cls/papers/report.pdf"
+    # Archives that reach out: a path up the tree, and a link to a file of the system.
+    (cd "$work/pack" && python3 - "$cls/outside/hello.zip" <<'EOP'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("../../escaped.c", "int main(void) { return 0; }\n")
+EOP
+    ) || fail "no hostile zip made"
+    ln -s /etc/passwd "$work/pack/hello.c"
+    tar -C "$work/pack" -cf "$cls/link/hello.tar" hello.c || fail "no tar made"
+    wrapper hello 'echo hello'
+    cp "$work/hello" "$cls/script/hello"
+    run --cases "$work/cases" --grade "$cls" hello
+    expect 1 "submissions graded into $cls-report"
+    report="$cls-report"
+    for student in zip tgz nested both make script; do
+        grep -q "^$student,1,1," "$report/grades.csv" ||
+            fail "$student did not score: $(grep "^$student," "$report/grades.csv") $(cat "$report/feedback/$student.txt")"
+    done
+    for student in aout papers; do
+        grep -q "^$student,0,1,.*missing" "$report/grades.csv" || fail "$student is not missing"
+    done
+    for student in norule makelink; do
+        grep -q "^$student,0,1,.*compile-error" "$report/grades.csv" || fail "$student was not a compile error"
+    done
+    for student in outside link; do
+        grep -q "^$student,0,1,.*refused" "$report/grades.csv" || fail "$student is not refused"
+    done
+    # feedback STUDENT TEXT: the student's feedback says TEXT.
+    feedback() {
+        grep -qF -- "$2" "$report/feedback/$1.txt" ||
+            fail "no \"$2\" in $1's feedback: $(cat "$report/feedback/$1.txt")"
+    }
+    feedback zip "unpacked from submission.zip, in hello-main/"
+    feedback tgz "unpacked from hello-main.tar.gz, in hello-main/"
+    feedback nested "found in hello-main/"
+    feedback both "hello.c was built; the program hello beside it was not used"
+    feedback make "the Makefile made hello; the program hello beside it was not used"
+    feedback norule "No rule to make target"
+    feedback makelink "the hello make made is a symbolic link, not a program"
+    feedback aout "only a.out, an executable of another name"
+    feedback papers "notes.txt and report.pdf, no program or source"
+    feedback outside "hello.zip is not unpacked: ../../escaped.c leads out of the archive"
+    feedback link "hello.tar is not unpacked: hello.c is a symbolic link"
+    [[ ! -e $work/escaped.c && ! -e $cls/escaped.c && ! -e $cls/outside/escaped.c ]] ||
+        fail "a file of the archive was written outside it"
+    # The students' folders are left as they were: nothing is unpacked into them.
+    [[ $(find "$cls" -name hello-main) == "$cls/nested/hello-main" ]] || fail "unpacked folders were left"
     ;;
 
 record)
