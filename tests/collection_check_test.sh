@@ -170,10 +170,11 @@ hang)
             fail "a process the cases started was left running: $command"
     done
     # Unsandboxed, a program can kill the process that starts the runs (its parent's
-    # parent): the cases after it still run.
+    # parent): the cases after it still run. One at a time: a case started beside it by
+    # that process is stopped with it, as every run whose starter dies is.
     wrapper starter_killer 'read w; [ "$w" = hang ] && kill -9 "$(cut -d" " -f4 /proc/$PPID/stat)"
 printf done'
-    run --unsandboxed --timeout 2 --cases "$work/cases" demo "$work/starter_killer"
+    run --unsandboxed -j 1 --timeout 2 --cases "$work/cases" demo "$work/starter_killer"
     expect 1 "b_ends ok" "d_setup_hangs FAILED"
     # A case whose arguments are too many to hand over whole still runs, sandboxed.
     made_case many a_many_arguments exercise '' 20001
