@@ -17,10 +17,6 @@
 
 namespace check {
 
-namespace {
-
-using json = nlohmann::ordered_json;  // keys in the order they are given
-
 // The fixed-point text of `x` with `decimals` decimals.
 std::string fixed(double x, int decimals) {
     char buffer[64];
@@ -38,6 +34,10 @@ std::string number(double x) {
 
 // `part` of `whole` in percent, 0 when the whole is 0.
 double percent(double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0.0; }
+
+namespace {
+
+using json = nlohmann::ordered_json;  // keys in the order they are given
 
 // `text` as well-formed UTF-8 that cannot move the cursor, colour or reorder what is
 // shown: visible_text(), keeping line feeds and tabs when `lines` holds and writing them

@@ -67,6 +67,15 @@ std::vector<std::string> file_names(const std::vector<std::string>& names);
 // are written as references so that they survive the parser's normalisation.
 std::string markup(const std::string& text, bool attribute = false);
 
+// The fixed-point text of `x` with `decimals` decimals.
+std::string fixed(double x, int decimals);
+
+// A score as people write it: "3", "2.5", "0.33" (at most two decimals, no trailing zero).
+std::string number(double x);
+
+// `part` of `whole` in percent, 0 when the whole is 0.
+double percent(double part, double whole);
+
 // One self-contained page for the teacher: report_page() (check/report_page.hpp).
 std::string report_html(const std::vector<SubmissionResult>& all);
 

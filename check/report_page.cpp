@@ -16,24 +16,6 @@ namespace check {
 
 namespace {
 
-// The fixed-point text of `x` with `decimals` decimals.
-std::string fixed(double x, int decimals) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, x);
-    return buffer;
-}
-
-// A score as people write it: "3", "2.5", "0.33" (at most two decimals, no trailing zero).
-std::string number(double x) {
-    std::string text = fixed(x, 2);
-    while (text.back() == '0') text.pop_back();
-    if (text.back() == '.') text.pop_back();
-    return text == "-0" ? "0" : text;
-}
-
-// `part` of `whole` in percent, 0 when the whole is 0.
-double percent(double part, double whole) { return whole > 0 ? 100.0 * part / whole : 0.0; }
-
 // The lines of `text` without their line feeds; a last line without one counts too.
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
