@@ -29,6 +29,20 @@ namespace check {
 
 namespace {
 
+// The generous limits of a build (a compiler's or make's run), with its own times.
+Limits build_limits(double wall, double cpu) {
+    Limits limits;
+    limits.wall = wall;
+    limits.cpu = cpu;
+    limits.memory = 4ULL << 30;
+    limits.output = 1ULL << 20;
+    limits.file_size = 256ULL << 20;
+    limits.scratch = 512ULL << 20;
+    limits.processes = 64;
+    limits.open_files = 256;
+    return limits;
+}
+
 constexpr std::size_t kMessageLines = 20;
 constexpr std::size_t kChunk = 64U << 10;  // bytes read or copied at once
 
@@ -351,15 +365,7 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
         }
     }
 
-    Limits limits;
-    limits.wall = 120;
-    limits.cpu = 60;
-    limits.memory = 4ULL << 30;
-    limits.output = 1ULL << 20;
-    limits.file_size = 256ULL << 20;
-    limits.scratch = 512ULL << 20;
-    limits.processes = 64;
-    limits.open_files = 256;
+    const Limits limits = build_limits(120, 60);
     Scratch scratch(sources, std::chrono::seconds(10), limits);
     Program p;
     p.executable = compiler;
@@ -480,15 +486,7 @@ Build make_program(const fs::path& folder, const std::string& program,
     gather(dir.fd, "", program, 0, files.files, key, budget);
     const fs::path make = fs::canonical(find_executable("make"));
 
-    Limits limits;  // as generous as a compiler's
-    limits.wall = 300;
-    limits.cpu = 120;
-    limits.memory = 4ULL << 30;
-    limits.output = 1ULL << 20;
-    limits.file_size = 256ULL << 20;
-    limits.scratch = 512ULL << 20;
-    limits.processes = 64;
-    limits.open_files = 256;
+    const Limits limits = build_limits(300, 120);  // as generous as a compiler's, and longer
     Scratch scratch(files, std::chrono::seconds(10), limits);
     Program p;
     p.executable = make;
