@@ -22,6 +22,9 @@
 //   together N MIB     N processes, each touching MIB MiB, for 3 s at most
 //   run                executes the program named by its input's first line, or says why
 //                      it could not
+//   steal              takes the file named by its input's first line: a hard link to it in
+//                      its working folder, a rename into it, a copy read through it; prints
+//                      what worked
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -556,6 +559,22 @@ int together(int n, std::size_t mib) {
     return 0;
 }
 
+// Takes the file whose path is the first line of its input, every way that needs no read
+// permission on the file itself.
+int steal() {
+    std::string path, got;
+    std::getline(std::cin, path);
+    if (::link(path.c_str(), "stolen") == 0) got += "link ";
+    if (::rename(path.c_str(), "moved") == 0) {
+        got += "rename ";
+        (void)::rename("moved", path.c_str());  // put back: harmless where not refused
+    }
+    if (::symlink(path.c_str(), "through") == 0 && !slurp("through").empty()) got += "symlink ";
+    if (!slurp(path).empty()) got += "read ";
+    std::cout << (got.empty() ? "refused" : "got " + got) << "\n";
+    return 0;
+}
+
 // Executes the program whose path is the first line of its input.
 int run() {
     std::string path;
@@ -602,6 +621,7 @@ int main(int argc, char** argv) {
     if (mode == "together" && argc == 4)
         return together(std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10));
     if (mode == "run") return run();
+    if (mode == "steal") return steal();
     if (mode == "quiet") return 0;
     std::cerr << "attack: unknown mode \"" << mode << "\"\n";
     return 2;

@@ -268,6 +268,8 @@ together 6 200|--memory 256 --processes 16|||FAILED (memory-limit)|processes tog
 together 2 40|--memory 256 --processes 16||held together\n|ok|
 run|--allow $bin|$bin/setcalc\n|x|FAILED (wrong-output)|could·not·run·it
 run|--allow /usr/bin|/usr/bin/true\n||ok|
+steal||$work/cases/setcalc/hoard/output\n|refused\n|ok|
+steal|--allow $bin|$bin/setcalc\n|refused\n|ok|
 ROWS
     # As root, a program only its owner may run is still run, as the unprivileged user.
     if [[ $(id -u) == 0 ]]; then
