@@ -218,6 +218,19 @@ std::string tap_message(const std::string& message, const std::string& pad) {
     return pad + "message: " + quoted + "\"\n";
 }
 
+// `text` as the inside of a YAML double-quoted scalar: printable, on one line, with quotes,
+// backslashes, line feeds and tabs escaped.
+std::string tap_quoted(const std::string& text) {
+    std::string out;
+    for (char c : printable(text, true)) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else out += c;
+    }
+    return out;
+}
+
 }  // namespace
 
 double SubmissionResult::score() const {
@@ -241,16 +254,22 @@ std::size_t SubmissionResult::passed() const {
 std::string to_json(const SubmissionResult& s) {
     json cases = json::array();
     for (const CaseResult& r : s.cases) {
-        cases.push_back({{"name", r.name},
-                         {"kind", kind_name(r.kind)},
-                         {"verdict", verdict_word(r.verdict)},
-                         {"points", r.points},
-                         {"score", r.score},
-                         {"hidden", r.hidden},
-                         {"wall_s", r.wall_seconds},
-                         {"cpu_s", r.cpu_seconds},
-                         {"max_rss_kib", r.max_rss_kib},
-                         {"message", r.message}});
+        json one = {{"name", r.name},
+                    {"kind", kind_name(r.kind)},
+                    {"verdict", verdict_word(r.verdict)},
+                    {"points", r.points},
+                    {"score", r.score},
+                    {"hidden", r.hidden},
+                    {"wall_s", r.wall_seconds},
+                    {"cpu_s", r.cpu_seconds},
+                    {"max_rss_kib", r.max_rss_kib},
+                    {"message", r.message}};
+        if (!r.hidden) one["input"] = r.fed;
+        if (!r.hidden && r.verdict != Verdict::passed) {
+            one["expected"] = r.want;
+            one["actual"] = r.got;
+        }
+        cases.push_back(std::move(one));
     }
     const json j = {{"program", s.program},
                     {"submission", s.submission},
@@ -271,6 +290,7 @@ std::string to_gradescope(const SubmissionResult& s) {
         const bool passed = r.verdict == Verdict::passed;
         std::string output = verdict_word(r.verdict);
         if (!r.hidden && !r.message.empty()) output += "\n" + r.message;
+        if (!r.hidden && !passed) output += r.help;
         tests.push_back({{"name", r.name},
                          {"score", r.score},
                          {"max_score", r.points},
@@ -298,9 +318,10 @@ std::string to_junit(const SubmissionResult& s) {
     for (const CaseResult& r : s.cases) {
         body += "    <testcase classname=\"" + markup(s.program, true) + "\" name=\"" +
                 markup(r.name, true) + "\" time=\"" + fixed(r.wall_seconds, 3) + "\"";
-        const std::string measured = "      <system-out>processor " + fixed(r.cpu_seconds, 3) +
-                                     " s, peak memory " + std::to_string(r.max_rss_kib) +
-                                     " KiB</system-out>\n";
+        std::string measured = "      <system-out>processor " + fixed(r.cpu_seconds, 3) +
+                               " s, peak memory " + std::to_string(r.max_rss_kib) + " KiB";
+        if (!r.hidden) measured += "\ninput fed:\n" + markup(r.fed);
+        measured += "</system-out>\n";
         if (r.verdict == Verdict::passed) {
             body += ">\n" + measured + "    </testcase>\n";
             continue;
@@ -347,10 +368,12 @@ std::string to_tap(const SubmissionResult& s) {
         tap += "  score: " + number(r.score) + "\n  points: " + std::to_string(r.points) + "\n";
         tap += "  wall_s: " + fixed(r.wall_seconds, 3) + "\n  cpu_s: " + fixed(r.cpu_seconds, 3) +
                "\n  max_rss_kib: " + std::to_string(r.max_rss_kib) + "\n";
-        if (r.hidden)
+        if (r.hidden) {
             tap += "  hidden: true\n";
-        else
+        } else {
             tap += tap_message(r.message, "  ");
+            tap += "  input: \"" + tap_quoted(r.fed) + "\"\n";
+        }
         tap += "  ...\n";
     }
     return tap;

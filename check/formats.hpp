@@ -29,22 +29,24 @@ struct SubmissionResult {
 // {"program", "submission", "score", "max_score", "passed", "failed", "seconds",
 //  "build": {"verdict", "message"},
 //  "cases": [{"name", "kind", "verdict", "points", "score", "hidden", "wall_s", "cpu_s",
-//             "max_rss_kib", "message"}]}
+//             "max_rss_kib", "message", "input", "expected", "actual"}]}
 // on one line, without a final line feed. A hidden case's message is kept (this is the
-// teacher's record).
+// teacher's record); only a visible case has its "input" fed, and only a visible case that
+// failed its "expected" and "actual" standard output (each at most the output limit).
 std::string to_json(const SubmissionResult& s);
 
 // Gradescope's results.json: score, execution_time, output, tests [{name, score, max_score,
 // status "passed"/"failed", output, visibility "visible"/"hidden"}]. A hidden case's output
-// holds its verdict only.
+// holds its verdict only; a visible failing case's also the help (the input fed, the replay).
 std::string to_gradescope(const SubmissionResult& s);
 
 // JUnit XML: <testsuites><testsuite name tests failures errors skipped time><testcase name
-// classname time><failure message type>difference</failure></testcase>...
+// classname time><failure message type>difference</failure><system-out>measures and (for a
+// visible case) the input fed</system-out></testcase>...
 std::string to_junit(const SubmissionResult& s);
 
 // TAP version 14: the plan, then "ok N - name" or "not ok N - name" with a YAML block of
-// the verdict and the message.
+// the verdict, the message and (for a visible case) the input fed.
 std::string to_tap(const SubmissionResult& s);
 
 // grades.csv: a header row (name, score, max_score, percent, build, then each case's name),

@@ -154,10 +154,13 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         r.wall_seconds = o.wall_seconds;
         r.cpu_seconds = o.cpu_seconds;
         r.max_rss_kib = o.max_rss_kib;
+        if (!c.hidden) r.fed = c.input.value_or("");
         if (!c.hidden && r.verdict != Verdict::passed) {  // for the teacher's page, bounded
             r.input = excerpt_of(c.input.value_or(""));
             r.expected = excerpt_of(c.output.value_or(""));
             r.actual = excerpt_of(o.out);
+            r.want = c.output.value_or("").substr(0, s.limits.output);
+            r.got = o.out.substr(0, s.limits.output);
         }
         std::string left = scratch.remove();
         if (!left.empty())

@@ -32,6 +32,9 @@ struct CaseResult {
     // For a visible case that failed: the input fed, the expected and the actual standard
     // output, each bounded (empty otherwise, and never for a hidden case).
     Excerpt input, expected, actual;
+    // For a visible case: the input fed, whole; for one that failed, the expected and the
+    // actual standard output too, each at most the output limit (never for a hidden case).
+    std::string fed, want, got;
 };
 
 // The case's lines in the plain report: "NAME ok", or "NAME FAILED (VERDICT)", what went
