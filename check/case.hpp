@@ -71,6 +71,7 @@ struct Case {
     unsigned points = 1;
     bool hidden = false;
     Compare compare = Compare::exact;
+    double wall = 0;  // the case's own wall time limit in seconds; 0: the checker's
 };
 
 // Puts the file's bytes in `text`; false (and `text` untouched) when it cannot be opened.

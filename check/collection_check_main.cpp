@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <mutex>
@@ -26,6 +27,7 @@
 #include "check/formats.hpp"
 #include "check/grade.hpp"
 #include "check/judge.hpp"
+#include "check/random.hpp"
 #include "check/report.hpp"
 #include "check/run.hpp"
 #include "check/sandbox.hpp"
@@ -39,6 +41,7 @@ const char* const kUsage =
     "       collection-check --grade DIR [--report OUT] [OPTION...] PROGRAM\n"
     "       collection-check --record NAME --cases DIR [--kind KIND] PROGRAM EXECUTABLE < INPUT\n"
     "       collection-check --list [--all] PROGRAM\n"
+    "       collection-check --random N [--seed S] [OPTION...] PROGRAM EXECUTABLE\n"
     "\n"
     "Runs the transcript cases of PROGRAM, one of the collection's programs, against\n"
     "EXECUTABLE (looked up on PATH when it holds no slash; or a C or C++ source file, or\n"
@@ -65,6 +68,18 @@ const char* const kUsage =
     "                     the case with the verdict memory-error\n"
     "  --cflags FLAGS     more flags for the compiler, after -O2 -Wall -std=c17 or c++20\n"
     "\n"
+    "Random sessions against the collection's own PROGRAM:\n"
+    "  --random N         run N random sessions of valid input on EXECUTABLE and on\n"
+    "                     the collection's own PROGRAM (installed beside the checker)\n"
+    "                     instead of the cases, and compare them; a session on which\n"
+    "                     they differ is shrunk to the smallest that still differs\n"
+    "                     (with --grade: N sessions more for every student, drawn from\n"
+    "                     a seed of their own)\n"
+    "  --seed S           the seed the sessions are drawn from (default: drawn, and\n"
+    "                     printed); the same seed draws the same sessions\n"
+    "  --session K        run only session K of the seed\n"
+    "  --random-points P  what each random session is worth (default 1)\n"
+    "\n"
     "Grading a class:\n"
     "  --grade DIR        grade every folder of DIR (named after its student, holding an\n"
     "                     executable named PROGRAM or sources), N submissions side by side\n"
@@ -83,7 +98,8 @@ const char* const kUsage =
     "CASE FORMAT.\n"
     "\n"
     "Limits of each case (a case past one fails with the limit's verdict):\n"
-    "  --timeout S        wall time in seconds (default 10)\n"
+    "  --timeout S        wall time in seconds (default: twenty times the collection's\n"
+    "                     own program's time on the case, at least 1; 10 without it)\n"
     "  --cpu S            processor time in seconds, of each process (default 5)\n"
     "  --memory MIB       address space of each process, in MiB (default 512; 0: none)\n"
     "  --output-limit MIB what standard output and error may each hold (default 8)\n"
@@ -142,6 +158,8 @@ struct Options {
     std::string cflags;
     std::uint64_t cache_bytes = check::kDefaultCacheBytes;
     std::vector<std::string> words;  // PROGRAM, EXECUTABLE, ARGUMENT...
+    check::RandomPlan random;
+    bool timeout_given = false;
 };
 
 // A positive number of at most `most`, for option `option`.
@@ -192,6 +210,23 @@ std::optional<Options> parse(int argc, char** argv) {
             o.only = value();
         } else if (word == "--timeout") {
             o.limits.wall = parse_number(word, value(), 86400, "seconds");
+            o.timeout_given = true;
+        } else if (word == "--random") {
+            o.random.sessions = parse_count(word, value(), 1000000);
+        } else if (word == "--session") {
+            o.random.first = parse_count(word, value(), 1000000);
+            o.random.only = true;
+        } else if (word == "--random-points") {
+            const std::string p = value();
+            o.random.points = p == "0" ? 0 : parse_count(word, p, 1000);
+        } else if (word == "--seed") {
+            const std::string seed = value();
+            if (seed.empty() || seed.size() > 19 ||
+                seed.find_first_not_of("0123456789") != std::string::npos)
+                throw UsageError("--seed needs a whole number from 0 to 10^19 - 1 (got \"" +
+                                 check::visible_line(seed, false) + "\")");
+            o.random.seed = std::stoull(seed);
+            o.random.seed_given = true;
         } else if (word == "--cpu") {
             o.limits.cpu = parse_number(word, value(), 86400, "seconds");
         } else if (word == "--memory") {
@@ -283,6 +318,15 @@ std::optional<Options> parse(int argc, char** argv) {
                          "one submission");
     if (o.record && !o.cases) throw UsageError("--record needs --cases DIR, where the case goes");
     if (!o.list && !o.grade && o.words.size() < 2) throw UsageError("no EXECUTABLE given");
+    if (o.random.only && !o.random.seed_given)
+        throw UsageError("--session needs the --seed it was drawn from");
+    if (o.random.only && o.grade) throw UsageError("--session is for one submission, not --grade");
+    if (o.random.only && o.random.sessions == 0) o.random.sessions = o.random.first;
+    if ((o.random.seed_given || o.random.points != 1) && o.random.sessions == 0)
+        throw UsageError("--seed and --random-points go with --random N");
+    if (o.random.sessions > 0 && (o.record || o.list || o.only))
+        throw UsageError("--random runs sessions of its own: not with --record, --list or --case");
+    o.random.open = o.all;
     if (o.jobs == 0) o.jobs = std::max(1U, std::thread::hardware_concurrency());
     o.containment.jobs = o.jobs;
     return o;
@@ -453,6 +497,73 @@ int check_one_submission(Options& o, const std::vector<check::Case>& cases) {
     return result.passed() == cases.size() && result.cases.size() == cases.size() ? 0 : 1;
 }
 
+// The options of a random session's replay: those that change how a run goes, without the
+// folder of cases (a session needs none).
+std::vector<std::string> random_replay(const check::Settings& s) {
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < s.replay.size(); ++i) {
+        if (s.replay[i] == "--cases") {
+            ++i;
+            continue;
+        }
+        words.push_back(s.replay[i]);
+    }
+    return words;
+}
+
+// The collection's own PROGRAM, which random sessions are compared with.
+fs::path reference_for(const std::string& program) {
+    fs::path reference = check::reference_of(program);
+    if (reference.empty())
+        throw UsageError("random sessions need the collection's own " + program +
+                         ", installed beside collection-check; it is not there");
+    return reference;
+}
+
+// One submission against random sessions: as check_one_submission, the sessions for cases.
+int check_random_submission(Options& o) {
+    check::Settings s = settings_of(o);
+    const fs::path reference = reference_for(o.words[0]);
+    check::RandomPlan plan = o.random;
+    plan.replay = random_replay(s);
+    const std::uint64_t seed = plan.seed_given ? plan.seed : check::drawn_seed();
+    std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
+    warn_if_installed(o);
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    const bool text = o.format == "text";
+    const std::string drawn = "random sessions of " + o.words[0] + " from seed " +
+                              std::to_string(seed) + " (--seed " + std::to_string(seed) +
+                              " draws the same sessions)\n";
+    (text ? std::cout : std::cerr) << drawn << std::flush;
+    if (text && !subject.build_message.empty())
+        std::cout << (subject.build_verdict == "compile-error" ? "the sources did not compile:\n"
+                                                               : "the compiler warns:\n")
+                  << subject.build_message;
+    auto print = [&](const check::CaseResult& r) {
+        if (text) std::cout << check::text_lines(r) << std::flush;
+    };
+    check::SubmissionResult result;
+    result.program = o.words[0];
+    result.submission = subject.name;
+    result.build_verdict = subject.build_verdict;
+    result.build_message = subject.build_message;
+    const auto started = std::chrono::steady_clock::now();
+    result.cases = check::check_random(s, o.words[0], plan, seed, subject, reference, print);
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (text)
+        std::cout << check::text_count(result.cases);
+    else if (o.format == "json")
+        std::cout << check::to_json(result) << "\n";
+    else if (o.format == "gradescope")
+        std::cout << check::to_gradescope(result);
+    else if (o.format == "junit")
+        std::cout << check::to_junit(result);
+    else
+        std::cout << check::to_tap(result);
+    return result.passed() == result.cases.size() ? 0 : 1;
+}
+
 void write_text(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
@@ -475,8 +586,24 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
                   << "] " << done << " of " << all << std::flush;
         if (done == all) std::cerr << "\n";
     };
+    const check::Settings settings = settings_of(o);
+    // Each student's own random sessions, drawn from the class's seed and their name.
+    std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
+    check::RandomPlan plan = o.random;
+    plan.replay = random_replay(settings);
+    const std::uint64_t seed = plan.seed_given ? plan.seed : check::drawn_seed();
+    fs::path reference;
+    if (plan.sessions > 0) {
+        reference = reference_for(o.words[0]);
+        std::cout << "random sessions of " << o.words[0] << " for each student from seed " << seed
+                  << " (--seed " << seed << " draws the same sessions)\n";
+        more = [&](const check::Subject& subject) {
+            return check::check_random(settings, o.words[0], plan,
+                                       check::student_seed(seed, subject.name), subject, reference);
+        };
+    }
     std::vector<check::SubmissionResult> results =
-        check::grade_class(settings_of(o), o.words[0], cases, folder, progress);
+        check::grade_class(settings, o.words[0], cases, folder, progress, more);
     fs::create_directories(out / "feedback");
     write_text(out / "grades.csv", check::grades_csv(results));
     std::string lines;
@@ -597,7 +724,13 @@ int main(int argc, char** argv) {
             std::cerr << "collection-check: warning: --unsandboxed: the program runs with "
                          "limits only and can read and change anything you can\n";
         if (o->record) return record(*o);
+        // Each case's wall time limit fits the collection's own program's time on it,
+        // unless the user set one.
+        const fs::path reference = check::reference_of(o->words[0]);
+        if (!o->timeout_given && !reference.empty())
+            check::fit_wall_limits(cases, reference, o->limits);
         if (o->grade) return grade(*o, cases);
+        if (o->random.sessions > 0) return check_random_submission(*o);
         return check_one_submission(*o, cases);
     } catch (const UsageError& e) {
         std::cerr << "collection-check: " << e.what() << "\nTry 'collection-check --help'.\n";

@@ -91,8 +91,13 @@ std::vector<std::string> under_memcheck(const std::vector<std::string>& command,
     return wrapped;
 }
 
-// One case from start to verdict.
-CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) {
+}  // namespace
+
+CaseResult check_case(const Settings& s, const Case& given, const Subject& subject,
+                      const std::function<void(Case&)>& complete) {
+    Case filled;
+    const Case* expected = &given;
+    const Case& c = given;
     CaseResult r;
     r.name = c.name;
     r.kind = c.kind;
@@ -109,6 +114,7 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         return r;
     }
     Limits limits = s.limits;
+    if (c.wall > 0) limits.wall = c.wall;  // the case's own limit, from the reference's time
     Containment containment = s.containment;
     std::vector<std::string> command = subject.command;
     const int fault_status = s.memcheck ? memcheck_status(c) : -1;
@@ -126,11 +132,19 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         std::vector<std::string> env;
         if (s.memcheck) env.push_back("TMPDIR=" + scratch.path().string());  // Valgrind's own files
         Outcome o = run_case(c, command, scratch, limits, containment, env);
+        if (complete) {
+            filled = given;
+            complete(filled);
+            expected = &filled;
+        }
+        const Case& e = *expected;
         // Valgrind's own status says a fault was found; the program's is then unknown, and
         // the rest is judged as if it were the expected one.
         const bool fault = s.memcheck && o.end == Outcome::End::exited && o.code == fault_status;
-        if (fault) o.code = c.status;
-        Judgement j = judge(c, o, scratch.path(), s.all, s.limits, s.containment);
+        if (fault) o.code = e.status;
+        Limits judged = s.limits;
+        judged.wall = limits.wall / (s.memcheck ? 10 : 1);
+        Judgement j = judge(e, o, scratch.path(), s.all, judged, s.containment);
         r.verdict = j.verdict;
         r.message = j.message;
         if (s.memcheck && r.verdict != Verdict::not_started && r.verdict != Verdict::time_limit) {
@@ -157,9 +171,9 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
         if (!c.hidden) r.fed = c.input.value_or("");
         if (!c.hidden && r.verdict != Verdict::passed) {  // for the teacher's page, bounded
             r.input = excerpt_of(c.input.value_or(""));
-            r.expected = excerpt_of(c.output.value_or(""));
+            r.expected = excerpt_of(e.output.value_or(""));
             r.actual = excerpt_of(o.out);
-            r.want = c.output.value_or("").substr(0, s.limits.output);
+            r.want = e.output.value_or("").substr(0, s.limits.output);
             r.got = o.out.substr(0, s.limits.output);
         }
         std::string left = scratch.remove();
@@ -174,8 +188,6 @@ CaseResult check_case(const Settings& s, const Case& c, const Subject& subject) 
     if (r.verdict != Verdict::passed && !c.hidden) r.help = help_for(s, c, subject);
     return r;
 }
-
-}  // namespace
 
 std::string shell_words(const std::vector<std::string>& words) {
     std::string all;
@@ -350,6 +362,19 @@ SubmissionResult check_subject(
 
 namespace {
 
+// Runs `count` tasks, `workers` at a time (the calling thread one of them).
+void in_parallel(std::size_t count, unsigned workers, const std::function<void(std::size_t)>& task) {
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = 0; (i = next++) < count;) task(i);
+    };
+    std::vector<std::thread> threads;
+    const std::size_t n = std::min<std::size_t>(std::max(1U, workers), count);
+    for (std::size_t w = 1; w < n; ++w) threads.emplace_back(work);
+    if (count > 0) work();
+    for (std::thread& t : threads) t.join();
+}
+
 // Why the submission folder `d`, found in the class folder `folder`, cannot be graded as
 // the student's own work, or "": the folder or its executable `program` is a symbolic link,
 // or leads out of the folder.
@@ -412,7 +437,8 @@ Subject subject_for(Settings& s, const std::string& name, const std::string& pro
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const fs::path& folder,
-    const std::function<void(std::size_t done, std::size_t all)>& progress) {
+    const std::function<void(std::size_t done, std::size_t all)>& progress,
+    const std::function<std::vector<CaseResult>(const Subject&)>& more) {
     std::vector<fs::path> submissions;
     for (const auto& e : fs::directory_iterator(folder)) {
         std::error_code ec;
@@ -421,55 +447,104 @@ std::vector<SubmissionResult> grade_class(
             submissions.push_back(e.path());
     }
     std::sort(submissions.begin(), submissions.end());
+    const std::size_t count = submissions.size();
     const unsigned jobs = std::max(1U, s.jobs);
     Settings one = s;
     one.jobs = 1;
-    std::vector<SubmissionResult> results(submissions.size());
-    std::atomic<std::size_t> next{0}, finished{0};
+    std::vector<SubmissionResult> results(count);
+    std::vector<Subject> subjects(count);
+    std::vector<Arrival> arrivals(count);
     std::mutex m;
-    auto worker = [&] {
-        for (std::size_t i = 0; (i = next++) < submissions.size();) {
-            const fs::path& d = submissions[i];
-            const std::string name = d.filename().string();
-            Settings mine = one;
-            Subject subject;
-            subject.name = name;
-            std::string refused = refusal(folder, d, program);
-            Arrival found;
-            try {
-                if (refused.empty()) found = find_submission(d, program, run_folder());
-                subject = subject_for(mine, name, program, found);
-            } catch (const std::exception& e) {
-                refused = e.what();
-            }
-            if (refused.empty() && found.kind == Arrival::Kind::refused) refused = found.note;
-            if (refused.empty() && !subject.command.empty() &&
-                !own_program_of(subject.command.front()).empty())
-                refused = "this is the collection's own " + program + ", not a submission";
-            if (!refused.empty()) {
-                subject.command.clear();
-                subject.build_verdict = "refused";
-                subject.build_message = refused + "\n";
-            }
-            // The replay names the student's own files: the folder (or the nested one) the
-            // sources are in, or the program; an archive's by the student's folder.
-            const fs::path place =
-                found.unpacked.empty() && !found.shown.empty() ? d / found.shown : d;
-            if (subject.build_verdict == "built" || subject.build_verdict == "compile-error")
-                subject.replay_words = {place.string() + "/"};
-            else
-                subject.replay_words = {(place / program).string()};
-            results[i] = check_subject(mine, program, cases, subject);
-            if (subject.build_verdict == "built") release_build(subject.command.front());
-            if (!found.unpacked.empty()) remove_tree(found.unpacked);
-            std::lock_guard<std::mutex> lock(m);
-            if (progress) progress(++finished, submissions.size());
-        }
+    std::size_t finished = 0;
+    auto done = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        if (progress) progress(++finished, count);
     };
-    std::vector<std::thread> workers;
-    for (unsigned w = 0; w < std::min<std::size_t>(jobs, submissions.size()); ++w)
-        workers.emplace_back(worker);
-    for (std::thread& t : workers) t.join();
+    // Every submission found, and built where it must be, `jobs` at a time.
+    in_parallel(count, jobs, [&](std::size_t i) {
+        const fs::path& d = submissions[i];
+        const std::string name = d.filename().string();
+        Settings mine = one;
+        Subject subject;
+        subject.name = name;
+        std::string refused = refusal(folder, d, program);
+        Arrival found;
+        try {
+            if (refused.empty()) found = find_submission(d, program, run_folder());
+            subject = subject_for(mine, name, program, found);
+        } catch (const std::exception& e) {
+            refused = e.what();
+        }
+        if (refused.empty() && found.kind == Arrival::Kind::refused) refused = found.note;
+        if (refused.empty() && !subject.command.empty() &&
+            !own_program_of(subject.command.front()).empty())
+            refused = "this is the collection's own " + program + ", not a submission";
+        if (!refused.empty()) {
+            subject.command.clear();
+            subject.build_verdict = "refused";
+            subject.build_message = refused + "\n";
+        }
+        // The replay names the student's own files: the folder (or the nested one) the
+        // sources are in, or the program; an archive's by the student's folder.
+        const fs::path place =
+            found.unpacked.empty() && !found.shown.empty() ? d / found.shown : d;
+        if (subject.build_verdict == "built" || subject.build_verdict == "compile-error")
+            subject.replay_words = {place.string() + "/"};
+        else
+            subject.replay_words = {(place / program).string()};
+        subjects[i] = std::move(subject);
+        arrivals[i] = std::move(found);
+        results[i].program = program;
+        results[i].submission = name;
+        results[i].build_verdict = subjects[i].build_verdict;
+        results[i].build_message = subjects[i].build_message;
+        results[i].cases.resize(cases.size());
+    });
+    // Then every case of every submission, spread over the processors: a submission that
+    // runs out of time in several cases holds one job each time, never the whole class.
+    std::vector<double> seconds(count, 0);
+    std::vector<std::size_t> left(count, cases.size());
+    auto settle = [&](std::size_t i) {  // the submission's cases are all in
+        SubmissionResult& r = results[i];
+        if (s.first_failure) {
+            const auto first = std::find_if(r.cases.begin(), r.cases.end(), [](const CaseResult& c) {
+                return c.verdict != Verdict::passed;
+            });
+            if (first != r.cases.end()) r.cases.erase(first + 1, r.cases.end());
+        }
+        if (!more) done();
+    };
+    in_parallel(count * cases.size(), jobs, [&](std::size_t t) {
+        const std::size_t i = t / cases.size(), k = t % cases.size();
+        const auto started = std::chrono::steady_clock::now();
+        results[i].cases[k] = check_case(one, cases[k], subjects[i]);
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        bool last = false;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            seconds[i] += took;
+            last = --left[i] == 0;
+        }
+        if (last) settle(i);
+    });
+    if (cases.empty() && !more)
+        for (std::size_t i = 0; i < count; ++i) done();
+    // The cases of each student's own (their random sessions), one student after another,
+    // each spreading its own over the processors.
+    for (std::size_t i = 0; i < count && more; ++i) {
+        const auto started = std::chrono::steady_clock::now();
+        std::vector<CaseResult> own = more(subjects[i]);
+        seconds[i] +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        for (CaseResult& r : own) results[i].cases.push_back(std::move(r));
+        done();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        results[i].seconds = seconds[i];
+        if (subjects[i].build_verdict == "built") release_build(subjects[i].command.front());
+        if (!arrivals[i].unpacked.empty()) remove_tree(arrivals[i].unpacked);
+    }
     return results;
 }
 

@@ -45,6 +45,13 @@ struct Subject {
 Subject subject_of(Settings& s, const std::string& name, const std::string& word,
                    const std::vector<std::string>& arguments);
 
+// Checks one case from start to verdict, in a fresh working folder. `complete`, when given,
+// fills in what the case expects (its output, status, standard error, files afterwards)
+// once the program has run and before it is judged: the collection's own program may be
+// running on the same input beside it.
+CaseResult check_case(const Settings& s, const Case& c, const Subject& subject,
+                      const std::function<void(Case&)>& complete = nullptr);
+
 // Checks the subject against the cases; `on_case`, when given, hears every case's result
 // in case order as soon as it and every case before it have ended.
 SubmissionResult check_subject(
@@ -54,8 +61,10 @@ SubmissionResult check_subject(
 
 // Grades every submission folder of `folder` (its name is the student's; it holds an
 // executable named `program`, sources, a Makefile, one folder holding them or an archive:
-// see find_submission in check/arrive.hpp), `s.jobs` at a time, each case of a submission one
-// after the other. `progress` hears how many are done. Results in name order. A submission
+// see find_submission in check/arrive.hpp): every submission found and built, `s.jobs` at a
+// time, then every case of every submission spread over `s.jobs` jobs; then, when `more` is
+// given, the cases it makes for each student (their own random sessions), appended to
+// theirs. `progress` hears how many submissions are done. Results in name order. A submission
 // is refused (build verdict "refused", every case not-started, score 0) when the student's
 // folder, its executable or a source is a symbolic link, or leads out of the folder, or when
 // its executable is byte for byte one of own_programs(), or when its archive is refused.
@@ -63,7 +72,8 @@ SubmissionResult check_subject(
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const std::filesystem::path& folder,
-    const std::function<void(std::size_t done, std::size_t all)>& progress);
+    const std::function<void(std::size_t done, std::size_t all)>& progress,
+    const std::function<std::vector<CaseResult>(const Subject&)>& more = nullptr);
 
 // The words quoted for bash where they need it, so that the line pasted into bash runs
 // with exactly these words whatever bytes they hold: a word of printable characters in

@@ -35,6 +35,9 @@ struct CaseResult {
     // For a visible case: the input fed, whole; for one that failed, the expected and the
     // actual standard output too, each at most the output limit (never for a hidden case).
     std::string fed, want, got;
+    // For a random session that failed: what its shrunk session does, in the exercise's
+    // terms ("the union of {1} and {2}"), which groups the students who fail the same way.
+    std::string session;
 };
 
 // The case's lines in the plain report: "NAME ok", or "NAME FAILED (VERDICT)", what went

@@ -193,7 +193,7 @@ public:
         for (long long c : s.choices)
             if (c >= 1 && c <= 4 && what.find(names[c]) == std::string::npos)
                 what += (what.empty() ? "" : ", ") + std::string(names[c]);
-        if (what.empty()) what = "no result";
+        if (what.empty()) what = "the echo";
         std::string d = what + " of " + shown(s.a) + " and " + shown(s.b);
         if (!s.refused_a.empty() || !s.refused_b.empty()) d += ", after a size above 20";
         return d;

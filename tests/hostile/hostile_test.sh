@@ -264,8 +264,8 @@ walls)
     done <<ROWS
 hoard|||refused\n|ok|
 peek|||refused\n|ok|
-together 6 200|--memory 256 --processes 16|||FAILED (memory-limit)|processes together
-together 2 40|--memory 256 --processes 16||held together\n|ok|
+together 6 200|--timeout 10 --memory 256 --processes 16|||FAILED (memory-limit)|processes together
+together 2 40|--timeout 10 --memory 256 --processes 16||held together\n|ok|
 run|--allow $bin|$bin/setcalc\n|x|FAILED (wrong-output)|could·not·run·it
 run|--allow /usr/bin|/usr/bin/true\n||ok|
 steal||$work/cases/setcalc/hoard/output\n|refused\n|ok|
