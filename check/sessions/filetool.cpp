@@ -67,8 +67,8 @@ bool valid(const Tool& t, bool open) {
     return open || fixed_output(t);
 }
 
-// A file's bytes: text lines, any bytes, or one byte repeated; its size from 0 to several
-// times a stream's buffer (0, 1 and sizes about a buffer drawn at any size).
+// A file's bytes: text lines, any bytes, or one byte repeated; its size from 0 to beyond
+// a stream's largest buffer (0, 1 and sizes about a buffer drawn at any size).
 std::string contents(Draw& d, unsigned size) {
     std::size_t n = 0;
     const unsigned roll = static_cast<unsigned>(d.below(100));
@@ -78,8 +78,10 @@ std::string contents(Draw& d, unsigned size) {
         n = 1;
     else if (roll < 27)
         n = static_cast<std::size_t>(d.between(4095, 8193));
-    else if (roll < 32)
+    else if (roll < 31)
         n = static_cast<std::size_t>(d.between(8194, 70000));
+    else if (roll < 33)  // beyond the largest buffer a stream is likely to have
+        n = static_cast<std::size_t>(d.between(131071, 200000));
     else
         n = static_cast<std::size_t>(d.between(2, 2 + 40 * static_cast<long long>(size)));
     const unsigned pool = static_cast<unsigned>(d.below(4));
