@@ -1,23 +1,13 @@
-// textline's sessions (none drawn yet: every session is empty input).
+// textline's sessions: the string toolkit's sessions (check/sessions/texts.hpp) with the
+// first string and entry 4's string read as whole lines, blanks and all.
 #include "check/sessions/programs.hpp"
+#include "check/sessions/texts.hpp"
 
 namespace check::sessions {
 
-namespace {
-
-class Sessions final : public Generator {
-public:
-    Session draw(Draw&, unsigned, bool) const override { return Session{0}; }
-    std::vector<Session> smaller(const Session&, bool) const override { return {}; }
-    Fed feed(const Session&) const override { return Fed{}; }
-    std::string describe(const Session&) const override { return ""; }
-};
-
-}  // namespace
-
 const Generator& textline_sessions() {
-    static const Sessions g;
-    return g;
+    static const auto g = text_sessions(TextReads{true, true, false});
+    return *g;
 }
 
 }  // namespace check::sessions
