@@ -153,7 +153,10 @@ TEST_P(EveryGenerator, DrawsRepeatablyRunsCleanAndShrinksToAnEnd) {
 INSTANTIATE_TEST_SUITE_P(Sessions, EveryGenerator,
                          testing::Values("textkit", "textline", "textwalk", "polycalc", "rollbook",
                                          "setcalc", "gridcalc", "gridheap", "filetool", "greeter",
-                                         "pairsum", "charecho"));
+                                         "pairsum", "charecho"),
+                         [](const testing::TestParamInfo<const char*>& p) {
+                             return std::string(p.param);
+                         });
 
 // What the tests of one numeric program's sessions need to know of it.
 struct Numeric {
