@@ -191,6 +191,14 @@ const std::vector<Numeric>& numerics() {
           "Your Transpose of Matrix B :", "-2147483648\t", "we have 10 * 10 Matrix", "we have 0 * ",
           " * 0 Matrix", " * -"},
          "0 0\n4\n"},
+        {"gridheap",
+         true,
+         {"Multiplication of these two matrices not possible"},
+         {"Addition is", "Subtraction is", "Multiplication is", "Transpose is",
+          "Addition of these two matrices not possible",
+          "Subtraction of these two matrices not possible", "Wrong input !!!!!!!!",
+          "Enter element  10 of  10 row", "  |  |\n"},
+         "0\nn\n"},
     };
     return rows;
 }
