@@ -183,6 +183,10 @@ CaseResult check_case(const Settings& s, const Case& given, const Subject& subje
         r.verdict = Verdict::not_started;
         r.message = std::string("  the case could not be run: ") + e.what() + "\n";
     }
+    if (r.verdict == Verdict::time_limit && c.wall > 0)
+        r.message += "  (this case's wall time limit, " + quantity(c.wall, "second") +
+                     ", is twenty times the collection's own program's time on it, at least a "
+                     "second; --timeout sets another)\n";
     if (r.verdict == Verdict::passed) r.score = r.points;
     if (r.verdict == Verdict::presentation) r.score = r.points * s.presentation_credit;
     if (r.verdict != Verdict::passed && !c.hidden) r.help = help_for(s, c, subject);

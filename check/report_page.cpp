@@ -258,7 +258,9 @@ std::string groups_section(const std::vector<SubmissionResult>& all) {
         html += "<div class=\"group\"><span class=\"count\">" + std::to_string(n) +
                 (n == 1 ? " student" : " students") + "</span> (" + std::to_string(g.where.size()) +
                 (g.where.size() == 1 ? " case" : " cases") + "): " + badge(verdict_word(g.verdict));
-        if (g.difference) {
+        if (!g.session.empty()) {
+            html += " the random session <strong>" + markup(g.session) + "</strong>";
+        } else if (g.difference) {
             const std::string named = slip_of(*g.difference);
             if (!named.empty()) html += " <strong>" + markup(named) + "</strong>:";
             html += " expected " + shown_line(g.difference->expected) + " got " +
@@ -449,9 +451,12 @@ std::vector<DifferenceGroup> difference_groups(const std::vector<SubmissionResul
             if (r.verdict == Verdict::wrong_output || r.verdict == Verdict::presentation)
                 d = first_difference(r.expected, r.actual);
             std::string key = verdict_word(r.verdict);
-            if (d) key += "|" + part(d->expected) + "|" + part(d->actual);
+            if (!r.session.empty())
+                key = "session|" + part(r.session);
+            else if (d)
+                key += "|" + part(d->expected) + "|" + part(d->actual);
             auto [at, added] = index.emplace(key, groups.size());
-            if (added) groups.push_back({r.verdict, d, {}, {}});
+            if (added) groups.push_back({r.verdict, r.session, d, {}, {}});
             DifferenceGroup& g = groups[at->second];
             if (std::find(g.students.begin(), g.students.end(), s.submission) == g.students.end())
                 g.students.push_back(s.submission);

@@ -63,10 +63,12 @@ std::optional<FirstDifference> first_difference(const Excerpt& expected, const E
 // it is none of these.
 std::string slip_of(const FirstDifference& d);
 
-// The failures of visible cases that share one cause: the same first differing line (or,
-// when the outputs agree or were not compared, the same verdict).
+// The failures of visible cases that share one cause: the same shrunk random session (what
+// it does, in the exercise's terms), or else the same first differing line (or, when the
+// outputs agree or were not compared, the same verdict).
 struct DifferenceGroup {
     Verdict verdict = Verdict::wrong_output;
+    std::string session;                        // the shrunk random session's description
     std::optional<FirstDifference> difference;  // the line numbers differ within a group
     std::vector<std::string> students;          // each student once, in class order
     std::vector<std::string> where;             // "student: case" for every failure

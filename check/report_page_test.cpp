@@ -250,4 +250,26 @@ TEST(ReportPage, NoLineCanJoinAnotherGroupByItsText) {
     EXPECT_EQ(check::difference_groups(all).size(), 2U);
 }
 
+TEST(ReportPage, RandomSessionsGroupByTheirShrunkSessionWhateverTheirLines) {
+    // Each student's sessions are their own, so their outputs differ; the shrunk session's
+    // description is what they share.
+    auto random = [](const char* name, const char* session, const char* want, const char* got) {
+        CaseResult r = case_result(name, Verdict::wrong_output, want, got);
+        r.session = session;
+        return r;
+    };
+    const std::vector<SubmissionResult> all = {
+        submission("ann", "built", {random("random-3", "the union of {} and {1}", "{1}\n", "{}\n")}),
+        submission("ben", "built", {random("random-7", "the union of {} and {1}", "{1}\n", "{1,}\n")}),
+        submission("cy", "built", {random("random-1", "the intersection of {1} and {1}", "{1}\n", "{}\n")}),
+        submission("dee", "built", {case_result("one", Verdict::wrong_output, "{1}\n", "{}\n")}),
+    };
+    const std::vector<check::DifferenceGroup> groups = check::difference_groups(all);
+    ASSERT_EQ(groups.size(), 3U);
+    EXPECT_EQ(groups[0].session, "the union of {} and {1}");
+    EXPECT_EQ(groups[0].students, (std::vector<std::string>{"ann", "ben"}));
+    EXPECT_TRUE(check::report_page(all).find("the random session <strong>the union of {} and "
+                                             "{1}</strong>") != std::string::npos);
+}
+
 }  // namespace
