@@ -134,6 +134,19 @@ public:
                     out.push_back(t);
                 }
         }
+        // A value brought nearer 0 wherever it stands, in both sets at once, so that sets
+        // that must meet still do.
+        std::vector<long long> values = s.a;
+        values.insert(values.end(), s.b.begin(), s.b.end());
+        std::sort(values.begin(), values.end());
+        values.erase(std::unique(values.begin(), values.end()), values.end());
+        for (long long v : values)
+            for (long long n : nearer(v)) {
+                Sets t = s;
+                for (auto set : {&Sets::a, &Sets::b})
+                    std::replace((t.*set).begin(), (t.*set).end(), v, n);
+                out.push_back(t);
+            }
         for (std::size_t i = 0; i < s.choices.size(); ++i)
             if (s.choices[i] < 0) {
                 Sets t = s;
