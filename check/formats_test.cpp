@@ -312,6 +312,50 @@ TEST(Formats, TapMessagesComeBackWhateverTheirShape) {
     }
 }
 
+TEST(Formats, EveryFormatCarriesTheInputFedOfVisibleCasesOnly) {
+    SubmissionResult s;
+    s.program = "setcalc";
+    s.submission = "ann";
+    CaseResult failing = result("random-1", Verdict::wrong_output, "  differs\n");
+    failing.fed = "3\n1 2 3\n\"q\" \\ end\n";
+    failing.want = "{1,2,3}\n";
+    failing.got = "{1,2}\n";
+    failing.help = "  to replay it: printf '3\\n' | ./setcalc\n";
+    CaseResult passed = result("random-2", Verdict::passed);
+    passed.fed = "5\n";
+    CaseResult hidden = result("secret", Verdict::wrong_output, "  SECRET\n", 1, true);
+    hidden.fed = "SECRET-INPUT\n";
+    s.cases = {failing, passed, hidden};
+
+    const json j = json::parse(check::to_json(s));
+    EXPECT_EQ(j["cases"][0]["input"], failing.fed);
+    EXPECT_EQ(j["cases"][0]["expected"], failing.want);
+    EXPECT_EQ(j["cases"][0]["actual"], failing.got);
+    EXPECT_EQ(j["cases"][1]["input"], "5\n");
+    EXPECT_FALSE(j["cases"][1].contains("expected")) << "a passed case's output is the expected";
+    EXPECT_FALSE(j["cases"][2].contains("input")) << "a hidden case's input stays hidden";
+
+    const std::vector<std::pair<std::string, std::string>> formats = {
+        {"gradescope", check::to_gradescope(s)},
+        {"junit", check::to_junit(s)},
+        {"tap", check::to_tap(s)},
+    };
+    for (const auto& [name, text] : formats) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(text.find("SECRET-INPUT"), std::string::npos);
+    }
+    EXPECT_NE(json::parse(formats[0].second)["tests"][0]["output"].get<std::string>().find(
+                  "to replay it: printf"),
+              std::string::npos);
+    EXPECT_NE(formats[1].second.find("input fed:\n3\n1 2 3\n&quot;q&quot; \\ end\n"),
+              std::string::npos)
+        << formats[1].second;
+    if (have("/usr/bin/perl") && std::system("/usr/bin/perl -MTAP::Parser -MJSON::PP -e 1") == 0) {
+        const json tap = read_tap(formats[2].second);
+        EXPECT_EQ(tap["tests"][0]["yaml"]["input"], failing.fed) << formats[2].second;
+    }
+}
+
 TEST(Formats, GradesCsvHasOneColumnPerCaseOfTheWholeClass) {
     if (!have("/usr/bin/python3")) GTEST_SKIP() << "python3 is not installed";
     SubmissionResult a, b, c;
