@@ -395,6 +395,7 @@ check::Settings settings_of(const Options& o) {
     s.jobs = o.jobs;
     s.cflags = o.cflags;
     s.cache_bytes = o.cache_bytes;
+    s.timeout_given = o.timeout_given;
     s.limits = o.limits;
     s.containment = o.containment;
     s.replay = {"collection-check"};

@@ -28,6 +28,7 @@ struct Settings {
     std::vector<std::string> replay;                 // the replay command's options, before --case
     std::string program;                             // PROGRAM, as the replay command names it
     std::uint64_t cache_bytes = kDefaultCacheBytes;  // the build cache's bound; 0: none
+    bool timeout_given = false;  // limits.wall is the user's, for every case and session
 };
 
 // What is checked: a name, and the command that runs it (empty when it could not be built;

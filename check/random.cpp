@@ -103,21 +103,37 @@ void fill(Case& c, const Heard& h) {
     c.after = h.after;
 }
 
+// The wall time limit that fits a session the collection's own program ran in `seconds`:
+// twenty times, at least a second (its sessions take milliseconds).
+double fitted(double seconds, double least = 1.0) { return std::max(least, 20 * seconds); }
+
 // One session from start to verdict: the collection's own program and the submission on
-// the same input, side by side when `beside`.
-CaseResult run_session(const Settings& s, const Case& c, const Fed& f, const Subject& subject,
-                       const fs::path& reference, bool beside, std::string& failure) {
+// the same input, side by side when `beside`. Without --timeout, the session's wall limit
+// fits the collection's own time on it, at least `least` seconds.
+CaseResult run_session(const Settings& s, const Case& given, const Fed& f, const Subject& subject,
+                       const fs::path& reference, bool beside, std::string& failure,
+                       double least = 1.0) {
     Heard h;
     CaseResult r;
+    Case c = given;
     if (beside && !subject.command.empty()) {
+        if (!s.timeout_given) c.wall = fitted(0, least);
         std::thread t([&] { h = hear(c, f, reference, s.limits); });
         r = check_case(s, c, subject, [&](Case& e) {
             t.join();
             fill(e, h);
         });
         if (t.joinable()) t.join();
+        // A limit too short for this session, known only once the reference had ended: the
+        // session again, with the limit that fits it.
+        if (!s.timeout_given && r.verdict == Verdict::time_limit &&
+            fitted(h.o.wall_seconds, least) > c.wall) {
+            c.wall = fitted(h.o.wall_seconds, least);
+            r = check_case(s, c, subject, [&](Case& e) { fill(e, h); });
+        }
     } else {
         h = hear(c, f, reference, s.limits);
+        if (!s.timeout_given) c.wall = fitted(h.o.wall_seconds, least);
         r = check_case(s, c, subject, [&](Case& e) { fill(e, h); });
     }
     failure = h.failure;
@@ -292,8 +308,8 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
         std::string failure;  // the collection's own program's, when it could not be heard
     };
     std::vector<One> all(count);
-    auto judge_one = [&](One& one) {
-        one.r = run_session(s, one.c, one.fed, subject, reference, beside, one.failure);
+    auto judge_one = [&](One& one, double least = 1.0) {
+        one.r = run_session(s, one.c, one.fed, subject, reference, beside, one.failure, least);
         if (!one.failure.empty()) {
             one.r.verdict = Verdict::not_started;
             one.r.score = 0;
@@ -318,9 +334,14 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
     std::vector<std::size_t> tried(count, 0), lines_before(count, 0);
     in_parallel(failing.size(), workers, [&](std::size_t f) {
         One& best = all[failing[f]];
+        const One drawn = best;
         lines_before[failing[f]] = line_count(best.fed.input);
         std::set<std::string> seen{key_of(best.fed)};
         std::size_t timeouts = 0;
+        // A session that runs out of time is shrunk with a shorter limit, so that each step
+        // costs a fraction of a second; the smallest is then run again with its own limit.
+        const bool slow = best.r.verdict == Verdict::time_limit && !s.timeout_given;
+        const double least = slow ? kShrinkWall : 1.0;
         for (bool smaller = true; smaller;) {
             smaller = false;
             for (Session& candidate : g->smaller(best.session, plan.open)) {
@@ -331,7 +352,7 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
                 ++tried[failing[f]];
                 next.session = std::move(candidate);
                 next.c = case_of(next.fed, best.c.name, plan);
-                judge_one(next);
+                judge_one(next, least);
                 if (next.r.verdict == Verdict::time_limit) ++timeouts;
                 if (failed(next.r) && next.failure.empty()) {
                     best = std::move(next);
@@ -339,6 +360,10 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
                     break;
                 }
             }
+        }
+        if (slow && tried[failing[f]] > 0) {
+            judge_one(best);
+            if (!failed(best.r) || !best.failure.empty()) best = drawn;  // slow, not endless
         }
         const unsigned k = from + static_cast<unsigned>(failing[f]) + 1;
         best.r.help = session_help(s, plan, seed, k, best.c, best.fed, best.r.want, subject,
@@ -384,7 +409,7 @@ void fit_wall_limits(std::vector<Case>& cases, const fs::path& reference, const 
         Fed f;
         const Heard h = hear(c, f, reference, limits);
         if (!h.failure.empty()) continue;
-        c.wall = std::max(1.0, 20 * h.o.wall_seconds);
+        c.wall = fitted(h.o.wall_seconds);
     }
 }
 

@@ -33,7 +33,12 @@ constexpr std::size_t kShrunkFailures = 5;
 // The most smaller sessions tried while shrinking one failure, and the most of those that
 // may run out of time before shrinking stops.
 constexpr std::size_t kShrinkTries = 150;
-constexpr std::size_t kShrinkTimeouts = 4;
+constexpr std::size_t kShrinkTimeouts = 40;
+
+// The wall time limit, in seconds, of the smaller sessions tried while shrinking a session
+// that ran out of time (unless --timeout sets one): the smallest found runs again with its
+// own limit.
+constexpr double kShrinkWall = 0.25;
 
 // A seed drawn from the system's randomness, for a run that names none.
 std::uint64_t drawn_seed();

@@ -50,7 +50,7 @@ grade second || fail "the class could not be graded twice: $(cat "$work/second.o
 grep -q "from seed 2026" "$work/first.out" || fail "the seed is not said: $(cat "$work/first.out")"
 cmp -s "$work/first/grades.csv" "$work/second/grades.csv" ||
     fail "the same class and seed graded twice differ: $(diff "$work/first/grades.csv" "$work/second/grades.csv")"
-# inputs RESULTS STUDENT: a student's sessions, one a line: the name and the input fed.
+# STUDENT=NAME inputs RESULTS: a student's sessions, one a line: the name and the input fed.
 inputs() {
     perl -MJSON::PP -ne 'my $j = decode_json($_); next unless $j->{submission} eq $ENV{STUDENT};
         for my $c (@{$j->{cases}}) { next unless $c->{name} =~ /^random-/;
