@@ -360,7 +360,7 @@ Excerpt excerpt_of(const std::string& text, std::size_t lines, std::size_t bytes
 }
 
 bool was_built(const SubmissionResult& s) {
-    return s.build_verdict.empty() || s.build_verdict == "built";
+    return s.build_verdict.empty() || s.build_verdict == "executable" || s.build_verdict == "built";
 }
 
 bool has_warnings(const SubmissionResult& s) {
