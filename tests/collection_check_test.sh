@@ -311,8 +311,9 @@ grade)
     grep -q 'the same difference as ' "$report/feedback/spaces.txt" ||
         fail "the repeated difference is shown in full again: $(cat "$report/feedback/spaces.txt")"
     # A build that failed is said once, its cases named once.
-    grep -q '^no case could run (' "$report/feedback/broken.txt" && ! grep -q FAILED "$report/feedback/broken.txt" ||
+    if ! grep -q '^no case could run (' "$report/feedback/broken.txt" || grep -q FAILED "$report/feedback/broken.txt"; then
         fail "the cases of a failed build are said one by one: $(cat "$report/feedback/broken.txt")"
+    fi
     # The replay names the student's own files, relative to their folder, ready for bash.
     grep -q "setcalc ./setcalc\$" "$report/feedback/spaces.txt" ||
         fail "no replay of ./setcalc: $(grep 'run it alone' "$report/feedback/spaces.txt")"
@@ -355,11 +356,13 @@ grade)
     run --cases "$work/cases" --grade "$work/slow" --timeout 1 menu
     expect 0 "submissions graded"
     feedback="$work/slow-report/feedback/ann.txt"
-    grep -q "every case that ran out of time feeds the line 2; no case that passed does" "$feedback" &&
-        grep -q "it was waiting, for input it never got or in a sleep" "$feedback" ||
-        fail "no clue to the time limits: $(cat "$feedback")"
-    grep -q -- "--cases CASES --case two menu ./menu" "$feedback" && grep -q "(CASES: the folder of cases" "$feedback" ||
-        fail "the replay names the teacher's cases: $(grep -A1 'run it alone' "$feedback")"
+    grep -q "every case that ran out of time feeds the line 2; no case that passed does" "$feedback" ||
+        fail "no line named for the time limits: $(cat "$feedback")"
+    grep -q "it was waiting, for input it never got or in a sleep" "$feedback" ||
+        fail "no clue to what the program did at the time limit: $(cat "$feedback")"
+    grep -q -- "--cases CASES --case two menu ./menu" "$feedback" ||
+        fail "the replay names the teacher's cases: $(grep 'run it alone' "$feedback")"
+    grep -q "(CASES: the folder of cases your teacher hands out)" "$feedback" || fail "CASES is not explained"
     ;;
 
 arrive)
