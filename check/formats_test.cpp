@@ -500,6 +500,11 @@ TEST(Formats, FeedbackShowsARepeatedFailureOnceThenNamesIt) {
     }
     EXPECT_EQ(text.find("around line 9"), std::string::npos) << "repeated: " << text;
     EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
+    // The teacher's page names it too, rather than repeating it.
+    const std::string page = check::report_html({s});
+    EXPECT_EQ(page.find("around line 9"), std::string::npos);
+    EXPECT_NE(page.find("the same failure as <span class=\"name\">first</span>"),
+              std::string::npos);
 }
 
 TEST(Formats, ASubmissionThatCannotRunNamesItsCasesOnce) {
@@ -536,6 +541,8 @@ TEST(Formats, ASubmissionThatCannotRunNamesItsCasesOnce) {
         if (r.listed) {
             EXPECT_EQ(text.rfind(head, 0), 0U) << text;
         }
+        EXPECT_EQ(check::report_html({s}).find("no case could run (3 cases)") != std::string::npos,
+                  r.listed);
         // The machine formats keep every case.
         EXPECT_EQ(json::parse(check::to_json(s))["cases"].size(), 3U);
         EXPECT_EQ(json::parse(check::to_gradescope(s))["tests"].size(), 3U);
