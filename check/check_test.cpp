@@ -169,6 +169,31 @@ TEST(Check, ReplayWordsRunAsTheyAreInBash) {
     EXPECT_FALSE(std::filesystem::exists("PWNED"));
 }
 
+TEST(Check, ReplayWordsKeepPrintableUtf8AsItIs) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"./setcalc", "./setcalc"},
+        {"Zo\xc3\xa9/setcalc", "'Zo\xc3\xa9/setcalc'"},
+        {"my work/", "'my work/'"},
+        // Only the bytes a terminal would act on, or that are not UTF-8, are escaped.
+        {"Zo\xc3\xa9\x01", "$'Zo\xc3\xa9\\x01'"},
+        {"Zo\xe9", "$'Zo\\xe9'"},
+        {"\xe2\x80\xae"
+         "x",
+         "$'\\xe2\\x80\\xaex'"},
+    };
+    for (const auto& [word, quoted] : rows) EXPECT_EQ(check::shell_words({word}), quoted) << word;
+}
+
+TEST(Check, NamesOutsideAUtf8LocaleAreShownInAscii) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"plain", "plain"},
+        {"Zo\xc3\xa9", "Zo\\xc3\\xa9"},
+        {"\\x41", "\\x41"},  // already visible: kept
+    };
+    for (const auto& [text, ascii] : rows) EXPECT_EQ(check::ascii_text(text), ascii) << text;
+    EXPECT_EQ(check::cut_to_columns("abcdef", 4, "~"), "abc~");
+}
+
 TEST(Check, Sha256MatchesItsKnownDigests) {
     const std::vector<std::pair<std::string, std::string>> rows = {
         {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
@@ -332,6 +357,107 @@ TEST(Check, VerdictFollowsHowTheRunEnded) {
         EXPECT_EQ(j.verdict, r.verdict) << check::verdict_word(r.verdict) << ": " << j.message;
         EXPECT_NE(j.message.find(r.said), std::string::npos) << r.said << "\n" << j.message;
     }
+}
+
+TEST(Check, ATimeLimitSaysWhetherTheProgramComputedOrWaited) {
+    using End = check::Outcome::End;
+    struct Row {
+        End end;
+        int code;
+        double cpu, wall;
+        std::string said;
+    };
+    check::Limits limits;
+    limits.wall = 10;
+    limits.cpu = 5;
+    const std::vector<Row> rows = {
+        {End::wall_limit, 0, 0.02, 10, "it was waiting, for input it never got or in a sleep"},
+        {End::wall_limit, 0, 0.02, 10, "does it read past the end of its input?"},
+        {End::wall_limit, 0, 9.9, 10, "using the processor all along (9.9 seconds of processor"},
+        {End::wall_limit, 0, 4, 10.2, "it used 4.0 seconds of processor time in 10.2 seconds"},
+        {End::signaled, SIGXCPU, 5, 5.1, "it was using the processor all along: a loop"},
+        {End::signaled, SIGKILL, 5.2, 5.3, "a loop that never ends?"},
+    };
+    check::Case c;
+    c.output = "done\n";
+    for (const Row& r : rows) {
+        check::Outcome o;
+        o.end = r.end;
+        o.code = r.code;
+        o.cpu_seconds = r.cpu;
+        o.wall_seconds = r.wall;
+        const check::Judgement j = check::judge(c, o, "/nonexistent", false, limits);
+        EXPECT_EQ(j.verdict, check::Verdict::time_limit) << j.message;
+        EXPECT_NE(j.message.find(r.said), std::string::npos) << r.said << "\n" << j.message;
+    }
+    // Where it had got to: its last lines, not its first.
+    check::Outcome o;
+    o.end = End::wall_limit;
+    for (int line = 1; line <= 30; ++line) o.out += "menu " + std::to_string(line) + "\n";
+    const std::string said = check::judge(c, o, "/nonexistent", false, limits).message;
+    EXPECT_NE(said.find("the last lines that reached standard output"), std::string::npos);
+    EXPECT_NE(said.find("(18 lines before)"), std::string::npos) << said;
+    EXPECT_NE(said.find("menu·30$"), std::string::npos) << said;
+    EXPECT_EQ(said.find("menu·1$"), std::string::npos) << said;
+}
+
+TEST(Check, LastLinesShowWhereATextEnds) {
+    const std::vector<std::tuple<std::string, std::size_t, std::string>> rows = {
+        {"", 3, ""},
+        {"a\nb\n", 3, "      a$\n      b$\n"},
+        {"a\nb\nc\nd\n", 2, "      (2 lines before)\n      c$\n      d$\n"},
+        {"a\nb\nc", 2, "      (1 lines before)\n      b$\n      c\n"},
+        {"a\n\n\n", 1, "      (2 lines before)\n      $\n"},
+    };
+    for (const auto& [text, lines, shown] : rows)
+        EXPECT_EQ(check::last_lines(text, lines), shown) << text;
+}
+
+TEST(Check, TheSameDifferenceHasTheSameKeyWhateverItsContext) {
+    using End = check::Outcome::End;
+    struct Run {
+        std::string want, got;
+        int code;
+        std::string err;
+    };
+    // Two runs of one fault, the lines around it different; and runs of other faults.
+    const Run blank_a{"Size of A : 3\nEnter set : \n{1}\n", "Size of A : 3\nEnter set :\n{1}\n", 0,
+                      ""};
+    const Run blank_b{"menu\nmenu\nchoice\nEnter set : \n{9,8}\nend\n",
+                      "menu\nmenu\nchoice\nEnter set :\n{9,8}\nend\n", 0, ""};
+    const Run other_line{"x\nEnter size : \n", "x\nEnter size :\n", 0, ""};
+    const Run cut_short{"Size of A : 3\nEnter set : \n{1}\n", "Size of A : 3\nEnter set : ", 0, ""};
+    const Run with_status{blank_a.want, blank_a.got, 3, ""};
+    const Run with_stderr{blank_a.want, blank_a.got, 0, "warning\n"};
+    const Run status_only{"ok\n", "ok\n", 3, ""};
+    const Run status_only_again{"ok\nfine\n", "ok\nfine\n", 3, ""};
+    const Run status_other{"ok\n", "ok\n", 4, ""};
+    struct Row {
+        Run a, b;
+        bool same;
+    };
+    const std::vector<Row> rows = {
+        {blank_a, blank_b, true},           {blank_a, other_line, false},
+        {blank_a, cut_short, false},        {blank_a, with_status, false},
+        {blank_a, with_stderr, false},      {status_only, status_only_again, true},
+        {status_only, status_other, false},
+    };
+    const check::Limits limits;
+    auto key = [&](const Run& r) {
+        check::Case c;
+        c.output = r.want;
+        check::Outcome o;
+        o.end = End::exited;
+        o.code = r.code;
+        o.out = r.got;
+        o.err = r.err;
+        const check::Judgement j = check::judge(c, o, "/nonexistent", false, limits);
+        EXPECT_NE(j.verdict, check::Verdict::passed);
+        EXPECT_FALSE(j.key.empty());
+        return j.key;
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(key(r.a) == key(r.b), r.same) << r.a.want << "|" << r.b.want << "|" << r.b.got;
 }
 
 TEST(Check, SlipsAreNamedOnlyWhereCertain) {

@@ -467,16 +467,17 @@ int check_one_submission(Options& o, const std::vector<check::Case>& cases) {
     if (text && cases.empty())
         std::cout << "no case of " << o.words[0]
                   << " rests on the exercise alone; --all runs the collection cases\n";
-    std::vector<std::pair<std::string, std::string>> said;  // message, case
-    auto print = [&](const check::CaseResult& r, std::size_t) {
+    check::SameFailures same;          // a failure shown in full once, then named
+    std::vector<std::string> not_run;  // the cases a submission that cannot run holds
+    auto print = [&](const check::CaseResult& r, std::size_t index) {
         if (!text) return;
-        std::string same;
-        if (r.verdict != check::Verdict::passed && !r.message.empty()) {
-            for (const auto& [message, name] : said)
-                if (message == r.message) same = name;
-            if (same.empty()) said.emplace_back(r.message, r.name);
+        if (subject.command.empty()) {  // the build said why once: the cases are only named
+            not_run.push_back(r.name);
+            if (index + 1 == cases.size() || s.first_failure)
+                std::cout << check::not_run_lines(not_run) << std::flush;
+            return;
         }
-        std::cout << check::text_lines(r, same) << std::flush;
+        std::cout << check::text_lines(r, same.earlier(r)) << std::flush;
     };
     check::SubmissionResult result = check::check_subject(s, o.words[0], cases, subject, print);
     if (text) {
@@ -540,8 +541,9 @@ int check_random_submission(Options& o) {
         std::cout << (subject.build_verdict == "compile-error" ? "the sources did not compile:\n"
                                                                : "the compiler warns:\n")
                   << subject.build_message;
+    check::SameFailures said;
     auto print = [&](const check::CaseResult& r) {
-        if (text) std::cout << check::text_lines(r) << std::flush;
+        if (text) std::cout << check::text_lines(r, said.earlier(r)) << std::flush;
     };
     check::SubmissionResult result;
     result.program = o.words[0];
@@ -587,7 +589,23 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
                   << "] " << done << " of " << all << std::flush;
         if (done == all) std::cerr << "\n";
     };
-    const check::Settings settings = settings_of(o);
+    // The replay is pasted by a student in their own folder: it names no folder of the
+    // teacher's (no --allow; the cases as CASES, the folder the teacher hands out).
+    check::Settings settings = settings_of(o);
+    std::vector<std::string> replay;
+    for (std::size_t k = 0; k < settings.replay.size(); ++k) {
+        const std::string& word = settings.replay[k];
+        if (word == "--allow" && k + 1 < settings.replay.size()) {
+            ++k;
+        } else if (word == "--cases" && k + 1 < settings.replay.size()) {
+            replay.insert(replay.end(), {"--cases", "CASES"});
+            settings.replay_note = "CASES: the folder of cases your teacher hands out";
+            ++k;
+        } else {
+            replay.push_back(word);
+        }
+    }
+    settings.replay = replay;
     // Each student's own random sessions, drawn from the class's seed and their name.
     std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
     check::RandomPlan plan = o.random;
@@ -617,12 +635,15 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
     for (std::size_t k = 0; k < results.size(); ++k)
         write_text(out / "feedback" / (files[k] + ".txt"), check::feedback_text(results[k]));
     write_text(out / "report.html", check::report_html(results));
-    // Names made visible and cut to kNameColumns, padded by their columns (not bytes).
+    // Names made visible and cut to kNameColumns, padded by their columns (not bytes): as
+    // UTF-8 where the locale is, and with every byte past ASCII as \xHH where it is not.
+    const bool utf8 = check::utf8_locale();
     std::vector<std::string> shown;
     std::size_t width = 7;
     for (const check::SubmissionResult& r : results) {
-        shown.push_back(check::cut_to_columns(check::visible_text(r.submission, check::Shown::name),
-                                              kNameColumns));
+        std::string name = check::visible_text(r.submission, check::Shown::name);
+        if (!utf8) name = check::ascii_text(name);
+        shown.push_back(check::cut_to_columns(name, kNameColumns, utf8 ? "\u2026" : "~"));
         width = std::max(width, check::columns(shown.back()));
     }
     auto padded = [&](const std::string& name) {

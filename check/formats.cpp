@@ -131,6 +131,12 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+// How the submission was built, as every format names it: "executable" for one given as
+// an executable (and for a result that does not say), else its build verdict.
+std::string build_word(const SubmissionResult& s) {
+    return s.build_verdict.empty() ? "executable" : s.build_verdict;
+}
+
 // True when the case could not even be run: the submission did not build or start.
 bool is_error(Verdict v) { return v == Verdict::not_started || v == Verdict::compile_error; }
 
@@ -231,7 +237,63 @@ std::string tap_quoted(const std::string& text) {
     return out;
 }
 
+// The lines of `text`, each without its line feed, once each, in the order they first
+// come; a text ending with a line feed has no empty line after it.
+std::vector<std::string> distinct_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t nl = text.find('\n', at);
+        const std::size_t end = nl == std::string::npos ? text.size() : nl;
+        std::string line = text.substr(at, end - at);
+        if (std::find(lines.begin(), lines.end(), line) == lines.end())
+            lines.push_back(std::move(line));
+        at = end + 1;
+    }
+    return lines;
+}
+
 }  // namespace
+
+bool could_run(const SubmissionResult& s) {
+    return s.build_verdict != "compile-error" && s.build_verdict != "missing" &&
+           s.build_verdict != "refused";
+}
+
+std::string time_limit_clue(const SubmissionResult& s) {
+    std::vector<const CaseResult*> timed;
+    std::vector<std::string> passing;  // every line a visible passing case feeds
+    for (const CaseResult& r : s.cases) {
+        if (r.hidden) continue;
+        if (r.verdict == Verdict::time_limit) timed.push_back(&r);
+        if (r.verdict == Verdict::passed)
+            for (std::string& line : distinct_lines(r.fed)) passing.push_back(std::move(line));
+    }
+    if (timed.size() < 2 || passing.empty()) return "";
+    std::vector<std::string> shared;
+    for (const std::string& line : distinct_lines(timed.front()->fed)) {
+        if (std::find(passing.begin(), passing.end(), line) != passing.end()) continue;
+        const bool everywhere =
+            std::all_of(timed.begin() + 1, timed.end(), [&](const CaseResult* r) {
+                const std::vector<std::string> fed = distinct_lines(r->fed);
+                return std::find(fed.begin(), fed.end(), line) != fed.end();
+            });
+        if (everywhere) shared.push_back(line);
+    }
+    if (shared.empty()) return "";
+    constexpr std::size_t kNamed = 3;
+    std::string named;
+    for (std::size_t k = 0; k < shared.size() && k < kNamed; ++k) {
+        if (k > 0) named += k + 1 == std::min(shared.size(), kNamed) ? " and " : ", ";
+        named += shared[k].empty() ? std::string("an empty line") : visible_line(shared[k], false);
+    }
+    if (shared.size() == 1)
+        return "every case that ran out of time feeds the line " + named +
+               "; no case that passed does\n";
+    return "every case that ran out of time feeds the lines " + named +
+           (shared.size() > kNamed ? " (and more)" : "") +
+           "; no case that passed feeds any of them\n";
+}
 
 double SubmissionResult::score() const {
     double total = 0;
@@ -279,7 +341,7 @@ std::string to_json(const SubmissionResult& s) {
                     {"passed", s.passed()},
                     {"failed", s.cases.size() - s.passed()},
                     {"seconds", s.seconds},
-                    {"build", {{"verdict", s.build_verdict}, {"message", s.build_message}}},
+                    {"build", {{"verdict", build_word(s)}, {"message", s.build_message}}},
                     {"cases", cases}};
     return dump(j);
 }
@@ -304,11 +366,12 @@ std::string to_gradescope(const SubmissionResult& s) {
     }
     const std::string output =
         s.build_message.empty() ? summary_line(s) : ended(s.build_message) + summary_line(s);
-    const json j = {{"score", s.score()},
-                    {"execution_time", s.seconds},
-                    {"output", output},
-                    {"extra_data", {{"sandbox", wall_name(current_wall())}}},
-                    {"tests", tests}};
+    const json j = {
+        {"score", s.score()},
+        {"execution_time", s.seconds},
+        {"output", output},
+        {"extra_data", {{"sandbox", wall_name(current_wall())}, {"build", build_word(s)}}},
+        {"tests", tests}};
     return dump(j, 2) + "\n";
 }
 
@@ -397,8 +460,7 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
         std::map<std::string, const CaseResult*> by_name;
         for (const CaseResult& r : s.cases) by_name.emplace(r.name, &r);
         csv += csv_field(s.submission) + "," + number(s.score()) + "," + number(s.max_score()) +
-               "," + fixed(percent(s.score(), s.max_score()), 1) + "," +
-               csv_field(s.build_verdict.empty() ? "executable" : s.build_verdict);
+               "," + fixed(percent(s.score(), s.max_score()), 1) + "," + csv_field(build_word(s));
         for (const std::string& name : names) {
             const auto found = by_name.find(name);
             csv += ",";
@@ -446,17 +508,28 @@ std::vector<std::string> file_names(const std::vector<std::string>& names) {
 
 std::string feedback_text(const SubmissionResult& s) {
     std::string text;
-    if (!s.build_message.empty()) {
-        text += "build: " + (s.build_verdict.empty() ? std::string("built") : s.build_verdict) +
-                "\n" + ended(printable(s.build_message, true)) + "\n";
+    const bool ran = could_run(s);
+    if (!s.build_message.empty() || !ran) {
+        text += "build: " + build_word(s) + "\n";
+        text += ended(printable(s.build_message, true));
+        text += '\n';
     }
-    for (const CaseResult& r : s.cases) {
-        if (r.hidden && r.verdict != Verdict::passed) {
-            text += visible_line(r.name, false) + " FAILED (" + verdict_word(r.verdict) +
-                    ")\n  (a hidden case: its input and expected output are not shown)\n";
-        } else {
-            text += ended(text_lines(r));
+    if (!ran) {
+        // The build said why once; every case failed for that one reason.
+        std::vector<std::string> names;
+        for (const CaseResult& r : s.cases) names.push_back(r.name);
+        if (!names.empty()) text += not_run_lines(names);
+    } else {
+        SameFailures same;
+        for (const CaseResult& r : s.cases) {
+            if (r.hidden && r.verdict != Verdict::passed) {
+                text += visible_line(r.name, false) + " FAILED (" + verdict_word(r.verdict) +
+                        ")\n  (a hidden case: its input and expected output are not shown)\n";
+            } else {
+                text += ended(text_lines(r, same.earlier(r)));
+            }
         }
+        text += time_limit_clue(s);
     }
     return text + "score: " + number(s.score()) + " of " + number(s.max_score()) + "\n";
 }

@@ -14,9 +14,9 @@ namespace check {
 struct SubmissionResult {
     std::string program;     // "setcalc"
     std::string submission;  // the student's name (the folder's), or the executable's path
-    // How the submission was built: "" when it was given as an executable, "built" when its
-    // sources compiled, "compile-error" when they did not (then `cases` are all
-    // compile-error and score nothing).
+    // How the submission was built: "executable" when it was given as an executable,
+    // "built" when its sources compiled, "compile-error" when they did not (then `cases`
+    // are all compile-error and score nothing); for a class also "missing" and "refused".
     std::string build_verdict;
     std::string build_message;  // the compiler's first lines (errors, or warnings)
     std::vector<CaseResult> cases;
@@ -53,9 +53,21 @@ std::string to_tap(const SubmissionResult& s);
 // then a row per submission with each case's verdict word; RFC 4180 quoting.
 std::string grades_csv(const std::vector<SubmissionResult>& all);
 
-// What the student sees: every case's line and message, but for a hidden case only its
-// name and verdict; the score at the end.
+// What the student sees: how it was built, every case's line and message, but for a hidden
+// case only its name and verdict; a visible case that failed as an earlier one did names
+// that one instead of repeating its message; a submission that could not run (could_run)
+// lists its cases once, under the build's message; then the time_limit_clue(); the score
+// at the end.
 std::string feedback_text(const SubmissionResult& s);
+
+// False when no case could run because of the submission itself: it did not build, is
+// missing or was refused (every case is then compile-error or not-started).
+bool could_run(const SubmissionResult& s);
+
+// When two visible cases or more ran out of time and each of them feeds a line that no
+// visible passing case feeds, that line named once ("every case that ran out of time feeds
+// the line 2; no case that passed does"), up to three such lines; "" otherwise.
+std::string time_limit_clue(const SubmissionResult& s);
 
 // The file names (without an ending) of each of `names`' own files, such as its feedback,
 // in the same order: the name with every character that is not shown as it is, '/' and

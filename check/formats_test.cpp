@@ -504,6 +504,166 @@ TEST(Formats, FeedbackShowsVisibleDifferencesOnly) {
     EXPECT_EQ(check::feedback_text(s).rfind("visible FAILED", 0), 0U);
 }
 
+TEST(Formats, FeedbackShowsARepeatedFailureOnceThenNamesIt) {
+    struct Row {
+        std::string name;
+        Verdict verdict;
+        std::string key, message;
+        bool hidden;
+        std::string said;  // what its lines in the feedback hold
+    };
+    const std::string blank = "wrong-output" + std::string(1, '\0') + "Enter: \nEnter:\n";
+    const std::vector<Row> rows = {
+        {"first", Verdict::wrong_output, blank, "  around line 3\n", false, "  around line 3\n"},
+        {"again", Verdict::wrong_output, blank, "  around line 9\n", false,
+         "  the same difference as first\n  HELP again\n"},
+        {"hidden", Verdict::wrong_output, "other", "  SECRET\n", true, "(a hidden case"},
+        {"after-hidden", Verdict::wrong_output, "other", "  other words\n", false,
+         "  other words\n"},
+        {"crash", Verdict::crashed, "", "  signal 11\n", false, "  signal 11\n"},
+        {"crash-again", Verdict::crashed, "", "  signal 11\n", false,
+         "  the same failure as crash\n"},
+        {"crash-other", Verdict::crashed, "", "  signal 6\n", false, "  signal 6\n"},
+    };
+    SubmissionResult s;
+    s.build_verdict = "executable";
+    for (const Row& r : rows) {
+        s.cases.push_back(result(r.name, r.verdict, r.message, 1, r.hidden));
+        s.cases.back().key = r.key;
+        if (!r.hidden) s.cases.back().help = "  HELP " + r.name + "\n";
+    }
+    const std::string text = check::feedback_text(s);
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        const std::size_t from = text.find(rows[k].name + " FAILED");
+        const std::size_t to =
+            k + 1 < rows.size() ? text.find(rows[k + 1].name + " FAILED") : text.size();
+        ASSERT_NE(from, std::string::npos) << text;
+        EXPECT_NE(text.substr(from, to - from).find(rows[k].said), std::string::npos)
+            << rows[k].name << ":\n"
+            << text;
+    }
+    EXPECT_EQ(text.find("around line 9"), std::string::npos) << "repeated: " << text;
+    EXPECT_EQ(text.find("SECRET"), std::string::npos) << text;
+    // The teacher's page names it too, rather than repeating it.
+    const std::string page = check::report_html({s});
+    EXPECT_EQ(page.find("around line 9"), std::string::npos);
+    EXPECT_NE(page.find("the same failure as <span class=\"name\">first</span>"),
+              std::string::npos);
+}
+
+TEST(Formats, ASubmissionThatCannotRunNamesItsCasesOnce) {
+    struct Row {
+        std::string build, message;
+        Verdict verdict;
+        bool listed;  // the cases named once rather than each said
+    };
+    const std::vector<Row> rows = {
+        {"compile-error", "main.c:1: error: x undeclared\n", Verdict::compile_error, true},
+        {"missing", "no executable named setcalc and no C or C++ source: an empty folder\n",
+         Verdict::not_started, true},
+        {"refused", "the student's folder is a symbolic link\n", Verdict::not_started, true},
+        {"built", "", Verdict::not_started, false},
+    };
+    for (const Row& r : rows) {
+        SubmissionResult s;
+        s.program = "setcalc";
+        s.submission = "bob";
+        s.build_verdict = r.build;
+        s.build_message = r.message;
+        for (const char* name : {"one", "two", "three"})
+            s.cases.push_back(result(name, r.verdict, "  the submission could not be built\n"));
+        const std::string text = check::feedback_text(s);
+        EXPECT_EQ(
+            text.find("no case could run (3 cases):\n  one, two, three\n") != std::string::npos,
+            r.listed)
+            << text;
+        EXPECT_EQ(text.find("FAILED") == std::string::npos, r.listed) << text;
+        std::string head = "build: ";
+        head += r.build;
+        head += '\n';
+        head += r.message;
+        if (r.listed) {
+            EXPECT_EQ(text.rfind(head, 0), 0U) << text;
+        }
+        EXPECT_EQ(check::report_html({s}).find("no case could run (3 cases)") != std::string::npos,
+                  r.listed);
+        // The machine formats keep every case.
+        EXPECT_EQ(json::parse(check::to_json(s))["cases"].size(), 3U);
+        EXPECT_EQ(json::parse(check::to_gradescope(s))["tests"].size(), 3U);
+        std::string row = ",";
+        for (int k = 0; k < 3; ++k) {
+            row += check::verdict_word(r.verdict);
+            row += k < 2 ? "," : "\r\n";
+        }
+        EXPECT_NE(check::grades_csv({s}).find(row), std::string::npos) << check::grades_csv({s});
+    }
+    // Many cases wrap, and no line is wider than the page.
+    std::vector<std::string> names(30, "a_case_with_a_rather_long_name");
+    std::istringstream in(check::not_run_lines(names));
+    for (std::string line; std::getline(in, line);) EXPECT_LE(line.size(), 78U) << line;
+}
+
+TEST(Formats, TimeLimitsAreTracedToTheLineOnlyTheyFeed) {
+    struct Fed {
+        Verdict verdict;
+        std::string input;
+        bool hidden;
+    };
+    struct Row {
+        std::vector<Fed> cases;
+        std::string clue;  // "" for none
+    };
+    const Verdict T = Verdict::time_limit, P = Verdict::passed, W = Verdict::wrong_output;
+    const std::vector<Row> rows = {
+        {{{T, "3\n1 2 3\n2\n5\n", false}, {T, "1\n7\n2\n5\n", false}, {P, "1\n5\n", false}},
+         "every case that ran out of time feeds the line 2; no case that passed does\n"},
+        // Only one ran out of time: nothing shared to name.
+        {{{T, "2\n", false}, {P, "1\n", false}}, ""},
+        // No case passed: nothing to tell the line from.
+        {{{T, "2\n", false}, {T, "2\n", false}, {W, "1\n", false}}, ""},
+        // A passing case feeds it too.
+        {{{T, "2\n5\n", false}, {T, "2\n5\n", false}, {P, "2\n5\n", false}}, ""},
+        {{{T, "2\n7\n5\n", false}, {T, "7\n2\n5", false}, {P, "5\n", false}},
+         "every case that ran out of time feeds the lines 2 and 7; no case that passed feeds any "
+         "of them\n"},
+        // A hidden case's input is never looked at.
+        {{{T, "2\n", false}, {T, "", true}, {P, "1\n", false}}, ""},
+        {{{T, "1 2\n\n", false}, {T, "\n1 2\n", false}, {P, "1\n", false}},
+         "every case that ran out of time feeds the lines 1·2 and an empty line; no case that "
+         "passed feeds any of them\n"},
+    };
+    for (const Row& r : rows) {
+        SubmissionResult s;
+        for (const Fed& f : r.cases) {
+            s.cases.push_back(result(std::to_string(s.cases.size()), f.verdict, "", 1, f.hidden));
+            if (!f.hidden) s.cases.back().fed = f.input;
+        }
+        EXPECT_EQ(check::time_limit_clue(s), r.clue) << r.cases.front().input;
+        if (!r.clue.empty()) {
+            const std::string text = check::feedback_text(s);
+            EXPECT_EQ(text.find(r.clue), text.rfind(r.clue)) << "said once";
+            EXPECT_NE(text.find(r.clue), std::string::npos) << text;
+        }
+    }
+}
+
+TEST(Formats, AnExecutableIsCalledExecutableInEveryFormat) {
+    for (const std::string build : {"executable", ""}) {
+        SubmissionResult s;
+        s.program = "setcalc";
+        s.submission = "ann";
+        s.build_verdict = build;
+        s.build_message = "found in setcalc-main/\n";
+        s.cases = {result("one", Verdict::passed)};
+        EXPECT_EQ(json::parse(check::to_json(s))["build"]["verdict"], "executable");
+        EXPECT_EQ(json::parse(check::to_gradescope(s))["extra_data"]["build"], "executable");
+        EXPECT_NE(check::grades_csv({s}).find("ann,1,1,100.0,executable,passed"), std::string::npos)
+            << check::grades_csv({s});
+        EXPECT_EQ(check::feedback_text(s).rfind("build: executable\n", 0), 0U);
+        EXPECT_NE(check::report_html({s}).find(">executable<"), std::string::npos);
+    }
+}
+
 // A class of students with various verdicts and hostile names, as the sample page shows it.
 std::vector<SubmissionResult> sample_class() {
     const std::vector<std::string> cases = {"add-two-sets", "empty<input>", "huge & slow",

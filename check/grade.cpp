@@ -62,6 +62,8 @@ std::string help_for(const Settings& s, const Case& c, const Subject& subject) {
     replay.push_back(s.program);
     replay.insert(replay.end(), subject.replay_words.begin(), subject.replay_words.end());
     h += "  to run it alone: " + shell_words(replay) + "\n";
+    for (const std::string& note : {subject.replay_note, s.replay_note})
+        if (!note.empty()) h += "    (" + note + ")\n";
     return h;
 }
 
@@ -147,6 +149,7 @@ CaseResult check_case(const Settings& s, const Case& given, const Subject& subje
         Judgement j = judge(e, o, scratch.path(), s.all, judged, s.containment);
         r.verdict = j.verdict;
         r.message = j.message;
+        r.key = j.key;
         if (s.memcheck && r.verdict != Verdict::not_started && r.verdict != Verdict::time_limit) {
             // The log is only the message: the program can reach it, and remove or forge it
             // (a forged one fails only the program that forged it).
@@ -163,6 +166,7 @@ CaseResult check_case(const Settings& s, const Case& given, const Subject& subje
                     (log.empty() ? std::string(" (its log is gone: the program removed it)\n")
                                  : ":\n" + plain_lines(log, 20)) +
                     r.message;
+                r.key.clear();  // the log tells this failure from another
             }
         }
         r.wall_seconds = o.wall_seconds;
@@ -217,12 +221,18 @@ std::string shell_words(const std::vector<std::string>& words) {
             all += '\'';
             continue;
         }
-        // bash's $'...': the quote and the backslash escaped, every byte that is not
-        // printable ASCII as \xHH (two digits always, so that no digit after it joins it).
+        // bash's $'...': the quote and the backslash escaped, a printable UTF-8 character
+        // as it is, every other byte that is not printable ASCII as \xHH (two digits always,
+        // so that no digit after it joins it).
         all += "$'";
-        for (char ch : w) {
+        for (std::size_t i = 0; i < w.size(); ++i) {
+            const char ch = w[i];
             const auto c = static_cast<unsigned char>(ch);
-            if (ch == '\'' || ch == '\\') {
+            const std::size_t n = c >= 0x80 ? shown_as_is(w, i) : 0;
+            if (n > 0) {
+                all.append(w, i, n);
+                i += n - 1;
+            } else if (ch == '\'' || ch == '\\') {
                 all += '\\';
                 all += ch;
             } else if (c >= 0x20 && c < 0x7f) {
@@ -292,6 +302,7 @@ Subject subject_of(Settings& s, const std::string& name, const std::string& word
         if (!b.built) return subject;
         subject.command.push_back(b.executable.string());
     } else {
+        subject.build_verdict = "executable";
         fs::path executable = find_executable(word);
         fs::path real = fs::canonical(executable, ec);
         subject.command.push_back(ec ? executable.string() : real.string());
@@ -436,6 +447,33 @@ Subject subject_for(Settings& s, const std::string& name, const std::string& pro
     return subject;
 }
 
+// Sets the replay of a student's submission `found` to name the student's own files by
+// paths relative to the student's folder, as they are after an archive is unpacked there:
+// "./" or "NESTED/" for sources, "./PROGRAM" or "NESTED/PROGRAM" for a program (a
+// Makefile's, once made; and the program that was looked for when nothing was found).
+void replay_in_folder(Subject& subject, const Arrival& found, const std::string& program) {
+    fs::path place;  // the folder that holds the submission, relative to the student's
+    if (!found.unpacked.empty()) {
+        const fs::path root = fs::path(found.unpacked);
+        const fs::path folder =
+            found.kind == Arrival::Kind::program ? found.path.parent_path() : found.path;
+        place = folder.lexically_relative(root);
+    } else if (!found.shown.empty() && found.kind != Arrival::Kind::nothing &&
+               found.kind != Arrival::Kind::refused) {
+        place = found.shown;
+    }
+    std::string word = place.empty() || place == "." ? "./" : place.string() + "/";
+    const bool sources = found.kind == Arrival::Kind::sources;
+    if (!sources) word += program;
+    subject.replay_words = {word};
+    subject.replay_note.clear();
+    if (!found.unpacked.empty())
+        subject.replay_note = "after unpacking " + found.shown + " in your folder";
+    if (found.kind == Arrival::Kind::makefile)
+        subject.replay_note = (subject.replay_note.empty() ? "" : subject.replay_note + ", ") +
+                              "after make has made " + program;
+}
+
 }  // namespace
 
 std::vector<SubmissionResult> grade_class(
@@ -488,14 +526,7 @@ std::vector<SubmissionResult> grade_class(
             subject.build_verdict = "refused";
             subject.build_message = refused + "\n";
         }
-        // The replay names the student's own files: the folder (or the nested one) the
-        // sources are in, or the program; an archive's by the student's folder.
-        const fs::path place =
-            found.unpacked.empty() && !found.shown.empty() ? d / found.shown : d;
-        if (subject.build_verdict == "built" || subject.build_verdict == "compile-error")
-            subject.replay_words = {place.string() + "/"};
-        else
-            subject.replay_words = {(place / program).string()};
+        replay_in_folder(subject, found, program);
         subjects[i] = std::move(subject);
         arrivals[i] = std::move(found);
         results[i].program = program;

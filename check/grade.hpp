@@ -26,6 +26,7 @@ struct Settings {
     Limits limits;
     Containment containment;
     std::vector<std::string> replay;                 // the replay command's options, before --case
+    std::string replay_note;                         // a word on the replay's options, or ""
     std::string program;                             // PROGRAM, as the replay command names it
     std::uint64_t cache_bytes = kDefaultCacheBytes;  // the build cache's bound; 0: none
     bool timeout_given = false;  // limits.wall is the user's, for every case and session
@@ -36,9 +37,11 @@ struct Settings {
 struct Subject {
     std::string name;
     std::vector<std::string> command;
-    std::string build_verdict;  // "", "built" or "compile-error" (or "missing" for a class)
+    // "executable", "built" or "compile-error" (or "missing" or "refused" for a class)
+    std::string build_verdict;
     std::string build_message;
     std::vector<std::string> replay_words;  // EXECUTABLE and ARGUMENTs, as the replay names them
+    std::string replay_note;                // what the replay's EXECUTABLE needs first, or ""
 };
 
 // The subject of EXECUTABLE `word` with `arguments`: a file looked up on PATH, or sources
@@ -78,8 +81,9 @@ std::vector<SubmissionResult> grade_class(
 
 // The words quoted for bash where they need it, so that the line pasted into bash runs
 // with exactly these words whatever bytes they hold: a word of printable characters in
-// single quotes, a word holding any other byte in bash's $'...' form with \xHH escapes.
-// The result holds only printable characters.
+// single quotes (printable UTF-8 as it is), a word holding a control byte or bytes that are
+// not well-formed UTF-8 in bash's $'...' form with those bytes as \xHH escapes. The result
+// holds only printable characters.
 std::string shell_words(const std::vector<std::string>& words);
 
 // The collection's own programs (found beside the checker when it starts), which a

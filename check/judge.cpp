@@ -3,11 +3,13 @@
 #include "check/compare.hpp"
 
 #include <fcntl.h>
+#include <langinfo.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -133,14 +135,64 @@ std::string signal_name(int s) {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// The output a stopped or crashed program left, for a person.
-std::string written(const Outcome& o, const char* when) {
+// The output a stopped or crashed program left, for a person: its first lines, or (with
+// `last`) its last ones, where a program that was stopped had got to.
+std::string written(const Outcome& o, const char* when, bool last = false) {
     if (o.out.empty())
         return std::string("  nothing reached standard output ") + when +
                " (output still in the program's buffer is lost when it is stopped: flush "
                "before you wait, or end lines with \\n and use setvbuf)\n";
+    if (last)
+        return std::string("  the last lines that reached standard output ") + when + ":\n" +
+               last_lines(o.out, kShownLines);
     return std::string("  what reached standard output ") + when + ":\n" +
            first_lines(o.out, kShownLines);
+}
+
+// A number of seconds as a person reads it: "0.02 seconds", "10 seconds".
+std::string seconds(double s) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%.2g", s);
+    if (s >= 1) std::snprintf(number, sizeof number, "%.1f", s);
+    return std::string(number) + " seconds";
+}
+
+// What a program stopped at the wall time limit was doing, from its processor time
+// against its wall time: computing (a loop), waiting (for input, or in a sleep), or
+// neither clearly.
+std::string time_clue(const Outcome& o, const Limits& limits) {
+    const double wall = o.wall_seconds > 0 ? o.wall_seconds : limits.wall;
+    const std::string measured = seconds(o.cpu_seconds) + " of processor time in " + seconds(wall);
+    if (o.cpu_seconds >= 0.5 * wall)
+        return "  it was using the processor all along (" + measured +
+               "): a loop that never ends?\n";
+    if (o.cpu_seconds < 0.2 * wall)
+        return "  it was waiting, for input it never got or in a sleep (" + measured +
+               "): does it read past the end of its input?\n";
+    return "  it used " + measured + "\n";
+}
+
+// The first line where `want` and `got` differ, of each, with its line feed when it has
+// one (at most kKeyLine bytes), after `what`: the same for two differences that differ
+// only in the lines around them.
+std::string differing_lines(const std::string& what, const std::string& want,
+                            const std::string& got) {
+    constexpr std::size_t kKeyLine = 1000;
+    std::size_t at = 0;
+    while (at < want.size() && at < got.size() && want[at] == got[at]) ++at;
+    const std::size_t begin = at == 0 ? 0 : want.rfind('\n', at - 1) + 1;  // npos + 1 is 0
+    const auto line = [&](const std::string& text) {
+        const std::size_t nl = text.find('\n', begin);
+        const std::size_t end = nl == std::string::npos ? text.size() : nl + 1;
+        return text.substr(begin, std::min(end - begin, kKeyLine));
+    };
+    std::string key = what;
+    key += '\0';
+    key += line(want);
+    key += '\0';
+    key += line(got);
+    key += '\0';
+    return key;
 }
 
 // The size of a limit in MiB, as a person reads it.
@@ -288,7 +340,8 @@ std::size_t columns(const std::string& text) {
     return n;
 }
 
-std::string cut_to_columns(const std::string& text, std::size_t width) {
+std::string cut_to_columns(const std::string& text, std::size_t width,
+                           const std::string& ellipsis) {
     if (columns(text) <= width) return text;
     std::string cut;
     std::size_t shown = 0;
@@ -297,7 +350,32 @@ std::string cut_to_columns(const std::string& text, std::size_t width) {
         if (starts && ++shown > width - 1) break;
         cut += c;
     }
-    return cut + "\u2026";
+    return cut + ellipsis;
+}
+
+bool utf8_locale() {
+    // Not thread-safe: asked by the main thread only, with no other running.
+    const char* was = std::setlocale(LC_CTYPE, nullptr);
+    const std::string before = was ? was : "C";
+    std::setlocale(LC_CTYPE, "");
+    const std::string codeset = ::nl_langinfo(CODESET);
+    std::setlocale(LC_CTYPE, before.c_str());  // the checker's own text stays bytes
+    return codeset == "UTF-8" || codeset == "utf8";
+}
+
+std::string ascii_text(const std::string& text) {
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out += ch;
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
+        out += hex;
+    }
+    return out;
 }
 
 std::string difference(const std::string& what, const std::string& want, const std::string& got) {
@@ -374,10 +452,22 @@ std::string first_lines(const std::string& text, std::size_t lines) {
     return shown;
 }
 
+std::string last_lines(const std::string& text, std::size_t lines) {
+    const auto feeds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    const std::size_t all = feeds + (!text.empty() && text.back() != '\n');
+    if (all <= lines) return first_lines(text, lines);
+    std::size_t start = 0;
+    for (std::size_t skipped = 0; skipped < all - lines; ++skipped)
+        start = text.find('\n', start) + 1;
+    return "      (" + std::to_string(all - lines) + " lines before)\n" +
+           first_lines(text.substr(start), lines);
+}
+
 Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool strict_status,
                 const Limits& limits, const Containment& containment) {
     Judgement j;
     std::ostringstream why;
+    std::string key;  // what the difference is, without the lines around it
     using End = Outcome::End;
     if (o.end == End::not_started) {
         j.verdict = Verdict::not_started;
@@ -387,8 +477,8 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
     if (o.end == End::wall_limit) {
         j.verdict = Verdict::time_limit;
         j.message = "  the program did not end within " + quantity(limits.wall, "second") +
-                    " (the wall time limit) and was stopped\n" +
-                    written(o, "before it was stopped");
+                    " (the wall time limit) and was stopped\n" + time_clue(o, limits) +
+                    written(o, "before it was stopped", true);
         return j;
     }
     const bool cpu_out = o.end == End::signaled &&
@@ -397,7 +487,8 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         j.verdict = Verdict::time_limit;
         j.message = "  the program used more than " + quantity(limits.cpu, "second") +
                     " of processor time (the CPU time limit) and was stopped\n" +
-                    written(o, "before it was stopped");
+                    "  it was using the processor all along: a loop that never ends?\n" +
+                    written(o, "before it was stopped", true);
         return j;
     }
     if (o.end == End::output_limit && o.folder_cut) {
@@ -418,7 +509,8 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
     if (o.end == End::memory_limit) {
         j.verdict = Verdict::memory_limit;
         j.message = "  the program's processes together used more than " + mib(limits.memory) +
-                    " (the memory limit) and were stopped\n" + written(o, "before it was stopped");
+                    " (the memory limit) and were stopped\n" +
+                    written(o, "before it was stopped", true);
         return j;
     }
     // A process that reached its own bound fails to allocate: measured within reach of the
@@ -432,17 +524,23 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         j.verdict = Verdict::memory_limit;
         why << "  the program reached the memory limit (" << mib(limits.memory) << "; its peak was "
             << mib(static_cast<std::uint64_t>(o.max_rss_kib) * 1024) << ")\n";
+        key += "memory limit";
+        key += '\0';
     }
     if (o.end == End::signaled) {
         if (j.verdict == Verdict::passed) j.verdict = Verdict::crashed;
         why << "  the program was killed by signal " << o.code << " (" << signal_name(o.code)
             << ": " << ::strsignal(o.code) << ")\n";
+        key += "signal " + std::to_string(o.code);
+        key += '\0';
         if (o.out.empty())
             why << "  nothing it wrote reached standard output: output still in the program's "
                    "buffer is lost at a crash (flush before you exit, or end lines with \\n and "
                    "use setvbuf)\n";
     } else if (o.code != c.status && (strict_status || !c.status_open)) {
         why << "  exit status " << o.code << ", expected " << c.status << "\n";
+        key += "status " + std::to_string(o.code);
+        key += '\0';
         if (j.verdict == Verdict::passed) j.verdict = Verdict::wrong_status;
     }
     Verdict output_verdict = Verdict::passed;
@@ -459,6 +557,8 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
             if (v.result == CheckerVerdict::Result::rejected) {
                 output_verdict = Verdict::wrong_output;
                 why << v.message;
+                key += v.message;
+                key += '\0';
             }
         }
     } else if (c.compare == Compare::blanks) {
@@ -466,6 +566,7 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
             output_verdict = Verdict::wrong_output;
             why << "  the words differ (the case ignores blanks and line feeds)\n"
                 << difference("standard output", *c.output, o.out);
+            key += differing_lines("standard output", *c.output, o.out);
         }
     } else if (c.output && o.out != *c.output) {
         const bool spacing = same_but_spacing(*c.output, o.out);
@@ -474,10 +575,16 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         if (spacing) why << "  right words, different spacing\n";
         if (named != "  right words, different spacing\n") why << named;
         why << difference("standard output", *c.output, o.out);
+        key += named;
+        key += differing_lines("standard output", *c.output, o.out);
     }
     const std::string want_err = c.error.value_or("");
     const bool err_differs = o.err != want_err;
-    if (err_differs) why << slip(want_err, o.err) << difference("standard error", want_err, o.err);
+    if (err_differs) {
+        why << slip(want_err, o.err) << difference("standard error", want_err, o.err);
+        key += slip(want_err, o.err);
+        key += differing_lines("standard error", want_err, o.err);
+    }
     bool files_differ = false;
     for (const Entry& e : c.after) {
         std::string got;
@@ -492,9 +599,12 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         }
         if (!found) {
             why << "  the file " << visible_line(e.path, false) << " is missing afterwards\n";
+            key += "missing " + e.path;
+            key += '\0';
             files_differ = true;
         } else if (got != e.content) {
             why << difference("the file " + visible_line(e.path, false), e.content, got);
+            key += differing_lines("file " + e.path, e.content, got);
             files_differ = true;
         }
     }
@@ -510,6 +620,11 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         j.verdict = Verdict::wrong_output;
     }
     j.message = why.str();
+    if (j.verdict != Verdict::passed) {
+        j.key = verdict_word(j.verdict);
+        j.key += '\0';
+        j.key += key;
+    }
     return j;
 }
 

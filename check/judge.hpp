@@ -65,9 +65,19 @@ std::string visible_line(const std::string& line, bool ended);
 // The terminal columns `text` (visible, well-formed UTF-8) takes: one per character.
 std::size_t columns(const std::string& text);
 
-// A visible text cut to at most `width` columns (at least 2), '…' ending it when it is cut,
-// so that a table's row never breaks.
-std::string cut_to_columns(const std::string& text, std::size_t width);
+// A visible text cut to at most `width` columns (at least 2), `ellipsis` (one column)
+// ending it when it is cut, so that a table's row never breaks.
+std::string cut_to_columns(const std::string& text, std::size_t width,
+                           const std::string& ellipsis = "\u2026");
+
+// True when the user's locale (LC_CTYPE, as the environment sets it) writes text as UTF-8,
+// so that a terminal shows UTF-8 as the characters it is. Asks setlocale(), which is not
+// thread-safe: ask it while no other thread runs.
+bool utf8_locale();
+
+// `text` with every byte from 0x80 up written \xHH: what a terminal whose locale is not
+// UTF-8 shows as it is.
+std::string ascii_text(const std::string& text);
 
 // The lines of `want` and `got` around the first line where they differ, both headed by
 // `what` ("standard output", "file dst.txt"), the differing line marked with '>'. The
@@ -91,9 +101,17 @@ std::string plain_lines(const std::string& text, std::size_t lines);
 // The first lines of `text`, each made visible and indented, "(N more lines)" after them.
 std::string first_lines(const std::string& text, std::size_t lines);
 
+// The last lines of `text`, each made visible and indented, "(N lines before)" before them.
+std::string last_lines(const std::string& text, std::size_t lines);
+
 struct Judgement {
     Verdict verdict = Verdict::passed;
     std::string message;  // empty when passed; otherwise lines indented by two blanks
+    // What the failure is, for telling when two cases failed the same way: the verdict, each
+    // first differing line of what was expected and what came (not the lines around them),
+    // the slip, the status or signal. Empty when passed, or when only the whole message
+    // tells (a run stopped at a limit, a program that did not start).
+    std::string key;
 };
 
 // Judges a run of case `c` whose working folder was `folder`. `strict_status` also

@@ -38,11 +38,36 @@ struct CaseResult {
     // For a random session that failed: what its shrunk session does, in the exercise's
     // terms ("the union of {1} and {2}"), which groups the students who fail the same way.
     std::string session;
+    std::string key;  // what the failure is (Judgement::key), or "" when the message tells
 };
+
+// What tells two failures apart: the judgement's key, or else the verdict and the message.
+// "" for a case that passed.
+std::string failure_key(const CaseResult& r);
+
+// Remembers the first visible case of each failure, so that a later case failing the same
+// way (the same failure_key) names it instead of repeating it.
+class SameFailures {
+public:
+    // The name of the first case that failed as `r` did, or "" (and `r` is remembered as
+    // the first) when none did, when `r` passed or is hidden.
+    std::string earlier(const CaseResult& r);
+
+private:
+    std::vector<std::pair<std::string, std::string>> first_;  // failure_key, case name
+};
+
+// The cases that could not run because the submission itself could not (not built,
+// missing, refused), said once: "no case could run (N cases):" and their names, made
+// visible, as lines of at most 78 columns indented by two blanks.
+std::string not_run_lines(const std::vector<std::string>& names);
 
 // The case's lines in the plain report: "NAME ok", or "NAME FAILED (VERDICT)", what went
 // wrong and the help. The name is shown with its invisible bytes made visible. `same_as`,
-// when not empty, names an earlier case whose failure said the same: it is not repeated.
+// when not empty, names an earlier case that failed the same way: the message is not
+// repeated ("the same difference as NAME", or "the same failure as NAME" for a failure
+// that is no difference, such as a crash), the case's own help is; a random session's
+// first line, which says what the session is, is kept.
 std::string text_lines(const CaseResult& r, const std::string& same_as = "");
 
 // The closing line: "N passed, M failed".

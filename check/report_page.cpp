@@ -293,8 +293,9 @@ std::string excerpt_pre(const Excerpt& e, std::size_t mark) {
 }
 
 // A student's collapsible section: the build (its warnings flagged), each case's verdict,
-// time and memory, then each failure's message and, for a visible case, the input fed and
-// the expected and actual output side by side.
+// time and memory, then each failure's message (named, not repeated, when an earlier case
+// failed the same way; one list of the cases when none could run) and, for a visible case,
+// the input fed and the expected and actual output side by side.
 std::string student_section(const SubmissionResult& s, std::size_t index) {
     const std::string build = build_word(s);
     std::string html = "<div class=\"student\" id=\"s-" + std::to_string(index) +
@@ -319,14 +320,26 @@ std::string student_section(const SubmissionResult& s, std::size_t index) {
                 fixed(static_cast<double>(r.max_rss_kib) / 1024, 1) + " MiB</td></tr>\n";
     }
     html += "</table>\n";
+    if (!could_run(s)) {  // one reason for every case, said by the build's message
+        std::vector<std::string> names;
+        for (const CaseResult& r : s.cases) names.push_back(r.name);
+        if (!names.empty()) html += "<pre>" + markup(not_run_lines(names)) + "</pre>\n";
+        return html + "</details>\n</div>\n";
+    }
+    SameFailures same;
     for (const CaseResult& r : s.cases) {
         if (r.verdict == Verdict::passed) continue;
         if (r.verdict == Verdict::compile_error && !s.build_message.empty()) continue;
+        const std::string earlier = same.earlier(r);
         const bool shown = !r.hidden && (r.input.bytes || r.expected.bytes || r.actual.bytes);
         if (r.message.empty() && !shown) continue;
         html += "<h3><span class=\"name\">" + markup(r.name) + "</span> " +
                 badge(verdict_word(r.verdict)) + "</h3>\n";
-        if (!r.message.empty()) html += "<pre>" + markup(r.message) + "</pre>\n";
+        if (!earlier.empty())
+            html +=
+                "<p>the same failure as <span class=\"name\">" + markup(earlier) + "</span></p>\n";
+        else if (!r.message.empty())
+            html += "<pre>" + markup(r.message) + "</pre>\n";
         if (!shown) continue;
         const auto d = first_difference(r.expected, r.actual);
         const std::size_t mark = d ? d->line : 0;
@@ -362,7 +375,7 @@ Excerpt excerpt_of(const std::string& text, std::size_t lines, std::size_t bytes
 }
 
 bool was_built(const SubmissionResult& s) {
-    return s.build_verdict.empty() || s.build_verdict == "built";
+    return s.build_verdict.empty() || s.build_verdict == "executable" || s.build_verdict == "built";
 }
 
 bool has_warnings(const SubmissionResult& s) {

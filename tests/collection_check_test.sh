@@ -284,7 +284,7 @@ install)
 
 grade)
     cls="$work/class"
-    mkdir -p "$cls"/{good,crash,spaces,broken,empty,source,own}
+    mkdir -p "$cls"/{good,crash,spaces,broken,empty,source,own} "$cls/Zoé/my work"
     # Not the collection's own file (a byte more at its end), yet the same program.
     cp "$bin/setcalc" "$cls/good/setcalc"
     printf '\0' >>"$cls/good/setcalc"
@@ -295,8 +295,10 @@ grade)
     cp "$work/spaced" "$cls/spaces/setcalc"
     printf 'int main(void) { return missing; }\n' >"$cls/broken/main.c"
     printf '#include <unistd.h>\nint main(void) { return write(1, "x", 1) != 1; }\n' >"$cls/source/main.c"
-    run --grade "$cls" --presentation-credit 0.5 -j 2 setcalc
-    expect 1 "good" "100.0%" "compile-error" "missing" "refused" "submissions graded into $cls-report"
+    cp "$cls/source/main.c" "$cls/Zoé/my work/main.c"
+    LC_ALL=C.UTF-8 run --grade "$cls" --presentation-credit 0.5 -j 2 setcalc
+    expect 1 "good" "100.0%" "compile-error" "missing" "refused" "submissions graded into $cls-report" \
+        "Zoé "
     report="$cls-report"
     for f in grades.csv results.jsonl report.html feedback/good.txt feedback/broken.txt; do
         [[ -s $report/$f ]] || fail "no $f in the report"
@@ -304,7 +306,22 @@ grade)
     grep -q "this is the collection's own setcalc, not a submission" "$report/feedback/own.txt" ||
         fail "the collection's own setcalc was not refused: $(cat "$report/feedback/own.txt")"
     grep -q '^own,0,' "$report/grades.csv" || fail "the collection's own setcalc scored"
-    [[ $(wc -l <"$report/results.jsonl") == 7 ]] || fail "not one result line per submission"
+    [[ $(wc -l <"$report/results.jsonl") == 8 ]] || fail "not one result line per submission"
+    # A fault repeated across cases is shown once, then named.
+    grep -q 'the same difference as ' "$report/feedback/spaces.txt" ||
+        fail "the repeated difference is shown in full again: $(cat "$report/feedback/spaces.txt")"
+    # A build that failed is said once, its cases named once.
+    if ! grep -q '^no case could run (' "$report/feedback/broken.txt" || grep -q FAILED "$report/feedback/broken.txt"; then
+        fail "the cases of a failed build are said one by one: $(cat "$report/feedback/broken.txt")"
+    fi
+    # The replay names the student's own files, relative to their folder, ready for bash.
+    grep -q "setcalc ./setcalc\$" "$report/feedback/spaces.txt" ||
+        fail "no replay of ./setcalc: $(grep 'run it alone' "$report/feedback/spaces.txt")"
+    grep -q "setcalc 'my work/'\$" "$report/feedback/Zoé.txt" ||
+        fail "no replay of 'my work/': $(grep 'run it alone' "$report/feedback/Zoé.txt")"
+    ! grep -rqF -e "$work" -e "--allow" "$report/feedback" ||
+        fail "a feedback names the teacher's folders: $(grep -rF -e "$work" -e "--allow" "$report/feedback")"
+    grep -q '"verdict":"executable"' "$report/results.jsonl" || fail "an executable's build is not named executable"
     head -n 1 "$report/grades.csv" | grep -q '^name,score,max_score,percent,build,' ||
         fail "grades.csv has no header row: $(head -n 1 "$report/grades.csv")"
     grep -q '^crash,0,' "$report/grades.csv" || fail "the crashing submission did not score 0"
@@ -318,8 +335,34 @@ grade)
         fail "the feedback does not say that only the spacing differs"
     # Everything gradable: status 0.
     rm -r "$cls/empty" "$cls/own"
-    run --grade "$cls" --report "$work/out-report" setcalc
-    expect 0 "submissions graded into $work/out-report"
+    LC_ALL=C run --grade "$cls" --report "$work/out-report" setcalc
+    expect 0 "submissions graded into $work/out-report" 'Zo\xc3\xa9 '
+    # Cases that run out of time on one input line: that line named once.
+    made_case menu two exercise "1
+2
+" "ok
+"
+    made_case menu two_again exercise "2
+3
+" "ok
+"
+    made_case menu one exercise "1
+3
+" "ok
+"
+    mkdir -p "$work/slow/ann"
+    wrapper menu 'while read -r line; do [ "$line" = 2 ] && sleep 30; done; echo ok'
+    cp "$work/menu" "$work/slow/ann/menu"
+    run --cases "$work/cases" --grade "$work/slow" --timeout 1 menu
+    expect 0 "submissions graded"
+    feedback="$work/slow-report/feedback/ann.txt"
+    grep -q "every case that ran out of time feeds the line 2; no case that passed does" "$feedback" ||
+        fail "no line named for the time limits: $(cat "$feedback")"
+    grep -q "it was waiting, for input it never got or in a sleep" "$feedback" ||
+        fail "no clue to what the program did at the time limit: $(cat "$feedback")"
+    grep -q -- "--cases CASES --case two menu ./menu" "$feedback" ||
+        fail "the replay names the teacher's cases: $(grep 'run it alone' "$feedback")"
+    grep -q "(CASES: the folder of cases your teacher hands out)" "$feedback" || fail "CASES is not explained"
     ;;
 
 arrive)
@@ -437,6 +480,12 @@ student)
     expect 1 "the same difference as "
     run --all --first-failure --cases "$cases" setcalc "$work/silent"
     expect 1 "stopped at the first failure:" "0 passed, 1 failed"
+    # Sources that do not compile: the compiler's words, then every case named once.
+    mkdir "$work/broken"
+    printf 'int main(void) { return missing; }\n' >"$work/broken/main.c"
+    run --cases "$cases" setcalc "$work/broken"
+    expect 1 "the sources did not compile:" "no case could run (" "a123_b345_every_choice,"
+    [[ $out != *FAILED* ]] || fail "a case of sources that did not build was said on its own: $out"
     # A crash with nothing on the pipe says where the output went.
     wrapper crash 'printf partial; kill -SEGV $$'
     run --cases "$cases" --case a123_b345_every_choice setcalc "$work/crash"

@@ -78,12 +78,22 @@ parallel)
     submission "$work/class/bob" wrong
     (cd "$work" && "$examples/parallel/grade-over-machines.sh" -o graded.jsonl setcalc class) \
         >"$work/log" 2>&1 || fail "grade-over-machines.sh ended with status $?: $(cat "$work/log")"
-    python3 - "$work/graded.jsonl" <<'PY' || fail "results: $(cat "$work/graded.jsonl")"
+    # A student whose folder holds nothing to check is recorded too, and the check says so.
+    mkdir -p "$work/class/carl \"q\""
+    (cd "$work" && "$examples/parallel/grade-over-machines.sh" -o with-carl.jsonl setcalc class) \
+        >"$work/log" 2>&1 && fail "a check that could not be made ended with status 0"
+    python3 - "$work/graded.jsonl" "$work/with-carl.jsonl" <<'PY' || fail "results: $(cat "$work/graded.jsonl" "$work/with-carl.jsonl")"
 import json, sys
 lines = open(sys.argv[1]).read().splitlines()
 assert len(lines) == 2, "%d lines" % len(lines)
 alice, bob = (json.loads(line) for line in lines)
-assert "alice" in alice["submission"] and "bob" in bob["submission"], "order or names"
+assert alice["submission"] == "alice" and bob["submission"] == "bob", "order or names"
+lines = open(sys.argv[2]).read().splitlines()
+assert len(lines) == 3, "%d lines" % len(lines)
+carl = json.loads(lines[2])
+assert carl["submission"] == 'carl "q"', carl["submission"]
+assert carl["score"] == 0 and carl["cases"] == [] and carl["build"]["verdict"] == "missing", carl
+assert "not an executable file" in carl["build"]["message"], carl
 assert alice["program"] == "setcalc" and alice["failed"] == 0, "alice failed a case"
 assert alice["score"] == alice["max_score"] > 0, "alice's score"
 assert bob["score"] == 0 and bob["passed"] == 0, "bob's score"
