@@ -212,9 +212,9 @@ std::optional<Options> parse(int argc, char** argv) {
             o.limits.wall = parse_number(word, value(), 86400, "seconds");
             o.timeout_given = true;
         } else if (word == "--random") {
-            o.random.sessions = parse_count(word, value(), 1000000);
+            o.random.sessions = parse_count(word, value(), 100000);
         } else if (word == "--session") {
-            o.random.first = parse_count(word, value(), 1000000);
+            o.random.first = parse_count(word, value(), 100000);
             o.random.only = true;
         } else if (word == "--random-points") {
             const std::string p = value();
