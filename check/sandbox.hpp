@@ -6,8 +6,9 @@
 // (supervise.cpp).
 //
 // A run is held by one of three walls, the strongest the machine allows:
-//   - `namespaces`: the run has user, PID, mount, network, IPC and UTS namespaces of its
-//     own. It sees the system folders (/usr, /etc, /bin, /sbin, /lib*) read-only, a /dev
+//   - `namespaces`: the run has user, PID, mount, network and UTS namespaces of its own
+//     (SysV IPC and POSIX message queues, which an IPC namespace would keep apart, are
+//     refused by the system-call filter). It sees the system folders (/usr, /etc, /bin, /sbin, /lib*) read-only, a /dev
 //     with null, zero, full, urandom and random only, a /proc of its own PID namespace
 //     where the kernel allows one (none in a container that masks the host's /proc), the
 //     executable and the allowed paths read-only, and its working folder, the only place it

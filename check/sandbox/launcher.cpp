@@ -120,7 +120,7 @@ public:
     void operator()(Mount& m) {
         std::uint64_t kind = 0;
         (*this)(m.source), (*this)(m.target), (*this)(kind), (*this)(m.dev), (*this)(m.ino);
-        if (kind > Mount::file_mask) return fail();
+        if (kind > Mount::piece) return fail();
         m.kind = static_cast<Mount::Kind>(kind);
     }
     void operator()(rlimit& r) { (*this)(r.rlim_cur), (*this)(r.rlim_max); }

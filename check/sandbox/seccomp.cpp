@@ -7,7 +7,8 @@
 //   - No key, BPF program, perf event, userfaultfd or io_uring, each a way around the
 //     limits or into other processes' data.
 //   - No SysV shared memory, semaphore or message queue, and no POSIX message queue or
-//     memfd: memory outside every limit of the run and shared between runs.
+//     memfd: memory outside every limit of the run and shared between runs. (The runs
+//     have no IPC namespace of their own: this is what keeps them apart.)
 //   - No new namespace (clone or unshare with CLONE_NEW*; clone3, whose flags a filter
 //     cannot read, answers ENOSYS so that the C library falls back to clone), no setns, no
 //     mount of any kind, no kernel module, no kernel log.

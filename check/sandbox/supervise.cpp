@@ -478,7 +478,7 @@ std::string describe_walls() {
     t += "  namespaces  ";
     t += ns ? std::string("available") + (f.fresh_proc ? "" : ", without a /proc of its own")
             : "refused: " + f.refusal;
-    t += "\n    The run has user, PID, mount, network, IPC and UTS namespaces of its own. It\n"
+    t += "\n    The run has user, PID, mount, network and UTS namespaces of its own. It\n"
          "    sees the system folders read-only, its executable, the allowed paths and its\n"
          "    working folder, the only place it can write; no case, home, /tmp or other run.\n"
          "    Every process of the run ends with it. Landlock and the system-call filter\n"
@@ -526,6 +526,7 @@ std::optional<std::string> prepare(const Containment& c) {
             return no_wall(c);
         }
         g_tmpfs = (f.user_namespaces || ::geteuid() == 0) && own_namespaces();
+        if (g_wall == Wall::namespaces && g_tmpfs) build_view_template(f.fresh_proc);
         prepare_seccomp();
         // Where a run has no user namespace of its own, its user's every process counts.
         if (g_wall != Wall::namespaces || c.needs_proc)
