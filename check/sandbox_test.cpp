@@ -474,6 +474,33 @@ TEST_P(InWall, EndsEveryProcessOfTheRunWithIt) {
     }
 }
 
+TEST_P(InWall, ARunStoppedAtItsWallLimitStillSaysItsProcessorTime) {
+    if (!here) return;
+    const auto work = working_folder();
+    check::Containment c;
+    c.sandboxed = sandboxed();
+    c.landlock_only = GetParam() == Wall::landlock;
+    check::Limits l;
+    l.wall = 1;
+    struct Stopped {
+        std::string script;
+        double least, most;  // the processor time said, in seconds
+    };
+    // A loop in a child of the shell (the time of a process below the first one), and a
+    // sleeper that uses none.
+    const std::vector<Stopped> table = {
+        {"sh -c 'while :; do :; done'", 0.05, 1.5},
+        {"sleep 5", 0, 0.1},
+    };
+    for (const Stopped& t : table) {
+        SCOPED_TRACE(t.script);
+        const Outcome o = check::run_contained(shell(t.script, work->path()), l, c);
+        EXPECT_EQ(o.end, Outcome::End::wall_limit) << o.start_error << o.err;
+        EXPECT_GE(o.cpu_seconds, t.least);
+        EXPECT_LE(o.cpu_seconds, t.most);
+    }
+}
+
 TEST_P(InWall, StopsARunWhoseWorkingFolderPassesItsLimit) {
     if (!here) return;
     if (!sandboxed()) GTEST_SKIP() << "an unsandboxed run's working folder is not measured";

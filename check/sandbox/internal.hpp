@@ -188,6 +188,10 @@ int launch(const Plan& plan, const int (&fds)[kRunFds], int& error);
 // (check/sandbox/memory.cpp).
 std::uint64_t memory_below(pid_t init, unsigned most);
 
+// The processor time of process `init` and every process below it, in seconds, with what
+// their reaped children used; at most `most` processes are counted (check/sandbox/memory.cpp).
+double processor_below(pid_t init, unsigned most);
+
 // What the folder holds on disk, in bytes, links not followed; all ones when it holds more
 // than `most` entries (check/sandbox/memory.cpp).
 std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most);

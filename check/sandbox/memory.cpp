@@ -101,6 +101,37 @@ std::uint64_t memory_below(pid_t init, unsigned most) {
     return kib;
 }
 
+double processor_below(pid_t init, unsigned most) {
+    std::vector<pid_t> todo{init};
+    const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    double seconds = 0;
+    unsigned seen = 0;
+    char stat[4096];
+    while (!todo.empty() && seen < most) {
+        const pid_t pid = todo.back();
+        todo.pop_back();
+        ++seen;
+        const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+        if (slurp(path.c_str(), stat, sizeof stat) == 0) continue;
+        // After the name, which may hold anything but ends at the last ')': the state is
+        // field 3, utime, stime, cutime and cstime fields 14 to 17.
+        const char* at = std::strrchr(stat, ')');
+        if (at == nullptr) continue;
+        ++at;
+        std::uint64_t ticks = 0;
+        for (int f = 3; f <= 17 && *at != '\0'; ++f) {
+            while (*at == ' ') ++at;
+            std::uint64_t n = 0;
+            while (*at >= '0' && *at <= '9') n = n * 10 + static_cast<std::uint64_t>(*at++ - '0');
+            while (*at != ' ' && *at != '\0') ++at;
+            if (f >= 14) ticks += n;
+        }
+        seconds += static_cast<double>(ticks) / tick;
+        children_of(pid, todo);
+    }
+    return seconds;
+}
+
 std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most) {
     std::uint64_t bytes = 0;
     unsigned seen = 0;

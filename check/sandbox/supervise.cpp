@@ -362,6 +362,10 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     const bool stopped = o.end == Outcome::End::wall_limit || o.end == Outcome::End::output_limit ||
                          o.end == Outcome::End::memory_limit;
     if (stopped) {
+        // A run stopped reports no usage of its own: its processes' time is read before
+        // they go, so that a stopped run still says whether it was using the processor.
+        const pid_t first = init > 0 ? init : pid_of(pidfd);
+        if (first > 0) o.cpu_seconds = processor_below(first, kMostMeasured);
         // In namespaces, the init's death ends the run; without, the init ends it, asked.
         const bool asked = !plan.in_namespaces() &&
                            ::syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0 &&
@@ -401,9 +405,10 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         } else if (r.kind == Report::started) {
             started_seen = true;
         } else if (r.kind == Report::ended) {
-            o.cpu_seconds =
+            o.cpu_seconds = std::max(
+                o.cpu_seconds,
                 static_cast<double>(r.usage.ru_utime.tv_sec + r.usage.ru_stime.tv_sec) +
-                static_cast<double>(r.usage.ru_utime.tv_usec + r.usage.ru_stime.tv_usec) / 1e6;
+                    static_cast<double>(r.usage.ru_utime.tv_usec + r.usage.ru_stime.tv_usec) / 1e6);
             o.max_rss_kib = r.usage.ru_maxrss;  // NOLINT(cppcoreguidelines-pro-type-union-access):
                                                 // rusage's own field
             if (!stopped) {
