@@ -749,7 +749,7 @@ int main(int argc, char** argv) {
         // Each case's wall time limit fits the collection's own program's time on it,
         // unless the user set one.
         const fs::path reference = check::reference_of(o->words[0]);
-        if (!o->timeout_given && !reference.empty())
+        if (!o->timeout_given && !reference.empty() && (o->grade || o->random.sessions == 0))
             check::fit_wall_limits(cases, reference, o->limits);
         if (o->grade) return grade(*o, cases);
         if (o->random.sessions > 0) return check_random_submission(*o);
