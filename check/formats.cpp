@@ -230,9 +230,12 @@ std::string tap_quoted(const std::string& text) {
     std::string out;
     for (char c : printable(text, true)) {
         if (c == '"' || c == '\\') out += '\\';
-        if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else out += c;
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
     }
     return out;
 }

@@ -378,7 +378,8 @@ SubmissionResult check_subject(
 namespace {
 
 // Runs `count` tasks, `workers` at a time (the calling thread one of them).
-void in_parallel(std::size_t count, unsigned workers, const std::function<void(std::size_t)>& task) {
+void in_parallel(std::size_t count, unsigned workers,
+                 const std::function<void(std::size_t)>& task) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = 0; (i = next++) < count;) task(i);
@@ -478,8 +479,7 @@ void replay_in_folder(Subject& subject, const Arrival& found, const std::string&
 
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
-    const fs::path& folder,
-    const std::function<void(std::size_t done, std::size_t all)>& progress,
+    const fs::path& folder, const std::function<void(std::size_t done, std::size_t all)>& progress,
     const std::function<std::vector<CaseResult>(const Subject&)>& more) {
     std::vector<fs::path> submissions;
     for (const auto& e : fs::directory_iterator(folder)) {
@@ -542,9 +542,9 @@ std::vector<SubmissionResult> grade_class(
     auto settle = [&](std::size_t i) {  // the submission's cases are all in
         SubmissionResult& r = results[i];
         if (s.first_failure) {
-            const auto first = std::find_if(r.cases.begin(), r.cases.end(), [](const CaseResult& c) {
-                return c.verdict != Verdict::passed;
-            });
+            const auto first =
+                std::find_if(r.cases.begin(), r.cases.end(),
+                             [](const CaseResult& c) { return c.verdict != Verdict::passed; });
             if (first != r.cases.end()) r.cases.erase(first + 1, r.cases.end());
         }
         if (!more) done();

@@ -53,7 +53,7 @@ Subject subject_of(Settings& s, const std::string& name, const std::string& word
 // fills in what the case expects (its output, status, standard error, files afterwards)
 // once the program has run and before it is judged: the collection's own program may be
 // running on the same input beside it.
-CaseResult check_case(const Settings& s, const Case& c, const Subject& subject,
+CaseResult check_case(const Settings& s, const Case& given, const Subject& subject,
                       const std::function<void(Case&)>& complete = nullptr);
 
 // Checks the subject against the cases; `on_case`, when given, hears every case's result

@@ -104,10 +104,11 @@ Heard hear(const Case& c, const Fed& f, const fs::path& reference, const Limits&
             h.o = run_contained(p, limits, outside);
             if (h.o.end != Outcome::End::exited)
                 h.failure = h.o.end == Outcome::End::not_started ? h.o.start_error
-                                                                   : "it did not end by itself";
+                                                                 : "it did not end by itself";
             return h;
         }
-        Scratch scratch(c, std::chrono::milliseconds(static_cast<long>(limits.wall * 1000)), limits);
+        Scratch scratch(c, std::chrono::milliseconds(static_cast<long>(limits.wall * 1000)),
+                        limits);
         h.o = run_case(c, {reference.string()}, scratch, limits, outside);
         for (const std::string& path : f.after) {
             Entry e;
@@ -115,8 +116,8 @@ Heard hear(const Case& c, const Fed& f, const fs::path& reference, const Limits&
             if (read_beneath(scratch.path(), path, e.content)) h.after.push_back(e);
         }
         if (h.o.end != Outcome::End::exited)
-            h.failure = h.o.end == Outcome::End::not_started ? h.o.start_error
-                                                               : "it did not end by itself";
+            h.failure =
+                h.o.end == Outcome::End::not_started ? h.o.start_error : "it did not end by itself";
     } catch (const std::exception& e) {
         h.failure = e.what();
     }
@@ -178,11 +179,16 @@ std::string printf_words(const std::string& text) {
     if (!plain) return "printf %s " + shell_words({text});
     std::string format;
     for (char ch : text) {
-        if (ch == '\n') format += "\\n";
-        else if (ch == '\\') format += "\\\\";
-        else if (ch == '%') format += "%%";
-        else if (ch == '\'') format += "'\\''";
-        else format += ch;
+        if (ch == '\n')
+            format += "\\n";
+        else if (ch == '\\')
+            format += "\\\\";
+        else if (ch == '%')
+            format += "%%";
+        else if (ch == '\'')
+            format += "'\\''";
+        else
+            format += ch;
     }
     return "printf '" + format + "'";
 }
@@ -228,13 +234,15 @@ std::string dialogue(const Case& c, const Fed& f, const std::string& out, const 
         ++n;
     }
     if (at < shown.size())
-        indented += "      (" + quantity(static_cast<double>(line_count(shown.substr(at))), "more line") + ")\n";
+        indented += "      (" +
+                    quantity(static_cast<double>(line_count(shown.substr(at))), "more line") +
+                    ")\n";
     return indented;
 }
 
 // The help under a failing session: the dialogue, the commands that replay and record it.
-std::string session_help(const Settings& s, const RandomPlan& plan, std::uint64_t seed,
-                         unsigned k, const Case& c, const Fed& f, const std::string& out,
+std::string session_help(const Settings& s, const RandomPlan& plan, std::uint64_t seed, unsigned k,
+                         const Case& c, const Fed& f, const std::string& out,
                          const Subject& subject, const fs::path& reference, bool shown = true) {
     std::string h;
     if (shown && line_count(f.input) <= kDialogueLines) {
@@ -261,7 +269,8 @@ std::string session_help(const Settings& s, const RandomPlan& plan, std::uint64_
     }
     std::vector<std::string> again = plan.replay;
     again.insert(again.end(), {"--seed", std::to_string(seed), "--session", std::to_string(k)});
-    if (std::any_of(words.begin(), words.end(), [](const std::string& w) { return w.starts_with("-"); }))
+    if (std::any_of(words.begin(), words.end(),
+                    [](const std::string& w) { return w.starts_with("-"); }))
         again.emplace_back("--");
     again.push_back(s.program);
     again.insert(again.end(), words.begin(), words.end());
@@ -274,15 +283,16 @@ std::string session_help(const Settings& s, const RandomPlan& plan, std::uint64_
         } catch (const std::exception&) {
         }
         h += "  to keep it as a case of your own: " + printf_words(f.input) + " | " +
-             shell_words({"collection-check", "--record", c.name, "--cases", "CASES", s.program,
-                          own}) +
+             shell_words(
+                 {"collection-check", "--record", c.name, "--cases", "CASES", s.program, own}) +
              "\n";
     }
     return h;
 }
 
 // Runs `count` tasks, `workers` at a time.
-void in_parallel(std::size_t count, unsigned workers, const std::function<void(std::size_t)>& task) {
+void in_parallel(std::size_t count, unsigned workers,
+                 const std::function<void(std::size_t)>& task) {
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i = 0; (i = next++) < count;) task(i);
@@ -399,8 +409,8 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
             if (!failed(best.r) || !best.failure.empty()) best = drawn;  // slow, not endless
         }
         const unsigned k = from + static_cast<unsigned>(failing[f]) + 1;
-        best.r.help = session_help(s, plan, seed, k, best.c, best.fed, best.r.want, subject,
-                                   reference);
+        best.r.help =
+            session_help(s, plan, seed, k, best.c, best.fed, best.r.want, subject, reference);
     });
     std::map<std::string, std::string> shrunk_to;  // a shrunk session's key: its first name
     std::vector<CaseResult> results;
@@ -420,13 +430,16 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
                 const std::string key = key_of(one.fed);
                 const auto [at, first] = shrunk_to.emplace(key, r.name);
                 const std::string size =
-                    "  shrunk to " + quantity(static_cast<double>(line_count(one.fed.input)), "input line") +
+                    "  shrunk to " +
+                    quantity(static_cast<double>(line_count(one.fed.input)), "input line") +
                     " from " + std::to_string(lines_before[i]) + " (" +
-                    quantity(static_cast<double>(tried[i]), "smaller session") + " tried): " + what + "\n";
+                    quantity(static_cast<double>(tried[i]), "smaller session") +
+                    " tried): " + what + "\n";
                 if (first) {
                     r.message = size + r.message;
                 } else {
-                    r.message = "  shrinks to the same session as " + at->second + ": " + what + "\n";
+                    r.message =
+                        "  shrinks to the same session as " + at->second + ": " + what + "\n";
                     r.help.clear();
                 }
             }

@@ -21,8 +21,8 @@ struct RandomPlan {
     bool only = false;
     std::uint64_t seed = 0;
     bool seed_given = false;
-    unsigned points = 1;  // each session's points
-    bool open = false;    // sessions may reach what the exercise leaves open (--all)
+    unsigned points = 1;              // each session's points
+    bool open = false;                // sessions may reach what the exercise leaves open (--all)
     std::vector<std::string> replay;  // the options of the replay command, before --seed
 };
 

@@ -259,9 +259,12 @@ TEST(ReportPage, RandomSessionsGroupByTheirShrunkSessionWhateverTheirLines) {
         return r;
     };
     const std::vector<SubmissionResult> all = {
-        submission("ann", "built", {random("random-3", "the union of {} and {1}", "{1}\n", "{}\n")}),
-        submission("ben", "built", {random("random-7", "the union of {} and {1}", "{1}\n", "{1,}\n")}),
-        submission("cy", "built", {random("random-1", "the intersection of {1} and {1}", "{1}\n", "{}\n")}),
+        submission("ann", "built",
+                   {random("random-3", "the union of {} and {1}", "{1}\n", "{}\n")}),
+        submission("ben", "built",
+                   {random("random-7", "the union of {} and {1}", "{1}\n", "{1,}\n")}),
+        submission("cy", "built",
+                   {random("random-1", "the intersection of {1} and {1}", "{1}\n", "{}\n")}),
         submission("dee", "built", {case_result("one", Verdict::wrong_output, "{1}\n", "{}\n")}),
     };
     const std::vector<check::DifferenceGroup> groups = check::difference_groups(all);

@@ -8,12 +8,12 @@
 // A run is held by one of three walls, the strongest the machine allows:
 //   - `namespaces`: the run has user, PID, mount, network and UTS namespaces of its own
 //     (SysV IPC and POSIX message queues, which an IPC namespace would keep apart, are
-//     refused by the system-call filter). It sees the system folders (/usr, /etc, /bin, /sbin, /lib*) read-only, a /dev
-//     with null, zero, full, urandom and random only, a /proc of its own PID namespace
-//     where the kernel allows one (none in a container that masks the host's /proc), the
-//     executable and the allowed paths read-only, and its working folder, the only place it
-//     can write. No case folder, installed case, collection program, source or build tree,
-//     home folder, host /tmp or host /proc is there. Every process of the run ends with it.
+//     refused by the system-call filter). It sees the system folders (/usr, /etc, /bin, /sbin,
+//     /lib*) read-only, a /dev with null, zero, full, urandom and random only, a /proc of its own
+//     PID namespace where the kernel allows one (none in a container that masks the host's /proc),
+//     the executable and the allowed paths read-only, and its working folder, the only place it can
+//     write. No case folder, installed case, collection program, source or build tree, home folder,
+//     host /tmp or host /proc is there. Every process of the run ends with it.
 //   - `landlock`: where user namespaces are refused (a hardened kernel, a container's
 //     profile, AppArmor's restriction). Landlock (ABI 6 or later) lets the program read
 //     only the system folders (less the collection's programs and cases), the executable

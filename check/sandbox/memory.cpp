@@ -103,7 +103,7 @@ std::uint64_t memory_below(pid_t init, unsigned most) {
 
 double processor_below(pid_t init, unsigned most) {
     std::vector<pid_t> todo{init};
-    const double tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    const auto tick = static_cast<double>(::sysconf(_SC_CLK_TCK));
     double seconds = 0;
     unsigned seen = 0;
     char stat[4096];

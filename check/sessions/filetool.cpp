@@ -71,7 +71,7 @@ bool valid(const Tool& t, bool open) {
 // a stream's largest buffer (0, 1 and sizes about a buffer drawn at any size).
 std::string contents(Draw& d, unsigned size) {
     std::size_t n = 0;
-    const unsigned roll = static_cast<unsigned>(d.below(100));
+    const auto roll = static_cast<unsigned>(d.below(100));
     if (roll < 10)
         n = 0;
     else if (roll < 20)
@@ -84,7 +84,7 @@ std::string contents(Draw& d, unsigned size) {
         n = static_cast<std::size_t>(d.between(131071, 200000));
     else
         n = static_cast<std::size_t>(d.between(2, 2 + 40 * static_cast<long long>(size)));
-    const unsigned pool = static_cast<unsigned>(d.below(4));
+    const auto pool = static_cast<unsigned>(d.below(4));
     const char repeated = static_cast<char>(d.chance(50) ? 0xFF : d.between(0, 255));
     std::string s;
     s.reserve(n);
@@ -122,12 +122,12 @@ public:
             }
             t.source = d.chance(60) ? 0 : d.below(std::size(kSources));
             t.destination = d.chance(60) ? 0 : d.below(std::size(kDestinations));
-            while (d.chance(10)) t.extra.push_back(d.chance(50) ? "x" : "more args");
+            while (d.chance(10)) t.extra.emplace_back(d.chance(50) ? "x" : "more args");
             t.has_source = d.chance(90);
             if (t.has_source) t.content = contents(d, size);
             t.has_destination = !in_missing_folder(t) && d.chance(30);
             if (t.has_destination) t.old = contents(d, size);
-            const unsigned roll = static_cast<unsigned>(d.below(100));
+            const auto roll = static_cast<unsigned>(d.below(100));
             t.choice = roll < 50 ? 1 : roll < 85 ? 2 : roll < 95 ? 3 : d.between(-3, 9);
             if (open && d.chance(3)) t.choice = d.chance(50) ? INT_MIN : INT_MAX;
             t.style =

@@ -36,7 +36,7 @@ public:
         return Session{g};
     }
 
-    std::vector<Session> smaller(const Session& session, bool) const override {
+    std::vector<Session> smaller(const Session& session, bool /*open*/) const override {
         const Given& s = of(session);
         std::vector<Session> out;
         for (auto field : {&Given::args, &Given::lines})

@@ -50,9 +50,9 @@ bool valid(const Grids& s, bool open) {
         return false;
     const std::size_t n = cells(s.rows, s.columns);
     if (s.a.size() != n || s.b.size() != n || s.last < 4 || s.last > INT_MAX) return false;
-    for (long long c : s.choices)
-        if (c > 3 || c < INT_MIN || (!open && !fixed_choice(c, s.rows, s.columns))) return false;
-    return true;
+    return std::none_of(s.choices.begin(), s.choices.end(), [&](long long c) {
+        return c > 3 || c < INT_MIN || (!open && !fixed_choice(c, s.rows, s.columns));
+    });
 }
 
 long long element(Draw& d) {

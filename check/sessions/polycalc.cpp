@@ -1,6 +1,7 @@
 // polycalc's sessions: two polynomials typed term by term (a count, then a coefficient and a
 // power per term), then menu choices (the evaluation asks which polynomial, and X for the
 // first or the second), then a choice of 4 or more that ends the menu.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <map>
@@ -119,9 +120,8 @@ bool step_valid(const Polys& s, const Step& st, bool open) {
 bool valid(const Polys& s, bool open) {
     if (!poly_valid(s.first, open) || !poly_valid(s.second, open)) return false;
     if (s.last < 4 || !in_int(s.last)) return false;
-    for (const Step& st : s.steps)
-        if (!step_valid(s, st, open)) return false;
-    return true;
+    return std::all_of(s.steps.begin(), s.steps.end(),
+                       [&](const Step& st) { return step_valid(s, st, open); });
 }
 
 long long coefficient(Draw& d) {

@@ -15,7 +15,7 @@ std::uint64_t Draw::next() {
 
 std::size_t Draw::below(std::size_t n) {
     // Rejection keeps every value equally likely.
-    const std::uint64_t bound = static_cast<std::uint64_t>(n);
+    const auto bound = static_cast<std::uint64_t>(n);
     const std::uint64_t limit = UINT64_MAX - UINT64_MAX % bound;
     for (;;) {
         const std::uint64_t x = next();
@@ -30,15 +30,15 @@ long long Draw::between(long long lo, long long hi) {
     const std::uint64_t limit = UINT64_MAX - UINT64_MAX % bound;
     std::uint64_t x = next();
     while (x >= limit) x = next();
-    return static_cast<long long>(static_cast<std::uint64_t>(lo) + x % bound);
+    const std::uint64_t at = static_cast<std::uint64_t>(lo) + x % bound;  // wraps as intended
+    return static_cast<long long>(at);
 }
 
 bool Draw::chance(unsigned percent) { return below(100) < percent; }
 
 bool Fed::operator==(const Fed& other) const {
     if (input != other.input || args != other.args || after != other.after ||
-        status_open != other.status_open ||
-        files.size() != other.files.size())
+        status_open != other.status_open || files.size() != other.files.size())
         return false;
     for (std::size_t i = 0; i < files.size(); ++i)
         if (files[i].type != other.files[i].type || files[i].path != other.files[i].path ||

@@ -25,10 +25,10 @@ namespace check::sessions {
 class Draw {
 public:
     explicit Draw(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next();                          // splitmix64
+    std::uint64_t next();                           // splitmix64
     long long between(long long lo, long long hi);  // lo to hi, both included (lo <= hi)
-    bool chance(unsigned percent);                 // true `percent` times in 100
-    std::size_t below(std::size_t n);              // 0 to n - 1 (n > 0)
+    bool chance(unsigned percent);                  // true `percent` times in 100
+    std::size_t below(std::size_t n);               // 0 to n - 1 (n > 0)
 
 private:
     std::uint64_t state_;
@@ -53,6 +53,11 @@ struct Fed {
 // The generator of one program's sessions.
 class Generator {
 public:
+    Generator() = default;
+    Generator(const Generator&) = delete;
+    Generator& operator=(const Generator&) = delete;
+    Generator(Generator&&) = delete;
+    Generator& operator=(Generator&&) = delete;
     virtual ~Generator() = default;
     // A random valid session. `size`, from 0 to 100, is how far towards the exercise's own
     // bounds the session tends to go (its passes, set sizes, string lengths); every bound

@@ -37,14 +37,13 @@ std::vector<long long> minus(const std::vector<long long>& x, const std::vector<
 // every result asked for does too (the printing of an empty set is left open).
 bool fixed(const Sets& s) {
     if (s.a.empty() || s.b.empty()) return false;
-    const bool meet = std::any_of(s.a.begin(), s.a.end(), [&](long long v) { return holds(s.b, v); });
+    const bool meet =
+        std::any_of(s.a.begin(), s.a.end(), [&](long long v) { return holds(s.b, v); });
     const bool a_only = !minus(s.a, s.b).empty(), b_only = !minus(s.b, s.a).empty();
-    for (long long c : s.choices) {
-        if (c == 2 && !meet) return false;
-        if (c == 3 && (!a_only || !b_only)) return false;
-        if (c == 4 && !a_only && !b_only) return false;
-    }
-    return true;
+    return std::none_of(s.choices.begin(), s.choices.end(), [&](long long c) {
+        return (c == 2 && !meet) || (c == 3 && (!a_only || !b_only)) ||
+               (c == 4 && !a_only && !b_only);
+    });
 }
 
 bool valid(const Sets& s, bool open) {
@@ -200,8 +199,8 @@ public:
             }
             return t + "}";
         };
-        static const char* const names[] = {"", "the union", "the intersection",
-                                            "the differences", "the symmetric difference"};
+        static const char* const names[] = {"", "the union", "the intersection", "the differences",
+                                            "the symmetric difference"};
         std::string what;
         for (long long c : s.choices)
             if (c >= 1 && c <= 4 && what.find(names[c]) == std::string::npos)

@@ -116,7 +116,7 @@ std::string draw_string(Draw& d, unsigned size, bool line) {
     else
         n = static_cast<std::size_t>(
             d.between(static_cast<long long>(least) + (line ? 1 : 0), 2 + 77 * size / 100));
-    const unsigned roll = static_cast<unsigned>(d.below(100));
+    const auto roll = static_cast<unsigned>(d.below(100));
     const int pool = roll < 40 ? 0 : roll < 65 ? 1 : roll < 85 ? 2 : 3;
     std::string s;
     if (d.chance(20)) {  // a palindrome: a half, then its mirror
@@ -148,7 +148,7 @@ std::string piece(Draw& d, const std::string& in) {
 // a beginning of it, it and more, it with one character changed; or drawn afresh.
 std::string second(Draw& d, const std::string& given, unsigned size, bool line, bool search) {
     std::string s;
-    const unsigned roll = static_cast<unsigned>(d.below(100));
+    const auto roll = static_cast<unsigned>(d.below(100));
     if (roll < (search ? 45U : 15U)) {
         s = line ? given.substr(d.below(given.size() + 1)) : piece(d, given);
         if (line && d.chance(50)) s = s.substr(0, d.below(s.size() + 1));
@@ -186,7 +186,7 @@ public:
             std::vector<long long> choices;
             const long long passes = d.between(0, 1 + static_cast<long long>(size) / 8);
             for (long long p = 0; p < passes; ++p) {
-                const unsigned roll = static_cast<unsigned>(d.below(100));
+                const auto roll = static_cast<unsigned>(d.below(100));
                 choices.push_back(roll < 82   ? d.between(1, 6)
                                   : roll < 90 ? 0
                                   : roll < 97 ? d.between(-9, -1)
@@ -216,7 +216,7 @@ public:
                 if (p.choice != 4 && p.choice != 6) p.text.clear(), p.text_style = plain;
                 s.passes.push_back(std::move(p));
             }
-            const unsigned roll = static_cast<unsigned>(d.below(100));
+            const auto roll = static_cast<unsigned>(d.below(100));
             s.last = roll < 75 ? 7 : roll < 85 ? 8 : roll < 95 ? d.between(9, 1000) : INT_MAX;
             s.last_style = style(d, true, false);
             if (valid(s, open)) return Session{s};
