@@ -14,11 +14,15 @@ set -uo pipefail
 bin=$1 source=$2 cxx=${3:-c++}
 check="$bin/collection-check"
 cases="$source/tests/transcripts"
-seed=7 # the random sessions' seed: every run draws the same sessions
+seed=3 # the random sessions' seed: every run draws the same sessions
 sessions=200
 work=$(mktemp -d "${TMPDIR:-/tmp}/faults_test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 failures=0
+
+# since: the seconds since the test started.
+started=$EPOCHREALTIME
+since() { awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.0f", b - a }'; }
 
 # fail MESSAGE: records a failed expectation.
 fail() {
@@ -37,18 +41,16 @@ textline-high-bytes|textline|strings/strings.cpp|s/return static_cast<signed cha
 textwalk-menu|textwalk|strings/menu.cpp|s/5.PALINDROME/5.PALINDROM/|caught|a menu entry misspelt
 textwalk-tab|textwalk|strings/strings.cpp|s/con.putchar(static_cast<unsigned char>(s\[k\]));/con.putchar(s[k] == '\\t' ? ' ' : static_cast<unsigned char>(s[k]));/|missed|a tab in a shown string written as a blank
 polycalc-result|polycalc|poly/polycalc.cpp|s/Evaluation Result is = %d/Evaluation Result is =%d/|caught|no blank before the evaluation's value
-polycalc-merge|polycalc|poly/ring.cpp|s/w->coefficient = console::wrap_add(w->coefficient, coefficient);/w->coefficient = coefficient;/|caught|a repeated power below the highest replaces the earlier term
 rollbook-counter|rollbook|records/rollbook.cpp|0,/int counter = 0;/s//int counter = 1;/|caught|the bubble sort counts one operation too many
 rollbook-passes|rollbook|records/rollbook.cpp|0,/for (int i = 0; i < count - 1; ++i) {/s//for (int i = 0; i < count - 1 \&\& i < 5; ++i) {/|missed|the bubble sort makes at most 5 passes: a table of 7 records or more shows too few
 setcalc-heading|setcalc|sets/setcalc.cpp|s/"Intersection of A & B is :"/"Intersection of A and B is :"/|caught|the intersection's heading reworded
 setcalc-19|setcalc|sets/sets.cpp|s/con.printf("{%d", set\[0\]);/con.printf(*count == 19 ? "{ %d" : "{%d", set[0]);/|missed|a set of exactly 19 elements shown with a blank after its brace
 gridcalc-heading|gridcalc|matrix/menu.cpp|s/"Your Transpose of Matrix B :"/"Your Transpose of Matrix B:"/|caught|the second transpose's heading without its blank
 gridcalc-7-rows|gridcalc|matrix/fixed.cpp|/void add(/,/^}/s/for_each_cell(rows, columns/for_each_cell(rows == 7 ? 6 : rows, columns/|missed|the sum of matrices of 7 rows leaves its last row as it was
-gridheap-answer|gridheap|matrix/menu.cpp|s/answer != 'y' && answer != 'Y'/answer != 'y'/|caught|the answer Y ends the passes
 gridheap-product-columns|gridheap|matrix/heap.cpp|s/for_each_cell(rows, second_columns,/for_each_cell(rows, columns,/|missed|a product wider than its first operand has columns of zeros
 gridheap-product-shapes|gridheap|matrix/menu.cpp|s/return first.columns == second.rows;/return first.rows == second.columns;/|missed|a product's shapes checked the wrong way round
 filetool-copied|filetool|files/filetool.cpp|s/File Contents Copied Successfully/File Contents Copied Succesfully/|caught|the copy's message misspelt
-filetool-type-limit|filetool|files/filetool.cpp|s/while ((c = getc_unlocked(from)) != EOF)/for (long n = 0; (c = getc_unlocked(from)) != EOF \&\& n < 65536; ++n)/|missed|typing stops after 64 KiB
+filetool-type-limit|filetool|files/filetool.cpp|s/while ((c = getc_unlocked(from)) != EOF)/for (long n = 0; (c = getc_unlocked(from)) != EOF \&\& n < 8192; ++n)/|missed|typing stops after 8 KiB
 EOF
 )
 
@@ -91,12 +93,14 @@ mkdir -p "$work/obj"
         for s in $(sources_of "$program"); do echo "$(folder_of "$program")/$s"; done
     done <<<"$faults"
 } | sort -u >"$work/unchanged"
+# shellcheck disable=SC2016 # compile's words are expanded by the shell that xargs starts
 while read -r file; do
     mkdir -p "$work/obj/$(dirname "$file")"
     printf '%s\0%s\0' "$source/$file" "$work/obj/${file%.cpp}.o"
 done <"$work/unchanged" |
     xargs -0 -n 2 -P 2 bash -c 'compile "$1" "$2"' _ ||
     fail "the collection's own sources do not build"
+echo "the sources the faults leave unchanged built at $(since) s"
 
 # build NAME PROGRAM FILE CHANGE: builds the faulty PROGRAM into $work/NAME/PROGRAM from a
 # copy of its subsystem and console/ in $work/NAME/src with CHANGE applied to FILE: the
@@ -183,6 +187,7 @@ for name in "${names[@]}"; do
     [[ -e $work/$name/bad ]] && fail "$name"
     grep -q 'cases: missed .*random: found' "$work/$name/result" && missed=$((missed + 1))
 done
+echo "every fault tried at $(since) s"
 ((missed >= 3)) || fail "only $missed faults are missed by the cases and found by random sessions"
 
 # Shrinking is short: the shortest session that shows each of these faults, as a printf
@@ -192,23 +197,25 @@ while IFS='|' read -r name program minimal; do
     exe="$work/$name/$program"
     [[ -x $exe ]] || continue
     # The hand-made session does show the fault.
-    want=$(printf "$minimal" | "$bin/$program" 2>/dev/null)
-    got=$(printf "$minimal" | "$exe" 2>/dev/null)
+    want=$(printf '%b' "$minimal" | "$bin/$program" 2>/dev/null)
+    got=$(printf '%b' "$minimal" | "$exe" 2>/dev/null)
     [[ $got != "$want" ]] || fail "$name: the hand-made session does not show the fault"
-    lines=$(printf "$minimal" | wc -l)
+    lines=$(printf '%b' "$minimal" | wc -l)
     shrunk=$(grep -o -m 1 'shrunk to [0-9]*' "$work/$name/random.out" | grep -o '[0-9]*$')
     echo "$name shrunk to ${shrunk:-?} input lines; the shortest that shows it has $lines"
-    [[ -n $shrunk ]] && ((shrunk <= lines + 3)) ||
-        fail "$name: shrunk to ${shrunk:-no} input lines, the shortest session has $lines"
+    [[ -n $shrunk ]] && ((shrunk <= lines + 3)) && continue
+    fail "$name: shrunk to ${shrunk:-no} input lines, the shortest session has $lines"
 done <<'EOF'
 textkit-last-start|textkit|a\n6\na\n7\n
 gridheap-product-columns|gridheap|3\n1 1\n1 2\n1\n1\n1\nn\n
 rollbook-passes|rollbook|7\n7\na\n0\n6\na\n0\n5\na\n0\n4\na\n0\n3\na\n0\n2\na\n0\n1\na\n0\n1\n4\n
+setcalc-19|setcalc|19\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n18\n19\n1\n1\n5\n
 EOF
 
 # A program that knows setcalc's exercise cases by heart: it reads all of its input and
 # writes the output (and status) recorded for exactly that input, or nothing. It passes
 # every exercise case, and random sessions must tell it from setcalc.
+
 # quoted FILE: the file's bytes as one word of the shell, in single quotes.
 quoted() {
     local text
@@ -222,7 +229,9 @@ quoted() {
 lookup="$work/setcalc-by-heart"
 {
     echo '#!/bin/sh'
+    # shellcheck disable=SC2016 # the lookup script's own expansions
     echo 'input=$(cat; printf x)'
+    # shellcheck disable=SC2016
     echo 'case $input in'
     exercise=0
     for kase in "$cases"/setcalc/*/; do
@@ -244,5 +253,5 @@ status=$?
 echo "setcalc by heart: cases $(tail -n 1 "$work/lookup-cases.out"), random sessions $(tail -n 1 "$work/lookup-random.out")"
 [[ $status == 1 ]] || fail "random sessions do not tell setcalc's cases by heart from setcalc"
 
-echo "$failures failed"
+echo "$failures failed, in $(since) s"
 ((failures == 0))
