@@ -5,10 +5,11 @@
 # own programs, each built from the project's sources with one line changed, are held to
 # the exercise cases and to collection-check --random: every fault must be found by the
 # random sessions, and the exercise cases must catch exactly the faults the table says they
-# catch (the others lie off their paths: a boundary one past their sizes, an order of menu
-# entries none of them takes). Then a program that only knows setcalc's exercise cases by
-# heart, which passes them all and must fail the random sessions; and, for a few faults, the
-# shrunk session must be about as short as the shortest one that shows the fault.
+# catch (the others lie off their paths: a size none of them has, a set of 19 or a table of
+# 7, or input none of them holds, a tab, a byte above 127, a file beyond 8 KiB). Then a
+# program that only knows setcalc's exercise cases by heart, which passes them all and must
+# fail the random sessions; and, for a few faults, the shrunk session must be about as short
+# as the shortest one that shows the fault.
 set -uo pipefail
 
 bin=$1 source=$2 cxx=${3:-c++}
