@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# random_grade_test.sh BIN_DIR SOURCE_DIR
+# grade_test.sh BIN_DIR SOURCE_DIR
 #
 # A class graded with random sessions, as a teacher grades it: two students hand in the same
 # faulty program and a third a right one, built from the collection's own sources (so that
