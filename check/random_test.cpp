@@ -55,7 +55,7 @@ struct TempFolder {
 
     // Writes an executable file `name` holding `content`; returns its path.
     fs::path executable(const std::string& name, const std::string& content) const {
-        const fs::path p = path / name;
+        fs::path p = path / name;
         std::ofstream(p, std::ios::binary) << content;
         fs::permissions(p, fs::perms::owner_all);
         return p;
@@ -103,7 +103,7 @@ std::string output_of(const std::string& command) {
     FILE* p = ::popen(quoted.c_str(), "r");
     if (p == nullptr) return out;
     char buffer[4096];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    for (std::size_t n = 0; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
     ::pclose(p);
     return out;
 }

@@ -37,7 +37,7 @@ struct Ran {
 // The whole content of `path`.
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Runs the built program `program` on what `fed` feeds, in a fresh folder holding its
@@ -63,6 +63,7 @@ Ran run(const std::string& program, const Fed& fed, double seconds = 1.0) {
     std::vector<std::string> words{std::string(BIN_DIR) + "/" + program};
     words.insert(words.end(), fed.args.begin(), fed.args.end());
     std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
     const std::string in = (top / "in").string(), out = (top / "out").string(),

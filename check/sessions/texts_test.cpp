@@ -49,6 +49,10 @@ struct Folder {
         fs::create_directories(path);
     }
     ~Folder() { fs::remove_all(path); }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    Folder(Folder&&) = delete;
+    Folder& operator=(Folder&&) = delete;
 };
 
 // Runs the collection's `program` on what `f` feeds, in `folder`/work.
@@ -70,6 +74,7 @@ Ran run(const std::string& program, const Fed& f, const fs::path& folder) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::vector<char*> argv;
+        argv.reserve(words.size() + 1);
         for (std::string& w : words) argv.push_back(w.data());
         argv.push_back(nullptr);
         const int in = ::open((folder / "in").c_str(), O_RDONLY);
