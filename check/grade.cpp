@@ -540,8 +540,8 @@ std::vector<SubmissionResult> grade_class(
     std::vector<double> seconds(count, 0);
     std::vector<std::size_t> left(count, cases.size());
     auto settle = [&](std::size_t i) {  // the submission's cases are all in
-        SubmissionResult& r = results[i];
         if (s.first_failure) {
+            SubmissionResult& r = results[i];
             const auto first =
                 std::find_if(r.cases.begin(), r.cases.end(),
                              [](const CaseResult& c) { return c.verdict != Verdict::passed; });
@@ -550,7 +550,9 @@ std::vector<SubmissionResult> grade_class(
         if (!more) done();
     };
     in_parallel(count * cases.size(), jobs, [&](std::size_t t) {
-        const std::size_t i = t / cases.size(), k = t % cases.size();
+        // Case by case across the class: one student's cases are not taken together, so
+        // that a student whose program loops holds one job at a time, not all of them.
+        const std::size_t i = t % count, k = t / count;
         const auto started = std::chrono::steady_clock::now();
         results[i].cases[k] = check_case(one, cases[k], subjects[i]);
         const double took =

@@ -9,7 +9,7 @@ std::string text_lines(const CaseResult& r, const std::string& same_as) {
     // The message and the help are made visible once more here, whoever wrote them.
     const std::string help = visible_text(r.help, Shown::lines);
     if (!same_as.empty()) {
-        const bool difference =
+        const bool differs =
             r.verdict == Verdict::wrong_output || r.verdict == Verdict::presentation ||
             r.verdict == Verdict::wrong_status || r.verdict == Verdict::wrong_stderr ||
             r.verdict == Verdict::wrong_files;
@@ -18,7 +18,7 @@ std::string text_lines(const CaseResult& r, const std::string& same_as) {
         if (!r.session.empty())
             lead = visible_text(r.message.substr(0, r.message.find('\n') + 1), Shown::lines);
         if (lead.find("the same session as") != std::string::npos) return head + lead + help;
-        return head + lead + (difference ? "  the same difference as " : "  the same failure as ") +
+        return head + lead + (differs ? "  the same difference as " : "  the same failure as ") +
                visible_line(same_as, false) + "\n" + help;
     }
     return head + visible_text(r.message, Shown::lines) + help;

@@ -84,9 +84,9 @@ bool product_fits(const Polys& s) {
 // zero) gives a value within the int range at every term: no pole at 0, nothing beyond.
 bool evaluates(const Poly& p, long long x) {
     double sum = 0;
-    for (const auto& [power, coefficient] : merged(p)) {
-        const double v = sum + static_cast<double>(coefficient) *
-                                   std::pow(static_cast<double>(x), static_cast<double>(power));
+    for (const auto& [pw, coef] : merged(p)) {
+        const double v = sum + static_cast<double>(coef) *
+                                   std::pow(static_cast<double>(x), static_cast<double>(pw));
         if (!std::isfinite(v) || v < static_cast<double>(INT_MIN) ||
             v > static_cast<double>(INT_MAX))
             return false;

@@ -42,9 +42,9 @@ std::string slurp(const fs::path& path) {
 // A fresh folder for one program's runs, removed at the end.
 struct Folder {
     fs::path path;
-    explicit Folder(const std::string& name) {
-        path = fs::temp_directory_path() /
-               ("sessions_texts_test." + std::to_string(::getpid()) + "." + name);
+    explicit Folder(const std::string& name)
+        : path(fs::temp_directory_path() /
+               ("sessions_texts_test." + std::to_string(::getpid()) + "." + name)) {
         fs::remove_all(path);
         fs::create_directories(path);
     }
