@@ -15,6 +15,8 @@
 #   walls    what every wall refuses: memory outside the limits, other runs, the machine,
 #            the collection's own programs; a run's memory counted as a whole; as root, a
 #            program only its owner may run
+#   installed  the collection installed in a system folder that every run sees: its
+#            programs and cases stay hidden there, in every wall (as root only)
 # Exit status 77 (skipped) where the kernel refuses the sandbox, unless
 # COLLECTION_CHECK_REQUIRE_SANDBOX is 1: then 1 (failed).
 set -uo pipefail
@@ -279,6 +281,38 @@ ROWS
         run --cases "$work/cases" --case quiet setcalc "$work/private/attack" quiet
         expect 0 "quiet ok"
     fi
+    ;;
+
+installed)
+    # The collection installed under /usr/local/lib, a system folder every run reads: the
+    # view's shared part and Landlock's rules must still hide its programs and its cases.
+    [[ $(id -u) == 0 && -w /usr/local/lib ]] || {
+        echo "skipped: installing into /usr/local/lib needs root"
+        exit 77
+    }
+    prefix=$(mktemp -d /usr/local/lib/hostile_installed.XXXXXX)
+    trap 'rm -rf "$prefix"; chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+    chmod 755 "$prefix"
+    mkdir -p "$prefix/bin" "$prefix/share/console-collection/cases"
+    cp "$check" "$setcalc" "$prefix/bin/"
+    cp -r "$transcripts/setcalc" "$prefix/share/console-collection/cases/"
+    made_case peek $'hidden\nhidden\n'
+    secrets=("$prefix/bin/setcalc" "$prefix/share/console-collection/cases/setcalc/choice_6_ends/output")
+    {
+        echo '#!/bin/sh'
+        for f in "${secrets[@]}"; do
+            echo "if [ -n \"\$(head -c 4 '$f' 2>/dev/null)\" ]; then echo seen; else echo hidden; fi"
+        done
+    } >"$work/peek.sh"
+    chmod 755 "$work/peek.sh"
+    check="$prefix/bin/collection-check"
+    for wall in namespaces landlock; do
+        run --wall "$wall" --cases "$work/cases" --case peek setcalc "$work/peek.sh"
+        expect 0 "peek ok"
+    done
+    # The same script, unsandboxed, sees them: the case would catch a sandbox that does not.
+    run --unsandboxed --cases "$work/cases" --case peek setcalc "$work/peek.sh"
+    expect 1 "peek FAILED"
     ;;
 
 bomb)
