@@ -1,5 +1,7 @@
 #include "check/random.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <map>
@@ -76,17 +78,26 @@ struct Heard {
 };
 
 // The folder the collection's own program runs in for a session with no files: one empty
-// folder for every such run, made once; none of them writes there.
+// folder for every such run, made once in the run folder and removed at exit, before the
+// run folder is (it is made after the run folder, so its end comes first); none of the
+// runs writes there.
 const fs::path& empty_folder() {
-    static const fs::path folder = [] {
-        fs::path f = fs::path(run_folder()) / "empty";
-        fs::create_directories(f);
-        fs::permissions(f, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                               fs::perms::group_exec | fs::perms::others_read |
-                               fs::perms::others_exec);
-        return f;
-    }();
-    return folder;
+    struct Empty {
+        fs::path path;
+        Empty() : path(fs::path(run_folder()) / "empty") {
+            fs::create_directories(path);
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+        }
+        ~Empty() { ::rmdir(path.c_str()); }
+        Empty(const Empty&) = delete;
+        Empty& operator=(const Empty&) = delete;
+        Empty(Empty&&) = delete;
+        Empty& operator=(Empty&&) = delete;
+    };
+    static const Empty folder;
+    return folder.path;
 }
 
 Heard hear(const Case& c, const Fed& f, const fs::path& reference, const Limits& limits) {

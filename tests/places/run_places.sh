@@ -101,7 +101,10 @@ tests() {
     ctest --test-dir "$folder" --output-on-failure -j2 "$@" 2>&1 | tee "$folder/ctest.log"
     local status=${PIPESTATUS[0]}
     local skipped
-    skipped=$(sed -n "s/^[[:space:]]*[0-9]* - \(hostile\/[^ ]*\) (Skipped)$/\1/p" "$folder/ctest.log" | tr "\n" " ")
+    # Every hostile test must run here, but the one that installs the collection into a
+    # system folder, which only root on the machine itself may write.
+    skipped=$(sed -n "s/^[[:space:]]*[0-9]* - \(hostile\/[^ ]*\) (Skipped)$/\1/p" "$folder/ctest.log" |
+        grep -v '^hostile/installed$' | tr "\n" " ")
     [[ -z $skipped ]] || { echo "FAILED in place $place: hostile tests skipped: $skipped" >&2; status=1; }
     ((status == 0)) || wrong "ctest failed (status $status); its output: $folder/ctest.log"
 }
