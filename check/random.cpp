@@ -326,7 +326,7 @@ std::uint64_t drawn_seed() {
 
 std::uint64_t student_seed(std::uint64_t seed, const std::string& name) {
     std::uint64_t h = mix(seed);
-    for (unsigned char ch : name) h = mix(h ^ ch);
+    for (const char ch : name) h = mix(h ^ static_cast<unsigned char>(ch));
     return h % 1000000000000ULL;
 }
 
