@@ -114,7 +114,7 @@ assert any(s.get("with", {}).get("report_paths") == "report.xml" for s in steps)
 PY
     else
         grep -q $'^\t' "$workflow" && fail "$workflow has tab indentation"
-        for line in '^on:' '^  push:' '^jobs:' '^ +steps:' '^ +- uses: mikepenz/action-junit-report@'; do
+        for line in '^on:' '^  push:' '^jobs:' '^ +steps:' '^ +(- )?uses: mikepenz/action-junit-report@'; do
             grep -qE "$line" "$workflow" || fail "$workflow has no line $line"
         done
     fi

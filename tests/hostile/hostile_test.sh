@@ -236,7 +236,7 @@ limits)
     done <<'EOF'
 flood|--output-limit 8||y|FAILED (output-limit)|the output limit;to standard output|200
 flood err|--output-limit 8|||FAILED (output-limit)|the output limit;to standard error|200
-newlines|--output-limit 64||short\n|FAILED (wrong-output)|standard output differs|200
+newlines|--output-limit 64 --timeout 20||short\n|FAILED (wrong-output)|standard output differs|200
 noread|--timeout 20|16||FAILED (wrong-output)|standard output differs|200
 spin|--cpu 1 --timeout 20|||FAILED (time-limit)|processor time|200
 sleep|--timeout 1|||FAILED (time-limit)|wall time|200
