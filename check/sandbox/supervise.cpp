@@ -184,8 +184,8 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     plan.outer_gid = ::getegid();
     plan.clone3 = facts().clone3;
     if (plan.in_namespaces()) {
-        plan.namespaces =
-            shares_network() ? kNamespaces & ~std::uint64_t{CLONE_NEWNET} : kNamespaces;
+        // A network namespace of its own: lent from the pool, or made with the run.
+        plan.namespaces = kNamespaces;
         plan.own_maps = !root;
     }
     std::error_code ec;
@@ -531,6 +531,7 @@ std::optional<std::string> prepare(const Containment& c) {
             return no_wall(c);
         }
         g_tmpfs = (f.user_namespaces || ::geteuid() == 0) && own_namespaces();
+        if (g_wall == Wall::namespaces) pool_networks();
         if (g_wall == Wall::namespaces && g_tmpfs) build_view_template(f.fresh_proc);
         prepare_seccomp();
         // Where a run has no user namespace of its own, its user's every process counts.
@@ -570,7 +571,12 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
         o.start_error = e.what();
         return o;
     }
-    const int theirs[kRunFds] = {report[1], in[0], out[1], err[1]};
+    // The run's own network namespace, lent for the run's life.
+    if (plan.in_namespaces()) {
+        plan.net_fd = take_network();
+        if (plan.net_fd >= 0) plan.namespaces &= ~std::uint64_t{CLONE_NEWNET};
+    }
+    const int theirs[kRunFds] = {report[1], in[0], out[1], err[1], plan.net_fd};
     int error = 0;
     int pidfd = launch(plan, theirs, error);
     const bool own_child = pidfd < 0 && error == 0;  // no launcher: the checker forks
@@ -585,11 +591,14 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
     close_theirs();
     if (pidfd < 0) {
         close_ours();
+        give_back_network(plan.net_fd);  // no process of the run is in it
         o.start_error = std::string("the sandbox could not be made: ") + std::strerror(error);
         return o;
     }
     supervise(o, pidfd, in[1], out[0], err[0], report[0], p, limits, plan, own_child);
     ::close(pidfd);
+    // Every process of the run has ended with its init (its PID namespace's first process).
+    give_back_network(plan.net_fd);
     return o;
 }
 

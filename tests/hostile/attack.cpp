@@ -10,8 +10,11 @@
 //   link TARGET NAME   makes NAME, in its working folder, a symbolic link to TARGET
 //   forkbomb MARKER    forks up to 5000 processes, each living 5 s at most
 //   linger HOW MARKER  leaves a process behind: fork, double, setsid, holdout, recreate
-//   connect PORT       connects to 127.0.0.1:PORT, [::1]:PORT and the abstract socket
-//                      hostile-PORT
+//   connect PORT       connects to 127.0.0.1:PORT, [::1]:PORT, the abstract socket
+//                      hostile-PORT and the socket file /tmp/hostile-PORT.sock
+//   others             changes the limits, priority, scheduling, processors and I/O
+//                      priority of another process (a child of its own); prints "refused"
+//                      when each was, then whether its own could be changed
 //   env                prints its environment and every environment it can read
 //   stop               stops its parent and the other processes with SIGSTOP
 //   nest               makes 3000 nested folders, then makes each unreadable
@@ -434,16 +437,21 @@ int connect_to(const char* port_text) {
     un.sun_family = AF_UNIX;
     const std::string abstract = std::string("hostile-") + port_text;
     abstract.copy(un.sun_path + 1, sizeof un.sun_path - 2);
+    sockaddr_un file{};
+    file.sun_family = AF_UNIX;
+    (std::string("/tmp/hostile-") + port_text + ".sock")
+        .copy(file.sun_path, sizeof file.sun_path - 1);
     const std::tuple<int, const sockaddr*, socklen_t> targets[] = {
         {AF_INET, reinterpret_cast<const sockaddr*>(&v4), sizeof v4},
         {AF_INET6, reinterpret_cast<const sockaddr*>(&v6), sizeof v6},
         {AF_UNIX, reinterpret_cast<const sockaddr*>(&un),
-         static_cast<socklen_t>(sizeof(sa_family_t) + 1 + abstract.size())}};
+         static_cast<socklen_t>(sizeof(sa_family_t) + 1 + abstract.size())},
+        {AF_UNIX, reinterpret_cast<const sockaddr*>(&file), sizeof file}};
     for (auto [family, address, size] : targets) {
         int s = ::socket(family, SOCK_STREAM, 0);
         if (s >= 0 && ::connect(s, address, size) == 0) {
             std::cout << "connected\n";
-            if (::write(s, "hostile\n", 8) < 0) std::cout << "but could not write\n";
+            if (::send(s, "hostile\n", 8, MSG_NOSIGNAL) < 0) std::cout << "but could not write\n";
         }
         if (s >= 0) ::close(s);
     }
@@ -542,6 +550,59 @@ int peek() {
     return 0;
 }
 
+// Changes another process's attributes, each change harmless (the values it has already,
+// or the lowest priority), on a child of its own: within reach of its user whatever the
+// wall, so that only the system-call filter refuses it. Then its own, which must work.
+int others() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::sleep(3);
+        ::_exit(0);
+    }
+    if (child < 0) return 1;
+    std::string got;
+    rlimit core{0, 0};
+    if (::syscall(SYS_prlimit64, child, RLIMIT_CORE, &core, nullptr) == 0) got += "prlimit ";
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(child), 19) == 0) got += "setpriority ";
+    // Every process of its user: to the priority they have already (its own).
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, 0);
+    if (::setpriority(PRIO_USER, ::getuid(), errno == 0 ? nice : 0) == 0)
+        got += "setpriority-user ";
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(0, &cpus);
+    if (::sched_setaffinity(child, sizeof cpus, &cpus) == 0) got += "affinity ";
+    sched_param param{};
+    if (::sched_setscheduler(child, SCHED_IDLE, &param) == 0) got += "scheduler ";
+    if (::sched_setparam(child, &param) == 0) got += "schedparam ";
+    struct {
+        std::uint32_t size, policy;
+        std::uint64_t flags;
+        std::int32_t nice;
+        std::uint32_t priority;
+        std::uint64_t runtime, deadline, period;
+    } attr{48, SCHED_IDLE, 0, 19, 0, 0, 0, 0};
+    if (::syscall(SYS_sched_setattr, child, &attr, 0) == 0) got += "setattr ";
+    // IOPRIO_WHO_PROCESS, the idle class (3 << 13).
+    if (::syscall(SYS_ioprio_set, 1, child, 3 << 13) == 0) got += "ioprio ";
+    const long io = ::syscall(SYS_ioprio_get, 1, 0);
+    if (io >= 0 && ::syscall(SYS_ioprio_set, 3, ::getuid(), io) == 0) got += "ioprio-user ";
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    std::cout << (got.empty() ? "refused" : "got " + got) << "\n";
+    std::string own;
+    rlimit files{};
+    if (::syscall(SYS_prlimit64, 0, RLIMIT_NOFILE, nullptr, &files) != 0) own += "prlimit ";
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) own += "setrlimit ";
+    if (::setpriority(PRIO_PROCESS, 0, 1) != 0) own += "setpriority ";
+    if (::sched_setaffinity(0, sizeof cpus, &cpus) != 0) own += "affinity ";
+    if (::sched_setscheduler(0, SCHED_IDLE, &param) != 0) own += "scheduler ";
+    if (::syscall(SYS_ioprio_set, 1, 0, 3 << 13) != 0) own += "ioprio ";
+    std::cout << (own.empty() ? "own: changed" : "own: refused " + own) << "\n";
+    return 0;
+}
+
 // N processes that each touch MIB MiB and hold it for 3 s at most.
 int together(int n, std::size_t mib) {
     std::vector<pid_t> children;
@@ -618,6 +679,7 @@ int main(int argc, char** argv) {
     if (mode == "nest") return nest();
     if (mode == "hoard") return hoard();
     if (mode == "peek") return peek();
+    if (mode == "others") return others();
     if (mode == "together" && argc == 4)
         return together(std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10));
     if (mode == "run") return run();

@@ -17,6 +17,8 @@
 #            program only its owner may run
 #   installed  the collection installed in a system folder that every run sees: its
 #            programs and cases stay hidden there, in every wall (as root only)
+#   meet     runs side by side (-j 2) see nothing of each other: no socket listed, reached
+#            or shared, in plain checks and in a class's grading, in every wall here
 # Exit status 77 (skipped) where the kernel refuses the sandbox, unless
 # COLLECTION_CHECK_REQUIRE_SANDBOX is 1: then 1 (failed).
 set -uo pipefail
@@ -76,6 +78,14 @@ last_line_is() {
 }
 
 within() { ((took <= $1)) || fail "the checker took ${took} s, more than $1 s: $out"; }
+
+# walls_here: the walls this place has, as options: the default one, and the wall without
+# namespaces as well where the default is the namespaces and Landlock is there.
+walls_here() {
+    walls=(default)
+    "$check" --walls | grep -q '^Here, runs are held by: namespaces' &&
+        "$check" --walls | grep -q '^  landlock    available' && walls+=(landlock)
+}
 
 # made_case NAME OUTPUT [INPUT]: the case $work/cases/setcalc/NAME, kind exercise.
 made_case() {
@@ -254,17 +264,22 @@ walls)
     # mode and its arguments|options|input|expected output|verdict line|texts of the
     # explanation
     bin=$(dirname "$check")
+    walls_here
     while IFS='|' read -r mode options input output verdict texts; do
         name=${mode%% *}
         made_case "$name" "" "$(printf '%b' "$input")"
         printf '%b' "$output" >"$work/cases/setcalc/$name/output"
-        # shellcheck disable=SC2086
-        run --cases "$work/cases" --case "$name" $options setcalc "$attack" $mode
-        IFS=';' read -ra wanted <<<"$texts"
-        expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
-        no_leftovers "$mode"
+        for wall in "${walls[@]}"; do
+            [[ $wall == default ]] && on=() || on=(--wall "$wall")
+            # shellcheck disable=SC2086
+            run "${on[@]}" --cases "$work/cases" --case "$name" $options setcalc "$attack" $mode
+            IFS=';' read -ra wanted <<<"$texts"
+            expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
+            no_leftovers "$mode"
+        done
     done <<ROWS
 hoard|||refused\n|ok|
+others|||refused\nown: changed\n|ok|
 peek|||refused\n|ok|
 together 6 200|--timeout 10 --memory 256 --processes 16|||FAILED (memory-limit)|processes together
 together 2 40|--timeout 10 --memory 256 --processes 16||held together\n|ok|
@@ -315,6 +330,42 @@ installed)
     expect 1 "peek FAILED"
     ;;
 
+meet)
+    # Two cases at once of one program, then two students graded at once, each binding an
+    # abstract socket named after a secret of its own and its input, then listing and
+    # connecting (tests/hostile/meet.c): each must be alone, in every wall this place has.
+    command -v cc >/dev/null || {
+        echo "skipped: no C compiler for the submissions"
+        exit 77
+    }
+    meet=$(dirname "${BASH_SOURCE[0]}")/meet.c
+    cc -O -o "$work/meet" "$meet" || exit 1
+    walls_here
+    for input in abcd efgh; do made_case "in$input" $'alone\n' "$input"; done
+    mkdir -p "$work/class"
+    for who in ann ben; do
+        mkdir -p "$work/class/$who"
+        { echo "#define SECRET \"${who^^}SECRET\"" && cat "$meet"; } >"$work/class/$who/main.c"
+    done
+    for wall in "${walls[@]}"; do
+        options=(-j 2 --timeout 20 --cases "$work/cases")
+        [[ $wall == default ]] || options+=(--wall "$wall")
+        run "${options[@]}" setcalc "$work/meet"
+        expect 0 "inabcd ok" "inefgh ok"
+        lacks "saw" "reached" "met "
+        # Cases at once: the two runs' times overlap in the results.
+        run "${options[@]}" --grade "$work/class" setcalc
+        expect 0
+        for who in ann ben; do
+            grep -q "^$who,2,2," "$work/class-report/grades.csv" ||
+                fail "$wall: $who met the other: $(grep "^$who," "$work/class-report/grades.csv") $(cat "$work/class-report/feedback/$who.txt")"
+        done
+        grep -rl "SECRET" "$work/class-report/feedback" && fail "$wall: a secret in the feedback"
+        rm -rf "$work/class-report"
+        no_leftovers "meet, $wall"
+    done
+    ;;
+
 bomb)
     # Every process of the bomb carries the marker: none may be left, and nothing else of
     # the machine is looked at.
@@ -346,15 +397,20 @@ holes)
     listener=$!
     for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
     port=$(cat "$work/port")
-    "$attack" connect "$port" >/dev/null
-    for _ in $(seq 20); do [[ $(wc -l <"$work/log") == 2 ]] && break; sleep 0.1; done
-    [[ $(wc -l <"$work/log") == 2 ]] || fail "the listener does not record both connections"
+    "$attack" connect "$port" >"$work/connected"
+    for _ in $(seq 20); do [[ $(wc -l <"$work/log") == 3 ]] && break; sleep 0.1; done
+    [[ $(wc -l <"$work/log") == 3 ]] || fail "the listener does not record all three connections: $(wc -l <"$work/log") $(cat "$work/connected")"
     made_case network ""
-    run --cases "$work/cases" --case network setcalc "$attack" connect "$port"
-    lacks connected
-    sleep 1
-    [[ $(wc -l <"$work/log") == 2 ]] || fail "a connection from inside the sandbox"
+    walls_here
+    for wall in "${walls[@]}"; do
+        [[ $wall == default ]] && on=() || on=(--wall "$wall")
+        run "${on[@]}" --cases "$work/cases" --case network setcalc "$attack" connect "$port"
+        lacks connected
+        sleep 1
+        [[ $(wc -l <"$work/log") == 3 ]] || fail "$wall: a connection from inside the sandbox"
+    done
     kill "$listener" && wait "$listener"
+    rm -f "/tmp/hostile-$port.sock"
     # No variable of the checker's environment reaches the program.
     made_case environment ""
     secret="secret-$marker"
