@@ -152,6 +152,11 @@ gid_t program_gid();
 // before the first run.
 std::vector<std::filesystem::path>& hidden_paths();
 
+// The copies of the collection's programs (named `names`) and cases installed in the
+// system folders every run sees, wherever the checker itself is: to be hidden as well
+// (check/sandbox/installed.cpp says where it looks).
+std::vector<std::filesystem::path> installed_copies(const std::vector<std::string>& names);
+
 // Runs the program contained as `c` says, within `limits`, and waits for its end.
 Outcome run_contained(const Program& p, const Limits& limits, const Containment& c);
 

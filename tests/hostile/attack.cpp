@@ -5,7 +5,8 @@
 //                      with report, prints "clean" or the paths that name the cases
 //   vandal PATH...     tries to change, remove or add files at and beneath each PATH
 //   forge              forges the checker's verdict: its streams, signals to the others
-//   flood [err] | newlines | noread | spin | sleep | hog | files | bigfile [keep] | fill
+//   flood [err] | newlines | noread | spin | sleep | hog | files | bigfile [keep] | fill |
+//   closed
 //   segv | unflushed   the limits and crashes, each bounded
 //   link TARGET NAME   makes NAME, in its working folder, a symbolic link to TARGET
 //   forkbomb MARKER    forks up to 5000 processes, each living 5 s at most
@@ -341,6 +342,33 @@ int fill() {
     return 0;
 }
 
+// Fills a folder it has closed to its own user (so that a checker of that user could not
+// list it) through 20 files opened beforehand, each reserved with fallocate, then written:
+// "full" when it ends before 320 MiB, as fill does.
+int closed() {
+    ::mkdir("d", 0755);
+    std::vector<int> files;
+    for (int i = 0; i < 20; ++i) {
+        const int fd = ::open(("d/f" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644);
+        if (fd >= 0) files.push_back(fd);
+    }
+    const int folder = ::open("d", O_RDONLY | O_DIRECTORY);
+    if (folder < 0 || ::fchmod(folder, 0) != 0) std::cout << "could not close d\n";
+    std::uint64_t written = 0;
+    const std::string chunk(1 << 20, 'c');
+    const auto start = Clock::now();
+    for (int fd : files) {
+        if (::fallocate(fd, 0, 0, 60 << 20) == 0) written += 60ULL << 20;
+        for (int i = 0; i < 60 && since(start) < 10; ++i, written += chunk.size())
+            if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
+                std::cout << (written < (320ULL << 20) ? "full\n" : "too late\n");
+                return 0;
+            }
+    }
+    std::cout << "wrote " << (written >> 20) << " MiB\n";
+    return 0;
+}
+
 int hog() {
     std::vector<char*> blocks;
     for (auto start = Clock::now(); blocks.size() < 2048 && since(start) < 5;) {
@@ -656,6 +684,7 @@ int main(int argc, char** argv) {
     if (mode == "newlines") return flood(1, '\n', 40000000, 20);
     if (mode == "noread") return flood(1, 'y', 4 << 20, 20);
     if (mode == "fill") return fill();
+    if (mode == "closed") return closed();
     if (mode == "link" && argc == 4) return ::symlink(argv[2], argv[3]) == 0 ? 0 : 1;
     if (mode == "spin") {
         for (auto start = Clock::now(); since(start) < 20;) {

@@ -233,7 +233,7 @@ limits)
             exit 77
         fi
         # A working folder that is no file system of its own is stopped, not filled.
-        if [[ $mode == fill && $folders == measured ]]; then
+        if [[ ($mode == fill || $mode == closed) && $folders == measured ]]; then
             verdict="FAILED (output-limit)" texts="its working folder"
         fi
         IFS=';' read -ra wanted <<<"$texts"
@@ -255,6 +255,7 @@ files|--open-files 16||13\n|ok||200
 bigfile|--file-size 1||EFBIG 1048576\n|ok||200
 bigfile keep|--file-size 1|||FAILED (crashed)|SIGXFSZ|200
 fill|--file-size 32||full\n|ok||200
+closed|--file-size 64||full\n|ok||200
 segv||||FAILED (crashed)|SIGSEGV|200
 unflushed|||never shown\n|FAILED (crashed)|SIGABRT;buffer|200
 EOF
@@ -320,12 +321,40 @@ installed)
         done
     } >"$work/peek.sh"
     chmod 755 "$work/peek.sh"
+    built=$check
     check="$prefix/bin/collection-check"
     for wall in namespaces landlock; do
         run --wall "$wall" --cases "$work/cases" --case peek setcalc "$work/peek.sh"
         expect 0 "peek ok"
     done
     # The same script, unsandboxed, sees them: the case would catch a sandbox that does not.
+    run --unsandboxed --cases "$work/cases" --case peek setcalc "$work/peek.sh"
+    expect 1 "peek FAILED"
+    # A copy of an install bound over /usr/local, in a mount namespace of the test's own
+    # (nothing of the machine changes), with a copy put by hand deeper in it: the checker of
+    # the build tree, which has no copy beside it, hides them all the same.
+    fake=$(mktemp -d "$prefix/usrlocal.XXXXXX")
+    chmod 755 "$fake"
+    mkdir -p "$fake/bin" "$fake/share/console-collection/cases" "$fake/lib/copy/bin"
+    cp "$setcalc" "$fake/bin/" && cp "$setcalc" "$fake/lib/copy/bin/"
+    cp -r "$transcripts/setcalc" "$fake/share/console-collection/cases/"
+    {
+        echo '#!/bin/sh'
+        for f in /usr/local/bin/setcalc /usr/local/lib/copy/bin/setcalc; do
+            echo "if [ -n \"\$(head -c 4 '$f' 2>/dev/null)\" ] || '$f' </dev/null >/dev/null 2>&1; then echo seen; else echo hidden; fi"
+        done
+        f=/usr/local/share/console-collection/cases/setcalc/choice_6_ends/output
+        echo "if [ -n \"\$(head -c 4 '$f' 2>/dev/null)\" ]; then echo seen; else echo hidden; fi"
+    } >"$work/peek.sh"
+    made_case peek $'hidden\nhidden\nhidden\n'
+    printf '#!/bin/bash\nexec unshare --mount --propagation private bash -c %q "%s" "%s" "$@"\n' \
+        'mount --bind "$0" /usr/local && exec "$@"' "$fake" "$built" >"$work/bound.sh"
+    chmod 755 "$work/bound.sh"
+    check="$work/bound.sh"
+    for wall in namespaces landlock; do
+        run --wall "$wall" --cases "$work/cases" --case peek setcalc "$work/peek.sh"
+        expect 0 "peek ok"
+    done
     run --unsandboxed --cases "$work/cases" --case peek setcalc "$work/peek.sh"
     expect 1 "peek FAILED"
     ;;
