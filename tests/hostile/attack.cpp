@@ -13,6 +13,9 @@
 //   linger HOW MARKER  leaves a process behind: fork, double, setsid, holdout, recreate
 //   connect PORT       connects to 127.0.0.1:PORT, [::1]:PORT, the abstract socket
 //                      hostile-PORT and the socket file /tmp/hostile-PORT.sock
+//   neighbours         watches (inotify) the folder above its working folder and the
+//                      folders beside it, makes a file of its own, and prints what it saw
+//                      of others within 2 s ("alone" when nothing)
 //   others             changes the limits, priority, scheduling, processors and I/O
 //                      priority of another process (a child of its own); prints "refused"
 //                      when each was, then whether its own could be changed
@@ -34,6 +37,7 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
@@ -578,6 +582,39 @@ int peek() {
     return 0;
 }
 
+// Watches the working folders beside its own (named, as the checker names them, by
+// numbers) and the folder above them, while it makes a file of its own in its own.
+int neighbours() {
+    std::string input;
+    std::getline(std::cin, input);
+    const fs::path here = fs::current_path();
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd >= 0) {
+        const long own = std::atol(here.filename().c_str());
+        ::inotify_add_watch(fd, here.parent_path().c_str(), IN_CREATE);
+        for (long k = std::max(1L, own - 4); k <= own + 4; ++k)
+            if (k != own)
+                ::inotify_add_watch(fd, (here.parent_path() / std::to_string(k)).c_str(),
+                                    IN_CREATE);
+    }
+    std::ofstream("mine-" + input) << input << "\n";
+    std::set<std::string> seen;
+    for (const auto start = Clock::now(); fd >= 0 && since(start) < 2;) {
+        alignas(inotify_event) char events[4096];
+        const ssize_t got = ::read(fd, events, sizeof events);
+        for (ssize_t at = 0; got > 0 && at < got;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+            if (e->len > 0 && std::string(e->name) != "mine-" + input) seen.insert(e->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (const std::string& name : seen)
+        if (name.rfind("mine-", 0) == 0) std::cout << "saw " << name << "\n";
+    std::cout << "alone\n";
+    return 0;
+}
+
 // Changes another process's attributes, each change harmless (the values it has already,
 // or the lowest priority), on a child of its own: within reach of its user whatever the
 // wall, so that only the system-call filter refuses it. Then its own, which must work.
@@ -709,6 +746,7 @@ int main(int argc, char** argv) {
     if (mode == "hoard") return hoard();
     if (mode == "peek") return peek();
     if (mode == "others") return others();
+    if (mode == "neighbours") return neighbours();
     if (mode == "together" && argc == 4)
         return together(std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10));
     if (mode == "run") return run();

@@ -122,7 +122,10 @@ no_leftovers() {
 case $scenario in
 snoop)
     # With every clue it can gather, it passes no case of its own.
-    run --all --cases "$transcripts" setcalc "$attack" snoop
+    # Its walk of the file system takes longer than the fitted wall limit of a case: the
+    # limits are its own.
+    limits=(--timeout 20 --cpu 10)
+    run --all "${limits[@]}" --cases "$transcripts" setcalc "$attack" snoop
     expect 1
     [[ $(grep -c ' ok$' <<<"$out") == 0 ]] || fail "cases passed: $(grep ' ok$' <<<"$out")"
     last_line_is "0 passed, $(find "$transcripts/setcalc" -mindepth 1 -maxdepth 1 -type d | wc -l) failed"
@@ -138,9 +141,9 @@ snoop)
     mkdir -p "$work/transcripts"
     made_case report "$clean"
     mv "$work/cases/setcalc" "$work/transcripts/"
-    run --cases "$work/transcripts" setcalc "$attack" snoop report
+    run "${limits[@]}" --cases "$work/transcripts" setcalc "$attack" snoop report
     expect 0 "report ok"
-    run --cases "$transcripts" --case choice_6_ends setcalc "$attack" snoop report
+    run "${limits[@]}" --cases "$transcripts" --case choice_6_ends setcalc "$attack" snoop report
     lacks "seen: /" "seen: \\"
     [[ $clean == clean* ]] || lacks "seen: $work"
     ;;
@@ -392,6 +395,10 @@ meet)
         grep -rl "SECRET" "$work/class-report/feedback" && fail "$wall: a secret in the feedback"
         rm -rf "$work/class-report"
         no_leftovers "meet, $wall"
+        # Watches on the neighbouring working folders, each run making a file in its own.
+        run "${options[@]}" setcalc "$attack" neighbours
+        expect 0 "inabcd ok" "inefgh ok"
+        lacks "mine-"
     done
     ;;
 
