@@ -14,11 +14,21 @@
 //     mount of any kind, no kernel module, no kernel log.
 //   - No socket but a Unix one: no network, and no netlink socket that would list other
 //     runs' sockets.
+//   - No change of another process's limits, priority, scheduling, processors or I/O
+//     priority (prlimit64, setpriority, sched_set*, ioprio_set, migrate_pages, move_pages):
+//     only the caller's own (process ID 0), or its process group's; never a user's all.
+//     Without namespaces every process of the program's user is otherwise within reach.
+//   - Without namespaces, no socket at all (socketpair stays): Landlock does not guard a
+//     path socket's connect (an ssh agent, a session bus) nor an abstract name's bind, which
+//     another run would see. No inotify (a neighbouring working folder's file names), and
+//     no fallocate (EOPNOTSUPP), which would reserve a working folder's blocks faster than
+//     the checker measures them.
 //   - Without namespaces, where Landlock does not guard a file's metadata: no change of
 //     mode, owner, times or extended attributes by path (chmod, chown, utimes, setxattr and
 //     their kin), so that nothing outside the working folder can be changed that way; the
 //     forms that take a descriptor act only on files Landlock let the program open.
-// A refused call fails with EPERM (EAFNOSUPPORT for a socket); the program goes on.
+// A refused call fails with EPERM (EAFNOSUPPORT for a socket of another family, EACCES for
+// a socket without namespaces, EOPNOTSUPP for fallocate); the program goes on.
 // A build whose programs carry a sanitizer lets them trace (LeakSanitizer stops its own
 // threads with ptrace at exit); Landlock and the namespaces still keep any process outside
 // the run out of reach.

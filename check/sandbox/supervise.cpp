@@ -483,8 +483,10 @@ std::string describe_walls() {
     t += "  namespaces  ";
     t += ns ? std::string("available") + (f.fresh_proc ? "" : ", without a /proc of its own")
             : "refused: " + f.refusal;
-    t += "\n    The run has user, PID, mount, network and UTS namespaces of its own. It\n"
-         "    sees the system folders read-only, its executable, the allowed paths and its\n"
+    t += "\n    The run has user, PID, mount, network and UTS namespaces of its own; no other\n"
+         "    run is in its network namespace while it runs, so runs side by side see none\n"
+         "    of each other's sockets. It sees the system folders read-only (less every\n"
+         "    installed copy of the collection), its executable, the allowed paths and its\n"
          "    working folder, the only place it can write; no case, home, /tmp or other run.\n"
          "    Every process of the run ends with it. Landlock and the system-call filter\n"
          "    hold as well.\n";
@@ -496,13 +498,18 @@ std::string describe_walls() {
     t += "\n    For kernels and containers that refuse user namespaces. Landlock lets the\n"
          "    program read only the system folders (less the collection's programs and\n"
          "    cases), its executable and the allowed paths, write only its working folder,\n"
-         "    open no /proc, connect no TCP, and signal or reach no abstract socket outside\n"
-         "    the run; a subreaper ends every process of the run with it. The system-call\n"
-         "    filter holds as well; as root, the program runs as user 65534.\n";
+         "    open no /proc, connect no TCP, and signal no process outside the run; a\n"
+         "    subreaper ends every process of the run with it. The system-call filter holds\n"
+         "    as well, and here refuses every socket (socketpair works), inotify watches,\n"
+         "    fallocate and changes of mode, owner or times by path (so a linker cannot\n"
+         "    make its output executable). Paths outside can still be looked up and\n"
+         "    stat'ed. As root, the program runs as user 65534; otherwise its processes\n"
+         "    share one limit with every process of the user.\n";
     t += "  none        --unsandboxed: the limits and a subreaper only\n";
     t += "The system-call filter, in both walls, refuses tracing, other processes' memory,\n"
          "keys, BPF, perf events, userfaultfd, io_uring, SysV IPC, POSIX message queues,\n"
-         "memfds, new namespaces, mounts and any socket but a Unix one.\n";
+         "memfds, new namespaces, mounts, any socket but a Unix one, and any change of\n"
+         "another process's limits, priority, scheduling, processors or I/O priority.\n";
     t += "Memory: the run's processes together, measured by the checker every 10 ms, each\n"
          "process also held to --memory alone.\n";
     const Wall chosen = g_wall != Wall::none ? g_wall
