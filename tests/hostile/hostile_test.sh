@@ -249,7 +249,7 @@ limits)
     done <<'EOF'
 flood|--output-limit 8||y|FAILED (output-limit)|the output limit;to standard output|200
 flood err|--output-limit 8|||FAILED (output-limit)|the output limit;to standard error|200
-newlines|--output-limit 64||short\n|FAILED (wrong-output)|standard output differs|200
+newlines|--output-limit 64 --timeout 20||short\n|FAILED (wrong-output)|standard output differs|200
 noread|--timeout 20|16||FAILED (wrong-output)|standard output differs|200
 spin|--cpu 1 --timeout 20|||FAILED (time-limit)|processor time|200
 sleep|--timeout 1|||FAILED (time-limit)|wall time|200
@@ -257,8 +257,8 @@ hog|--memory 64|||FAILED (memory-limit)|the memory limit|200
 files|--open-files 16||13\n|ok||200
 bigfile|--file-size 1||EFBIG 1048576\n|ok||200
 bigfile keep|--file-size 1|||FAILED (crashed)|SIGXFSZ|200
-fill|--file-size 32||full\n|ok||200
-closed|--file-size 64||full\n|ok||200
+fill|--file-size 32 --timeout 20||full\n|ok||200
+closed|--file-size 64 --timeout 20||full\n|ok||200
 segv||||FAILED (crashed)|SIGSEGV|200
 unflushed|||never shown\n|FAILED (crashed)|SIGABRT;buffer|200
 EOF
