@@ -16,7 +16,9 @@
 //     runs' sockets.
 //   - No change of another process's limits, priority, scheduling, processors or I/O
 //     priority (prlimit64, setpriority, sched_set*, ioprio_set, migrate_pages, move_pages):
-//     only the caller's own (process ID 0), or its process group's; never a user's all.
+//     only the caller's own (process ID 0), or its process group's; never a user's all. A
+//     filter cannot know the caller's own process or thread ID: naming itself by it (as
+//     pthread_setaffinity_np does) is refused too.
 //     Without namespaces every process of the program's user is otherwise within reach.
 //   - Without namespaces, no socket at all (socketpair stays): Landlock does not guard a
 //     path socket's connect (an ssh agent, a session bus) nor an abstract name's bind, which
