@@ -38,8 +38,8 @@ double round_of(int mode, int home, int lent) {
         if (mode == 1) {  // given back: its sockets listed
             (void)::setns(lent, CLONE_NEWNET);
             const int list = ::open("/proc/thread-self/net/unix", O_RDONLY | O_CLOEXEC);
-            std::array<char, 512> text{};
             if (list >= 0) {
+                std::array<char, 512> text{};
                 (void)!::read(list, text.data(), text.size());
                 ::close(list);
             }

@@ -351,10 +351,10 @@ int fill() {
 // "full" when it ends before 320 MiB, as fill does.
 int closed() {
     ::mkdir("d", 0755);
-    std::vector<int> files;
+    std::vector<int> opened;
     for (int i = 0; i < 20; ++i) {
         const int fd = ::open(("d/f" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644);
-        if (fd >= 0) files.push_back(fd);
+        if (fd >= 0) opened.push_back(fd);
     }
     const int folder = ::open("d", O_RDONLY | O_DIRECTORY);
     if (folder < 0 || ::fchmod(folder, 0) != 0) std::cout << "could not close d\n";
@@ -363,7 +363,7 @@ int closed() {
     std::uint64_t written = 0;
     const std::string chunk(1 << 20, 'c');
     const auto start = Clock::now();
-    for (int fd : files) {
+    for (int fd : opened) {
         const bool reserved = ::fallocate(fd, 0, 0, 60 << 20) == 0;
         if (reserved) written += 60ULL << 20;
         for (int i = 0; i < 60 && since(start) < 10; ++i) {

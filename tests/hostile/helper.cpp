@@ -61,6 +61,8 @@ int listen_for(const char* port_file, const char* log, double seconds) {
         ::chmod(path.c_str(), 0777) != 0 || ::listen(f, 16) != 0) {
         std::perror("helper listen");
         ::unlink(path.c_str());
+        for (int fd : {s, u, f})
+            if (fd >= 0) ::close(fd);
         return 1;
     }
     std::ofstream(std::string(port_file) + ".part") << ntohs(a.sin_port) << "\n";
