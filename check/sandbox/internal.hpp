@@ -199,6 +199,11 @@ double processor_below(pid_t init, unsigned most);
 // than `most` entries (check/sandbox/memory.cpp).
 std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most);
 
+// What the files removed but still held open by the processes below process `init` hold on
+// the file system `device`, in bytes (each file once); at most `most` processes are read
+// (check/sandbox/memory.cpp).
+std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most);
+
 // Puts the checker in mount and network namespaces of its own; true when it is there.
 bool own_namespaces();
 

@@ -272,6 +272,11 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     const pid_t init = limits.memory != 0 ? pid_of(pidfd) : 0;
     // A working folder that is no file system of its own is measured.
     const bool measure_folder = plan.sandboxed() && !g_tmpfs;
+    // ... with the files the run removed but holds open there.
+    struct stat folder_st {};
+    const pid_t first = measure_folder ? pid_of(pidfd) : 0;
+    const dev_t folder_device =
+        measure_folder && ::stat(p.folder.c_str(), &folder_st) == 0 ? folder_st.st_dev : 0;
     const bool sampling = init > 0 || measure_folder;
     std::uint64_t peak_kib = 0;
     std::size_t fed = 0;
@@ -324,7 +329,10 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
                 o.end = Outcome::End::memory_limit;
                 break;
             }
-            if (measure_folder && folder_bytes(p.folder, kMostEntries) > limits.scratch) {
+            if (measure_folder &&
+                folder_bytes(p.folder, kMostEntries) +
+                        (first > 0 ? removed_bytes_below(first, folder_device, kMostMeasured) : 0) >
+                    limits.scratch) {
                 o.end = Outcome::End::output_limit;
                 o.folder_cut = true;
                 break;

@@ -6,7 +6,7 @@
 //   vandal PATH...     tries to change, remove or add files at and beneath each PATH
 //   forge              forges the checker's verdict: its streams, signals to the others
 //   flood [err] | newlines | noread | spin | sleep | hog | files | bigfile [keep] | fill |
-//   closed
+//   closed | removed
 //   segv | unflushed   the limits and crashes, each bounded
 //   link TARGET NAME   makes NAME, in its working folder, a symbolic link to TARGET
 //   forkbomb MARKER    forks up to 5000 processes, each living 5 s at most
@@ -378,6 +378,27 @@ int closed() {
     return 0;
 }
 
+// Fills files it removed from its working folder as soon as it made them, so that no
+// listing of the folder shows them: "full" when it ends before 320 MiB, as fill does.
+int removed() {
+    const std::string chunk(1 << 20, 'r');
+    std::uint64_t written = 0;
+    const auto start = Clock::now();
+    for (int file = 0; file < 16 && since(start) < 10; ++file) {
+        const std::string name = "gone" + std::to_string(file);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0644);  // kept open to the end
+        if (fd < 0) break;
+        ::unlink(name.c_str());
+        for (int i = 0; i < 60; ++i, written += chunk.size())
+            if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
+                std::cout << (written < (320ULL << 20) ? "full\n" : "too late\n");
+                return 0;
+            }
+    }
+    std::cout << "wrote " << (written >> 20) << " MiB\n";
+    return 0;
+}
+
 int hog() {
     std::vector<char*> blocks;
     for (auto start = Clock::now(); blocks.size() < 2048 && since(start) < 5;) {
@@ -727,6 +748,7 @@ int main(int argc, char** argv) {
     if (mode == "noread") return flood(1, 'y', 4 << 20, 20);
     if (mode == "fill") return fill();
     if (mode == "closed") return closed();
+    if (mode == "removed") return removed();
     if (mode == "link" && argc == 4) return ::symlink(argv[2], argv[3]) == 0 ? 0 : 1;
     if (mode == "spin") {
         for (auto start = Clock::now(); since(start) < 20;) {

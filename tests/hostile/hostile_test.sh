@@ -236,7 +236,7 @@ limits)
             exit 77
         fi
         # A working folder that is no file system of its own is stopped, not filled.
-        if [[ ($mode == fill || $mode == closed) && $folders == measured ]]; then
+        if [[ ($mode == fill || $mode == closed || $mode == removed) && $folders == measured ]]; then
             verdict="FAILED (output-limit)" texts="its working folder"
         fi
         IFS=';' read -ra wanted <<<"$texts"
@@ -259,6 +259,7 @@ bigfile|--file-size 1||EFBIG 1048576\n|ok||200
 bigfile keep|--file-size 1|||FAILED (crashed)|SIGXFSZ|200
 fill|--file-size 32 --timeout 20||full\n|ok||200
 closed|--file-size 64 --timeout 20||full\n|ok||200
+removed|--file-size 64 --timeout 20||full\n|ok||200
 segv||||FAILED (crashed)|SIGSEGV|200
 unflushed|||never shown\n|FAILED (crashed)|SIGABRT;buffer|200
 EOF
