@@ -274,7 +274,7 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     const bool measure_folder = plan.sandboxed() && !g_tmpfs;
     // ... with the files the run removed but holds open there.
     struct stat folder_st {};
-    const pid_t first = measure_folder ? pid_of(pidfd) : 0;
+    const pid_t run_init = measure_folder ? pid_of(pidfd) : 0;
     const dev_t folder_device =
         measure_folder && ::stat(p.folder.c_str(), &folder_st) == 0 ? folder_st.st_dev : 0;
     const bool sampling = init > 0 || measure_folder;
@@ -331,7 +331,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             }
             if (measure_folder &&
                 folder_bytes(p.folder, kMostEntries) +
-                        (first > 0 ? removed_bytes_below(first, folder_device, kMostMeasured) : 0) >
+                        (run_init > 0 ? removed_bytes_below(run_init, folder_device, kMostMeasured)
+                                      : 0) >
                     limits.scratch) {
                 o.end = Outcome::End::output_limit;
                 o.folder_cut = true;
