@@ -737,6 +737,10 @@ int main(int argc, char** argv) {
         // No program under test sees the collection's own programs, but for the one checked
         // itself and one its user allows by its own name.
         for (const fs::path& own : check::own_programs()) check::hidden_paths().push_back(own);
+        // Nor any other copy installed in the system folders every run sees.
+        for (const fs::path& copy :
+             check::installed_copies({std::begin(kOwnPrograms), std::end(kOwnPrograms)}))
+            check::hidden_paths().push_back(copy);
         if (std::optional<std::string> refusal = check::prepare(o->containment)) {
             std::cerr << "collection-check: cannot sandbox the program: " << *refusal
                       << "; it is not run (--unsandboxed runs it without the sandbox)\n";

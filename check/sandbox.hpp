@@ -8,22 +8,31 @@
 // A run is held by one of three walls, the strongest the machine allows:
 //   - `namespaces`: the run has user, PID, mount, network and UTS namespaces of its own
 //     (SysV IPC and POSIX message queues, which an IPC namespace would keep apart, are
-//     refused by the system-call filter). It sees the system folders (/usr, /etc, /bin, /sbin,
+//     refused by the system-call filter); no other run is in its network namespace while it
+//     runs (an empty one is lent from a pool: check/sandbox/network.cpp). It sees the
+//     system folders (/usr, /etc, /bin, /sbin,
 //     /lib*) read-only, a /dev with null, zero, full, urandom and random only, a /proc of its own
 //     PID namespace where the kernel allows one (none in a container that masks the host's /proc),
 //     the executable and the allowed paths read-only, and its working folder, the only place it can
-//     write. No case folder, installed case, collection program, source or build tree, home folder,
-//     host /tmp or host /proc is there. Every process of the run ends with it.
+//     write. No case folder, installed case, collection program (every installed copy:
+//     installed_copies()), source or build tree, home folder, host /tmp or host /proc is
+//     there. Every process of the run ends with it.
 //   - `landlock`: where user namespaces are refused (a hardened kernel, a container's
 //     profile, AppArmor's restriction). Landlock (ABI 6 or later) lets the program read
 //     only the system folders (less the collection's programs and cases), the executable
 //     and the allowed paths, write only its working folder and /dev's files, and no /proc;
-//     TCP, signals and abstract sockets outside the run are refused. The run's first
-//     process is a subreaper that ends every descendant when the run ends.
+//     TCP, signals and abstract sockets outside the run are refused. The system-call filter
+//     refuses every socket (socketpair stays), inotify, fallocate and changes of metadata by
+//     path. Names, sizes and times of paths outside can still be read (stat). The run's
+//     first process is a subreaper that ends every descendant when the run ends. Without
+//     root, its processes share the user's one process limit with the other runs.
+//     The working folder, where it is no file system of its own, is measured by the
+//     checker, which reopens a folder the run closed to its user.
 //   - `none` (--unsandboxed): limits and a subreaper only.
 // In both sandboxed walls: a system-call filter refuses tracing, other processes' memory,
 // keys, BPF, perf events, userfaultfd, io_uring, SysV and POSIX message IPC, shared memory
-// segments, new namespaces, mounts and sockets other than Unix ones; standard input is a
+// segments, new namespaces, mounts, sockets other than Unix ones, and changes of another
+// process's limits, priority, scheduling, processors or I/O priority; standard input is a
 // pipe fed by the checker, standard output and error are pipes (or standard output a file
 // of the case), and no other descriptor is open. It starts a session of its own without a
 // controlling terminal, with a fixed environment (PATH, HOME = the working folder,
@@ -151,6 +160,11 @@ gid_t program_gid();
 // Paths hidden inside every view wherever a visible path holds them (the cases). Filled
 // before the first run.
 std::vector<std::filesystem::path>& hidden_paths();
+
+// The copies of the collection's programs (named `names`) and cases installed in the
+// system folders every run sees, wherever the checker itself is: to be hidden as well
+// (check/sandbox/installed.cpp says where it looks).
+std::vector<std::filesystem::path> installed_copies(const std::vector<std::string>& names);
 
 // Runs the program contained as `c` says, within `limits`, and waits for its end.
 Outcome run_contained(const Program& p, const Limits& limits, const Containment& c);

@@ -6,16 +6,20 @@
 //
 //   sandbox-try write PATH | read PATH | chmod PATH | sockfile PATH | kill PID |
 //               ptrace PID | signal-parent | socket inet|udp|inet6|netlink|unix |
-//               abstract NAME | shm | memfd | unshare ...
+//               abstract NAME | socketpair | shm | memfd | unshare | prlimit PID |
+//               setpriority PID | affinity PID | inotify PATH | fallocate PATH ...
+//   (a PID of 0: the attempt's own process)
 //   sandbox-try hold PROCESSES MIB SECONDS
 //
 // It ends with _exit: in a coverage build its counts could not be written from inside a
 // sandbox anyway, and they are no part of the checker's.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/shm.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -105,12 +109,44 @@ bool attempt(const std::string& what, const std::string& arg) {
         return fd >= 0;
     }
     if (what == "unshare") return ::unshare(CLONE_NEWUSER) == 0;
+    if (what == "socketpair") {
+        int ends[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) != 0) return false;
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return true;
+    }
+    // Another process's limits, priority and processors, each change harmless to it.
+    const auto pid = static_cast<pid_t>(std::atol(arg.c_str()));
+    if (what == "prlimit") {
+        const rlimit none{0, 0};
+        return ::prlimit(pid, RLIMIT_CORE, &none, nullptr) == 0;
+    }
+    if (what == "setpriority") return ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), 19) == 0;
+    if (what == "affinity") {
+        cpu_set_t cpus;
+        if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0) return false;
+        return ::sched_setaffinity(pid, sizeof cpus, &cpus) == 0;
+    }
+    if (what == "inotify") {
+        const int fd = ::inotify_init1(IN_CLOEXEC);
+        const bool watched = fd >= 0 && ::inotify_add_watch(fd, arg.c_str(), IN_CREATE) >= 0;
+        if (fd >= 0) ::close(fd);
+        return watched;
+    }
+    if (what == "fallocate") {
+        const int fd = ::open(arg.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        const bool reserved = fd >= 0 && ::fallocate(fd, 0, 0, 1 << 20) == 0;
+        if (fd >= 0) ::close(fd);
+        return reserved;
+    }
     return false;
 }
 
 // True when the attempt takes an argument.
 bool takes_argument(const std::string& what) {
-    return what != "shm" && what != "memfd" && what != "unshare" && what != "signal-parent";
+    return what != "shm" && what != "memfd" && what != "unshare" && what != "signal-parent" &&
+           what != "socketpair";
 }
 
 // Forks `processes` processes that each touch `mib` MiB and sleep `seconds`; waits for them.

@@ -70,6 +70,7 @@ struct Plan {
     long landlock_abi = 0;      // 0: no Landlock
     std::vector<int> keep;      // the descriptors the init keeps
     int sync_fd = -1, report_fd = -1, in_fd = -1, out_fd = -1, err_fd = -1;
+    int net_fd = -1;  // the network namespace lent to the run; -1: CLONE_NEWNET, or none
     std::string executable, folder, stdout_to;
     std::vector<std::string> argv_strings, env_strings;
     std::vector<char*> argv, envp;
@@ -172,8 +173,10 @@ void prepare_seccomp();
 // -1 with errno set (check/sandbox/launcher.cpp).
 int start_init(Plan& plan);
 
-// The pipe ends a run's init gets, in this order: report, standard input, output, error.
-constexpr std::size_t kRunFds = 4;
+// The descriptors a run's init is started with, in this order: the pipe ends of its report,
+// standard input, output and error, and the network namespace lent to it (-1: none; then
+// only the first four travel).
+constexpr std::size_t kRunFds = 5;
 
 // Starts the launcher, which forks every run from then on.
 void start_launcher();
@@ -196,10 +199,35 @@ double processor_below(pid_t init, unsigned most);
 // than `most` entries (check/sandbox/memory.cpp).
 std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most);
 
+// What the files removed but still held open by the processes below process `init` hold on
+// the file system `device`, in bytes (each file once); at most `most` processes are read
+// (check/sandbox/memory.cpp).
+std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most);
+
 // Puts the checker in mount and network namespaces of its own; true when it is there.
 bool own_namespaces();
 
-// True once the checker is in a network namespace of its own that the runs share.
+// True once the checker is in a network namespace of its own.
 bool shares_network();
+
+// Sets up the pool of network namespaces that runs in namespaces are lent, once the checker
+// is in a network namespace of its own; false where it cannot (then each run makes its own
+// with CLONE_NEWNET) (check/sandbox/network.cpp).
+bool pool_networks();
+
+// A network namespace no run is in and that holds no socket, for one run; -1 when none can be
+// had (the pool is not set up, or the kernel refuses a new one).
+int take_network();
+
+// Gives back the namespace `fd` once every process of its run has ended: it is lent again
+// only when it holds no socket, and closed otherwise.
+void give_back_network(int fd);
+
+// Moves the calling thread into the network namespace `fd` (nothing when -1), keeping where
+// it was in `home`; false when it could not.
+bool enter_network(int fd, int& home);
+
+// Moves the calling thread back to `home` after enter_network, and closes it.
+void leave_network(int home);
 
 }  // namespace check::sandbox

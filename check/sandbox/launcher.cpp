@@ -222,9 +222,20 @@ int start_init(Plan& plan) {
     plan.keep = {sync[0], plan.report_fd, plan.in_fd, plan.out_fd, plan.err_fd};
     std::sort(plan.keep.begin(), plan.keep.end());
     int pidfd = -1;
+    // The init is made in the network namespace lent to the run, and the caller goes back.
+    int home = -1;
+    if (!enter_network(plan.net_fd, home)) {
+        const int refused = errno;
+        leave_network(home);
+        ::close(sync[0]);
+        ::close(sync[1]);
+        errno = refused;
+        return -1;
+    }
     const pid_t init = raw_clone(plan.namespaces | CLONE_PIDFD, &pidfd, plan.clone3);
     if (init == 0) be_init(plan);
     const int error = errno;
+    leave_network(home);
     ::close(sync[0]);
     bool ready = init > 0;
     // A root checker maps the run's users from the outside; any other maps its own.
@@ -261,12 +272,13 @@ namespace {
         int pidfd = -1;
         {
             Plan plan;
-            if (fds.size() == kRunFds &&
+            if ((fds.size() == kRunFds || fds.size() == kRunFds - 1) &&
                 decode(buffer.get(), static_cast<std::size_t>(got), plan)) {
                 plan.report_fd = fds[0];
                 plan.in_fd = fds[1];
                 plan.out_fd = fds[2];
                 plan.err_fd = fds[3];
+                plan.net_fd = fds.size() == kRunFds ? fds[4] : -1;
                 pidfd = start_init(plan);
                 answer = pidfd < 0 ? Started{-1, errno} : Started{0, 0};
             }
@@ -307,7 +319,8 @@ int launch(const Plan& plan, const int (&fds)[kRunFds], int& error) {
     if (g_launcher < 0) return -1;
     Started answer{-1, 0};
     std::vector<int> got;
-    if (!send_message(g_launcher, bytes.data(), bytes.size(), fds, kRunFds) ||
+    const std::size_t n = fds[kRunFds - 1] < 0 ? kRunFds - 1 : kRunFds;
+    if (!send_message(g_launcher, bytes.data(), bytes.size(), fds, n) ||
         receive_message(g_launcher, reinterpret_cast<char*>(&answer), sizeof answer, got) !=
             static_cast<ssize_t>(sizeof answer)) {
         for (int fd : got) ::close(fd);

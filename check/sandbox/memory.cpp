@@ -17,12 +17,17 @@
 //   - Where a working folder cannot be a file system of its own (the wall without
 //     namespaces, for a user who is not root), the checker measures what it holds at the
 //     same pace, and stops the run when it passes its limit or holds more than 16,384
-//     entries; between two measures a run can overshoot by what it writes in 10 ms.
+//     entries; between two measures a run can overshoot by what it writes in 10 ms (the
+//     system-call filter refuses fallocate there, which would reserve blocks at once). A
+//     folder the run closed to its own user is opened again by the checker, its owner, and
+//     measured all the same, and so is every file the run removed while one of its
+//     processes holds it open (at most 4,096 processes read).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -132,17 +137,93 @@ double processor_below(pid_t init, unsigned most) {
     return seconds;
 }
 
+// ---- The working folder's measure -----------------------------------------------------
+
+namespace {
+
+// A descriptor to read the folder `name` of `parent` (never a link), which the checker
+// opens again for itself when the run has closed it to its user: the folder's owner (the
+// checker's user, or root) gives itself back the right to read and enter it, on the very
+// folder opened (through its descriptor), so that a link swapped in is never changed.
+int open_folder(int parent, const char* name) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(parent, name, flags);
+    if (fd >= 0 || errno != EACCES) return fd;
+    const int path = ::openat(parent, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (path < 0) return -1;
+    struct stat st {};
+    char self[64] = "/proc/self/fd/";
+    put_number(self + 14, static_cast<std::uint64_t>(path));
+    if (::fstat(path, &st) == 0 && ::chmod(self, (st.st_mode & 07777) | S_IRWXU) == 0)
+        fd = ::openat(path, ".", flags);
+    ::close(path);
+    return fd;
+}
+
+}  // namespace
+
 std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most) {
+    // Folders still to read, by their path below `folder`; every entry counts toward `most`,
+    // so that what is held stays bounded whatever the run made.
+    std::vector<std::string> todo{"."};
+    const int top = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) return 0;
     std::uint64_t bytes = 0;
     unsigned seen = 0;
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(
-             folder, std::filesystem::directory_options::skip_permission_denied, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (++seen > most) return ~std::uint64_t{0};
-        struct stat st {};
-        if (::lstat(it->path().c_str(), &st) == 0)
+    while (!todo.empty()) {
+        const std::string at = std::move(todo.back());
+        todo.pop_back();
+        const int fd = open_folder(top, at.c_str());
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (dir == nullptr) {
+            if (fd >= 0) ::close(fd);
+            continue;
+        }
+        // cppcheck-suppress readdirCalled ; one stream, read by one thread
+        while (const dirent* d = ::readdir(dir)) {
+            if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
+            if (++seen > most) {
+                ::closedir(dir);
+                ::close(top);
+                return ~std::uint64_t{0};
+            }
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
             bytes += static_cast<std::uint64_t>(st.st_blocks) * 512;
+            if (S_ISDIR(st.st_mode)) todo.push_back(at + "/" + d->d_name);
+        }
+        ::closedir(dir);
+    }
+    ::close(top);
+    return bytes;
+}
+
+std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most) {
+    std::vector<pid_t> todo;
+    children_of(init, todo);
+    std::vector<ino_t> counted;  // a file open twice counts once
+    std::uint64_t bytes = 0;
+    unsigned seen = 0;
+    while (!todo.empty() && seen < most) {
+        const pid_t pid = todo.back();
+        todo.pop_back();
+        ++seen;
+        const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+        if (DIR* dir = ::opendir(fds.c_str())) {
+            // cppcheck-suppress readdirCalled ; one stream, read by one thread
+            while (const dirent* d = ::readdir(dir)) {
+                struct stat st {};
+                if (d->d_name[0] == '.' || ::fstatat(::dirfd(dir), d->d_name, &st, 0) != 0)
+                    continue;
+                if (!S_ISREG(st.st_mode) || st.st_nlink != 0 || st.st_dev != device ||
+                    std::find(counted.begin(), counted.end(), st.st_ino) != counted.end())
+                    continue;
+                counted.push_back(st.st_ino);
+                bytes += static_cast<std::uint64_t>(st.st_blocks) * 512;
+            }
+            ::closedir(dir);
+        }
+        children_of(pid, todo);
     }
     return bytes;
 }

@@ -14,11 +14,23 @@
 //     mount of any kind, no kernel module, no kernel log.
 //   - No socket but a Unix one: no network, and no netlink socket that would list other
 //     runs' sockets.
+//   - No change of another process's limits, priority, scheduling, processors or I/O
+//     priority (prlimit64, setpriority, sched_set*, ioprio_set, migrate_pages, move_pages):
+//     only the caller's own (process ID 0), or its process group's; never a user's all. A
+//     filter cannot know the caller's own process or thread ID: naming itself by it (as
+//     pthread_setaffinity_np does) is refused too.
+//     Without namespaces every process of the program's user is otherwise within reach.
+//   - Without namespaces, no socket at all (socketpair stays): Landlock does not guard a
+//     path socket's connect (an ssh agent, a session bus) nor an abstract name's bind, which
+//     another run would see. No inotify (a neighbouring working folder's file names), and
+//     no fallocate (EOPNOTSUPP), which would reserve a working folder's blocks faster than
+//     the checker measures them.
 //   - Without namespaces, where Landlock does not guard a file's metadata: no change of
 //     mode, owner, times or extended attributes by path (chmod, chown, utimes, setxattr and
 //     their kin), so that nothing outside the working folder can be changed that way; the
 //     forms that take a descriptor act only on files Landlock let the program open.
-// A refused call fails with EPERM (EAFNOSUPPORT for a socket); the program goes on.
+// A refused call fails with EPERM (EAFNOSUPPORT for a socket of another family, EACCES for
+// a socket without namespaces, EOPNOTSUPP for fallocate); the program goes on.
 // A build whose programs carry a sanitizer lets them trace (LeakSanitizer stops its own
 // threads with ptrace at exit); Landlock and the namespaces still keep any process outside
 // the run out of reach.
@@ -147,6 +159,63 @@ void search(std::vector<sock_filter>& p, const std::vector<std::uint32_t>& calls
     search(p, calls, middle, to);
 }
 
+// ---- Other processes' attributes, and what lies outside the run -----------------------
+// Without namespaces, every process of the program's user is within reach of the calls
+// that change a process's limits, priority or processor; in namespaces only the run's own
+// are (the others have no process ID there), so the rule is the same in both walls. Each
+// block below leaves the call's number in the accumulator when the call is not its own.
+
+// Emits: the call `nr` is allowed only when its argument at `who` (its low word: a process
+// ID or a "who" of 0 means the caller, or the caller's process group) is 0 and, when
+// `which` is set, its argument at `which` is below `which_below` (a process or a process
+// group, not a user); EPERM otherwise.
+void caller_only(std::vector<sock_filter>& p, long nr, std::uint32_t who,
+                 const std::uint32_t* which = nullptr, std::uint32_t which_below = 0) {
+    const std::uint8_t body = which == nullptr ? 4 : 6;
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(nr), 0, body));
+    p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, who));
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, which == nullptr ? 1 : 3));
+    if (which != nullptr) {
+        p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, *which));
+        p.push_back(jump(BPF_JMP | BPF_JGE | BPF_K, which_below, 1, 0));
+    }
+    p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+}
+
+// A process's limits, priority, scheduling, processor and I/O priority are changed only for
+// the caller itself (or its process group, which a run's program starts as its own).
+// Reading them (getpriority, sched_getaffinity, ioprio_get, prlimit64 with pid 0) is left.
+void keep_to_own_processes(std::vector<sock_filter>& p, std::uint32_t arg0, std::uint32_t arg1) {
+    for (long nr : {SYS_prlimit64, SYS_sched_setaffinity, SYS_sched_setscheduler,
+                    SYS_sched_setparam, SYS_sched_setattr, SYS_migrate_pages, SYS_move_pages})
+        caller_only(p, nr, arg0);
+    // setpriority(which, who, nice): PRIO_PROCESS (0) or PRIO_PGRP (1), never PRIO_USER.
+    caller_only(p, SYS_setpriority, arg1, &arg0, 2);
+    // ioprio_set(which, who, ioprio): IOPRIO_WHO_PROCESS (1) or _PGRP (2), never _USER.
+    caller_only(p, SYS_ioprio_set, arg1, &arg0, 3);
+}
+
+// Without namespaces the run shares the machine's network namespace and file system, and
+// Landlock guards neither a path socket's connect, nor an abstract socket's bind, nor
+// watches: no socket is made at all (socket() fails; socketpair(), whose two ends stay in
+// the process, works), so nothing outside the run is connected to and no name is bound
+// that another run could see. No inotify watch (a neighbouring folder's file names), and
+// no fallocate, which reserves a file's blocks at once, faster than the working folder is
+// measured (EOPNOTSUPP: the C library's posix_fallocate then writes the blocks itself).
+void keep_to_own_run(std::vector<sock_filter>& p) {
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 1));
+    p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EACCES)));
+    for (long nr : {SYS_inotify_init, SYS_inotify_init1, SYS_inotify_add_watch}) {
+        p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(nr), 0, 1));
+        p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
+    }
+    p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_fallocate, 0, 1));
+    p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EOPNOTSUPP)));
+}
+
+// ---- The filter as a whole -------------------------------------------------------------
+
 std::vector<sock_filter> build(bool without_namespaces) {
     std::vector<sock_filter> p;
     const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
@@ -168,6 +237,8 @@ std::vector<sock_filter> build(bool without_namespaces) {
     p.push_back(jump(BPF_JMP | BPF_JSET | BPF_K, kNewNamespaces, 0, 1));
     p.push_back(stmt(BPF_RET | BPF_K, errno_ret(EPERM)));
     p.push_back(stmt(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    keep_to_own_processes(p, arg0, arg1);
+    if (without_namespaces) keep_to_own_run(p);
     // socket: Unix ones only.
     p.push_back(jump(BPF_JMP | BPF_JEQ | BPF_K, SYS_socket, 0, 4));
     p.push_back(stmt(BPF_LD | BPF_W | BPF_ABS, arg0));

@@ -184,8 +184,8 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     plan.outer_gid = ::getegid();
     plan.clone3 = facts().clone3;
     if (plan.in_namespaces()) {
-        plan.namespaces =
-            shares_network() ? kNamespaces & ~std::uint64_t{CLONE_NEWNET} : kNamespaces;
+        // A network namespace of its own: lent from the pool, or made with the run.
+        plan.namespaces = kNamespaces;
         plan.own_maps = !root;
     }
     std::error_code ec;
@@ -272,6 +272,11 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     const pid_t init = limits.memory != 0 ? pid_of(pidfd) : 0;
     // A working folder that is no file system of its own is measured.
     const bool measure_folder = plan.sandboxed() && !g_tmpfs;
+    // ... with the files the run removed but holds open there.
+    struct stat folder_st {};
+    const pid_t run_init = measure_folder ? pid_of(pidfd) : 0;
+    const dev_t folder_device =
+        measure_folder && ::stat(p.folder.c_str(), &folder_st) == 0 ? folder_st.st_dev : 0;
     const bool sampling = init > 0 || measure_folder;
     std::uint64_t peak_kib = 0;
     std::size_t fed = 0;
@@ -324,7 +329,11 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
                 o.end = Outcome::End::memory_limit;
                 break;
             }
-            if (measure_folder && folder_bytes(p.folder, kMostEntries) > limits.scratch) {
+            if (measure_folder &&
+                folder_bytes(p.folder, kMostEntries) +
+                        (run_init > 0 ? removed_bytes_below(run_init, folder_device, kMostMeasured)
+                                      : 0) >
+                    limits.scratch) {
                 o.end = Outcome::End::output_limit;
                 o.folder_cut = true;
                 break;
@@ -483,8 +492,10 @@ std::string describe_walls() {
     t += "  namespaces  ";
     t += ns ? std::string("available") + (f.fresh_proc ? "" : ", without a /proc of its own")
             : "refused: " + f.refusal;
-    t += "\n    The run has user, PID, mount, network and UTS namespaces of its own. It\n"
-         "    sees the system folders read-only, its executable, the allowed paths and its\n"
+    t += "\n    The run has user, PID, mount, network and UTS namespaces of its own; no other\n"
+         "    run is in its network namespace while it runs, so runs side by side see none\n"
+         "    of each other's sockets. It sees the system folders read-only (less every\n"
+         "    installed copy of the collection), its executable, the allowed paths and its\n"
          "    working folder, the only place it can write; no case, home, /tmp or other run.\n"
          "    Every process of the run ends with it. Landlock and the system-call filter\n"
          "    hold as well.\n";
@@ -496,13 +507,18 @@ std::string describe_walls() {
     t += "\n    For kernels and containers that refuse user namespaces. Landlock lets the\n"
          "    program read only the system folders (less the collection's programs and\n"
          "    cases), its executable and the allowed paths, write only its working folder,\n"
-         "    open no /proc, connect no TCP, and signal or reach no abstract socket outside\n"
-         "    the run; a subreaper ends every process of the run with it. The system-call\n"
-         "    filter holds as well; as root, the program runs as user 65534.\n";
+         "    open no /proc, connect no TCP, and signal no process outside the run; a\n"
+         "    subreaper ends every process of the run with it. The system-call filter holds\n"
+         "    as well, and here refuses every socket (socketpair works), inotify watches,\n"
+         "    fallocate and changes of mode, owner or times by path (so a linker cannot\n"
+         "    make its output executable). Paths outside can still be looked up and\n"
+         "    stat'ed. As root, the program runs as user 65534; otherwise its processes\n"
+         "    share one limit with every process of the user.\n";
     t += "  none        --unsandboxed: the limits and a subreaper only\n";
     t += "The system-call filter, in both walls, refuses tracing, other processes' memory,\n"
          "keys, BPF, perf events, userfaultfd, io_uring, SysV IPC, POSIX message queues,\n"
-         "memfds, new namespaces, mounts and any socket but a Unix one.\n";
+         "memfds, new namespaces, mounts, any socket but a Unix one, and any change of\n"
+         "another process's limits, priority, scheduling, processors or I/O priority.\n";
     t += "Memory: the run's processes together, measured by the checker every 10 ms, each\n"
          "process also held to --memory alone.\n";
     const Wall chosen = g_wall != Wall::none ? g_wall
@@ -531,6 +547,7 @@ std::optional<std::string> prepare(const Containment& c) {
             return no_wall(c);
         }
         g_tmpfs = (f.user_namespaces || ::geteuid() == 0) && own_namespaces();
+        if (g_wall == Wall::namespaces) pool_networks();
         if (g_wall == Wall::namespaces && g_tmpfs) build_view_template(f.fresh_proc);
         prepare_seccomp();
         // Where a run has no user namespace of its own, its user's every process counts.
@@ -570,7 +587,12 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
         o.start_error = e.what();
         return o;
     }
-    const int theirs[kRunFds] = {report[1], in[0], out[1], err[1]};
+    // The run's own network namespace, lent for the run's life.
+    if (plan.in_namespaces()) {
+        plan.net_fd = take_network();
+        if (plan.net_fd >= 0) plan.namespaces &= ~std::uint64_t{CLONE_NEWNET};
+    }
+    const int theirs[kRunFds] = {report[1], in[0], out[1], err[1], plan.net_fd};
     int error = 0;
     int pidfd = launch(plan, theirs, error);
     const bool own_child = pidfd < 0 && error == 0;  // no launcher: the checker forks
@@ -585,11 +607,14 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
     close_theirs();
     if (pidfd < 0) {
         close_ours();
+        give_back_network(plan.net_fd);  // no process of the run is in it
         o.start_error = std::string("the sandbox could not be made: ") + std::strerror(error);
         return o;
     }
     supervise(o, pidfd, in[1], out[0], err[0], report[0], p, limits, plan, own_child);
     ::close(pidfd);
+    // Every process of the run has ended with its init (its PID namespace's first process).
+    give_back_network(plan.net_fd);
     return o;
 }
 

@@ -5,13 +5,20 @@
 //                      with report, prints "clean" or the paths that name the cases
 //   vandal PATH...     tries to change, remove or add files at and beneath each PATH
 //   forge              forges the checker's verdict: its streams, signals to the others
-//   flood [err] | newlines | noread | spin | sleep | hog | files | bigfile [keep] | fill
+//   flood [err] | newlines | noread | spin | sleep | hog | files | bigfile [keep] | fill |
+//   closed | removed
 //   segv | unflushed   the limits and crashes, each bounded
 //   link TARGET NAME   makes NAME, in its working folder, a symbolic link to TARGET
 //   forkbomb MARKER    forks up to 5000 processes, each living 5 s at most
 //   linger HOW MARKER  leaves a process behind: fork, double, setsid, holdout, recreate
-//   connect PORT       connects to 127.0.0.1:PORT, [::1]:PORT and the abstract socket
-//                      hostile-PORT
+//   connect PORT       connects to 127.0.0.1:PORT, [::1]:PORT, the abstract socket
+//                      hostile-PORT and the socket file /tmp/hostile-PORT.sock
+//   neighbours         watches (inotify) the folder above its working folder and the
+//                      folders beside it, makes a file of its own, and prints what it saw
+//                      of others within 2 s ("alone" when nothing)
+//   others             changes the limits, priority, scheduling, processors and I/O
+//                      priority of another process (a child of its own); prints "refused"
+//                      when each was, then whether its own could be changed
 //   env                prints its environment and every environment it can read
 //   stop               stops its parent and the other processes with SIGSTOP
 //   nest               makes 3000 nested folders, then makes each unreadable
@@ -30,6 +37,7 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/mount.h>
@@ -338,6 +346,59 @@ int fill() {
     return 0;
 }
 
+// Fills a folder it has closed to its own user (so that a checker of that user could not
+// list it) through 20 files opened beforehand, each reserved with fallocate, then written:
+// "full" when it ends before 320 MiB, as fill does.
+int closed() {
+    ::mkdir("d", 0755);
+    std::vector<int> opened;
+    for (int i = 0; i < 20; ++i) {
+        const int fd = ::open(("d/f" + std::to_string(i)).c_str(), O_WRONLY | O_CREAT, 0644);
+        if (fd >= 0) opened.push_back(fd);
+    }
+    const int folder = ::open("d", O_RDONLY | O_DIRECTORY);
+    if (folder < 0 || ::fchmod(folder, 0) != 0) std::cout << "could not close d\n";
+    // What the files hold: a file reserved with fallocate holds its 60 MiB already, and the
+    // writes then fill what it holds.
+    std::uint64_t written = 0;
+    const std::string chunk(1 << 20, 'c');
+    const auto start = Clock::now();
+    for (int fd : opened) {
+        const bool reserved = ::fallocate(fd, 0, 0, 60 << 20) == 0;
+        if (reserved) written += 60ULL << 20;
+        for (int i = 0; i < 60 && since(start) < 10; ++i) {
+            if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
+                std::cout << (written < (320ULL << 20) ? "full\n" : "too late\n");
+                return 0;
+            }
+            if (!reserved) written += chunk.size();
+        }
+    }
+    std::cout << "wrote " << (written >> 20) << " MiB\n";
+    return 0;
+}
+
+// Fills files it removed from its working folder as soon as it made them, so that no
+// listing of the folder shows them: "full" when it ends before 320 MiB, as fill does.
+int removed() {
+    const std::string chunk(1 << 20, 'r');
+    std::uint64_t written = 0;
+    const auto start = Clock::now();
+    for (int file = 0; file < 16 && since(start) < 10; ++file) {
+        const std::string name = "gone" + std::to_string(file);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0644);  // kept open to the end
+        if (fd < 0) break;
+        ::unlink(name.c_str());
+        for (int i = 0; i < 60; ++i, written += chunk.size())
+            if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size())) {
+                std::cout << (written < (320ULL << 20) ? "full\n" : "too late\n");
+                return 0;
+            }
+    }
+    std::cout << "wrote " << (written >> 20) << " MiB\n";
+    return 0;
+}
+
 int hog() {
     std::vector<char*> blocks;
     for (auto start = Clock::now(); blocks.size() < 2048 && since(start) < 5;) {
@@ -434,16 +495,21 @@ int connect_to(const char* port_text) {
     un.sun_family = AF_UNIX;
     const std::string abstract = std::string("hostile-") + port_text;
     abstract.copy(un.sun_path + 1, sizeof un.sun_path - 2);
+    sockaddr_un file{};
+    file.sun_family = AF_UNIX;
+    (std::string("/tmp/hostile-") + port_text + ".sock")
+        .copy(file.sun_path, sizeof file.sun_path - 1);
     const std::tuple<int, const sockaddr*, socklen_t> targets[] = {
         {AF_INET, reinterpret_cast<const sockaddr*>(&v4), sizeof v4},
         {AF_INET6, reinterpret_cast<const sockaddr*>(&v6), sizeof v6},
         {AF_UNIX, reinterpret_cast<const sockaddr*>(&un),
-         static_cast<socklen_t>(sizeof(sa_family_t) + 1 + abstract.size())}};
+         static_cast<socklen_t>(sizeof(sa_family_t) + 1 + abstract.size())},
+        {AF_UNIX, reinterpret_cast<const sockaddr*>(&file), sizeof file}};
     for (auto [family, address, size] : targets) {
         int s = ::socket(family, SOCK_STREAM, 0);
         if (s >= 0 && ::connect(s, address, size) == 0) {
             std::cout << "connected\n";
-            if (::write(s, "hostile\n", 8) < 0) std::cout << "but could not write\n";
+            if (::send(s, "hostile\n", 8, MSG_NOSIGNAL) < 0) std::cout << "but could not write\n";
         }
         if (s >= 0) ::close(s);
     }
@@ -542,6 +608,92 @@ int peek() {
     return 0;
 }
 
+// Watches the working folders beside its own (named, as the checker names them, by
+// numbers) and the folder above them, while it makes a file of its own in its own.
+int neighbours() {
+    std::string input;
+    std::getline(std::cin, input);
+    const fs::path here = fs::current_path();
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd >= 0) {
+        const long own = std::atol(here.filename().c_str());
+        ::inotify_add_watch(fd, here.parent_path().c_str(), IN_CREATE);
+        for (long k = std::max(1L, own - 4); k <= own + 4; ++k)
+            if (k != own)
+                ::inotify_add_watch(fd, (here.parent_path() / std::to_string(k)).c_str(),
+                                    IN_CREATE);
+    }
+    std::ofstream("mine-" + input) << input << "\n";
+    std::set<std::string> seen;
+    for (const auto start = Clock::now(); fd >= 0 && since(start) < 2;) {
+        alignas(inotify_event) char events[4096];
+        const ssize_t got = ::read(fd, events, sizeof events);
+        for (ssize_t at = 0; got > 0 && at < got;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+            if (e->len > 0 && std::string(e->name) != "mine-" + input) seen.insert(e->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (const std::string& name : seen)
+        if (name.rfind("mine-", 0) == 0) std::cout << "saw " << name << "\n";
+    std::cout << "alone\n";
+    return 0;
+}
+
+// Changes another process's attributes, each change harmless (the values it has already,
+// or the lowest priority), on a child of its own: within reach of its user whatever the
+// wall, so that only the system-call filter refuses it. Then its own, which must work.
+int others() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::sleep(3);
+        ::_exit(0);
+    }
+    if (child < 0) return 1;
+    std::string got;
+    rlimit core{0, 0};
+    if (::syscall(SYS_prlimit64, child, RLIMIT_CORE, &core, nullptr) == 0) got += "prlimit ";
+    if (::setpriority(PRIO_PROCESS, static_cast<id_t>(child), 19) == 0) got += "setpriority ";
+    // Every process of its user: to the priority they have already (its own).
+    errno = 0;
+    const int nice = ::getpriority(PRIO_PROCESS, 0);
+    if (::setpriority(PRIO_USER, ::getuid(), errno == 0 ? nice : 0) == 0)
+        got += "setpriority-user ";
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(0, &cpus);
+    if (::sched_setaffinity(child, sizeof cpus, &cpus) == 0) got += "affinity ";
+    sched_param param{};
+    if (::sched_setscheduler(child, SCHED_IDLE, &param) == 0) got += "scheduler ";
+    if (::sched_setparam(child, &param) == 0) got += "schedparam ";
+    struct {
+        std::uint32_t size, policy;
+        std::uint64_t flags;
+        std::int32_t nice;
+        std::uint32_t priority;
+        std::uint64_t runtime, deadline, period;
+    } attr{48, SCHED_IDLE, 0, 19, 0, 0, 0, 0};
+    if (::syscall(SYS_sched_setattr, child, &attr, 0) == 0) got += "setattr ";
+    // IOPRIO_WHO_PROCESS, the idle class (3 << 13).
+    if (::syscall(SYS_ioprio_set, 1, child, 3 << 13) == 0) got += "ioprio ";
+    const long io = ::syscall(SYS_ioprio_get, 1, 0);
+    if (io >= 0 && ::syscall(SYS_ioprio_set, 3, ::getuid(), io) == 0) got += "ioprio-user ";
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    std::cout << (got.empty() ? "refused" : "got " + got) << "\n";
+    std::string own;
+    rlimit files{};
+    if (::syscall(SYS_prlimit64, 0, RLIMIT_NOFILE, nullptr, &files) != 0) own += "prlimit ";
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) own += "setrlimit ";
+    if (::setpriority(PRIO_PROCESS, 0, 1) != 0) own += "setpriority ";
+    if (::sched_setaffinity(0, sizeof cpus, &cpus) != 0) own += "affinity ";
+    if (::sched_setscheduler(0, SCHED_IDLE, &param) != 0) own += "scheduler ";
+    if (::syscall(SYS_ioprio_set, 1, 0, 3 << 13) != 0) own += "ioprio ";
+    std::cout << (own.empty() ? "own: changed" : "own: refused " + own) << "\n";
+    return 0;
+}
+
 // N processes that each touch MIB MiB and hold it for 3 s at most.
 int together(int n, std::size_t mib) {
     std::vector<pid_t> children;
@@ -595,6 +747,8 @@ int main(int argc, char** argv) {
     if (mode == "newlines") return flood(1, '\n', 40000000, 20);
     if (mode == "noread") return flood(1, 'y', 4 << 20, 20);
     if (mode == "fill") return fill();
+    if (mode == "closed") return closed();
+    if (mode == "removed") return removed();
     if (mode == "link" && argc == 4) return ::symlink(argv[2], argv[3]) == 0 ? 0 : 1;
     if (mode == "spin") {
         for (auto start = Clock::now(); since(start) < 20;) {
@@ -618,6 +772,8 @@ int main(int argc, char** argv) {
     if (mode == "nest") return nest();
     if (mode == "hoard") return hoard();
     if (mode == "peek") return peek();
+    if (mode == "others") return others();
+    if (mode == "neighbours") return neighbours();
     if (mode == "together" && argc == 4)
         return together(std::atoi(argv[2]), std::strtoul(argv[3], nullptr, 10));
     if (mode == "run") return run();

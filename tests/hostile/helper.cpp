@@ -1,8 +1,9 @@
 // helper, the test's own tools (never run inside the sandbox):
 //   helper listen PORT_FILE LOG SECONDS   listens on 127.0.0.1, an ephemeral port written to
-//                                         PORT_FILE, and on the abstract socket hostile-PORT;
-//                                         appends a line to LOG per connection; ends after
-//                                         SECONDS
+//                                         PORT_FILE, on the abstract socket hostile-PORT and
+//                                         on the socket file /tmp/hostile-PORT.sock, which
+//                                         anyone may connect to; appends a line to LOG per
+//                                         connection; ends after SECONDS, removing the file
 //   helper maxrss FILE COMMAND...         runs COMMAND, writes the largest resident size of
 //                                         it and its descendants in KiB to FILE, and exits
 //                                         with COMMAND's status
@@ -11,6 +12,7 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,12 +51,26 @@ int listen_for(const char* port_file, const char* log, double seconds) {
         ::close(s);
         return 1;
     }
+    // And a socket file anyone may connect to, as a desktop's session bus or an agent's.
+    int f = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un file{};
+    file.sun_family = AF_UNIX;
+    const std::string path = "/tmp/hostile-" + std::to_string(ntohs(a.sin_port)) + ".sock";
+    path.copy(file.sun_path, sizeof file.sun_path - 1);
+    if (f < 0 || ::bind(f, reinterpret_cast<sockaddr*>(&file), sizeof file) != 0 ||
+        ::chmod(path.c_str(), 0777) != 0 || ::listen(f, 16) != 0) {
+        std::perror("helper listen");
+        ::unlink(path.c_str());
+        for (int fd : {s, u, f})
+            if (fd >= 0) ::close(fd);
+        return 1;
+    }
     std::ofstream(std::string(port_file) + ".part") << ntohs(a.sin_port) << "\n";
     std::rename((std::string(port_file) + ".part").c_str(), port_file);
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        pollfd p[2] = {{s, POLLIN, 0}, {u, POLLIN, 0}};
-        if (::poll(p, 2, 100) <= 0) continue;
+        pollfd p[3] = {{s, POLLIN, 0}, {u, POLLIN, 0}, {f, POLLIN, 0}};
+        if (::poll(p, 3, 100) <= 0) continue;
         for (const auto& one : p) {
             int c = one.revents ? ::accept(one.fd, nullptr, nullptr) : -1;
             if (c < 0) continue;
@@ -62,6 +78,7 @@ int listen_for(const char* port_file, const char* log, double seconds) {
             ::close(c);
         }
     }
+    ::unlink(path.c_str());
     return 0;
 }
 

@@ -17,6 +17,8 @@
 #            program only its owner may run
 #   installed  the collection installed in a system folder that every run sees: its
 #            programs and cases stay hidden there, in every wall (as root only)
+#   meet     runs side by side (-j 2) see nothing of each other: no socket listed, reached
+#            or shared, in plain checks and in a class's grading, in every wall here
 # Exit status 77 (skipped) where the kernel refuses the sandbox, unless
 # COLLECTION_CHECK_REQUIRE_SANDBOX is 1: then 1 (failed).
 set -uo pipefail
@@ -77,6 +79,14 @@ last_line_is() {
 
 within() { ((took <= $1)) || fail "the checker took ${took} s, more than $1 s: $out"; }
 
+# walls_here: the walls this place has, as options: the default one, and the wall without
+# namespaces as well where the default is the namespaces and Landlock is there.
+walls_here() {
+    walls=(default)
+    "$check" --walls | grep -q '^Here, runs are held by: namespaces' &&
+        "$check" --walls | grep -q '^  landlock    available' && walls+=(landlock)
+}
+
 # made_case NAME OUTPUT [INPUT]: the case $work/cases/setcalc/NAME, kind exercise.
 made_case() {
     local d="$work/cases/setcalc/$1"
@@ -112,7 +122,10 @@ no_leftovers() {
 case $scenario in
 snoop)
     # With every clue it can gather, it passes no case of its own.
-    run --all --cases "$transcripts" setcalc "$attack" snoop
+    # Its walk of the file system takes longer than the fitted wall limit of a case: the
+    # limits are its own.
+    limits=(--timeout 20 --cpu 10)
+    run --all "${limits[@]}" --cases "$transcripts" setcalc "$attack" snoop
     expect 1
     [[ $(grep -c ' ok$' <<<"$out") == 0 ]] || fail "cases passed: $(grep ' ok$' <<<"$out")"
     last_line_is "0 passed, $(find "$transcripts/setcalc" -mindepth 1 -maxdepth 1 -type d | wc -l) failed"
@@ -128,9 +141,9 @@ snoop)
     mkdir -p "$work/transcripts"
     made_case report "$clean"
     mv "$work/cases/setcalc" "$work/transcripts/"
-    run --cases "$work/transcripts" setcalc "$attack" snoop report
+    run "${limits[@]}" --cases "$work/transcripts" setcalc "$attack" snoop report
     expect 0 "report ok"
-    run --cases "$transcripts" --case choice_6_ends setcalc "$attack" snoop report
+    run "${limits[@]}" --cases "$transcripts" --case choice_6_ends setcalc "$attack" snoop report
     lacks "seen: /" "seen: \\"
     [[ $clean == clean* ]] || lacks "seen: $work"
     ;;
@@ -223,7 +236,7 @@ limits)
             exit 77
         fi
         # A working folder that is no file system of its own is stopped, not filled.
-        if [[ $mode == fill && $folders == measured ]]; then
+        if [[ ($mode == fill || $mode == closed || $mode == removed) && $folders == measured ]]; then
             verdict="FAILED (output-limit)" texts="its working folder"
         fi
         IFS=';' read -ra wanted <<<"$texts"
@@ -244,7 +257,9 @@ hog|--memory 64|||FAILED (memory-limit)|the memory limit|200
 files|--open-files 16||13\n|ok||200
 bigfile|--file-size 1||EFBIG 1048576\n|ok||200
 bigfile keep|--file-size 1|||FAILED (crashed)|SIGXFSZ|200
-fill|--file-size 32||full\n|ok||200
+fill|--file-size 32 --timeout 20||full\n|ok||200
+closed|--file-size 64 --timeout 20||full\n|ok||200
+removed|--file-size 64 --timeout 20||full\n|ok||200
 segv||||FAILED (crashed)|SIGSEGV|200
 unflushed|||never shown\n|FAILED (crashed)|SIGABRT;buffer|200
 EOF
@@ -254,17 +269,22 @@ walls)
     # mode and its arguments|options|input|expected output|verdict line|texts of the
     # explanation
     bin=$(dirname "$check")
+    walls_here
     while IFS='|' read -r mode options input output verdict texts; do
         name=${mode%% *}
         made_case "$name" "" "$(printf '%b' "$input")"
         printf '%b' "$output" >"$work/cases/setcalc/$name/output"
-        # shellcheck disable=SC2086
-        run --cases "$work/cases" --case "$name" $options setcalc "$attack" $mode
-        IFS=';' read -ra wanted <<<"$texts"
-        expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
-        no_leftovers "$mode"
+        for wall in "${walls[@]}"; do
+            [[ $wall == default ]] && on=() || on=(--wall "$wall")
+            # shellcheck disable=SC2086
+            run "${on[@]}" --cases "$work/cases" --case "$name" $options setcalc "$attack" $mode
+            IFS=';' read -ra wanted <<<"$texts"
+            expect "$([[ $verdict == ok ]] && echo 0 || echo 1)" "$name $verdict" "${wanted[@]}"
+            no_leftovers "$mode"
+        done
     done <<ROWS
 hoard|||refused\n|ok|
+others|||refused\nown: changed\n|ok|
 peek|||refused\n|ok|
 together 6 200|--timeout 10 --memory 256 --processes 16|||FAILED (memory-limit)|processes together
 together 2 40|--timeout 10 --memory 256 --processes 16||held together\n|ok|
@@ -305,6 +325,7 @@ installed)
         done
     } >"$work/peek.sh"
     chmod 755 "$work/peek.sh"
+    built=$check
     check="$prefix/bin/collection-check"
     for wall in namespaces landlock; do
         run --wall "$wall" --cases "$work/cases" --case peek setcalc "$work/peek.sh"
@@ -313,6 +334,73 @@ installed)
     # The same script, unsandboxed, sees them: the case would catch a sandbox that does not.
     run --unsandboxed --cases "$work/cases" --case peek setcalc "$work/peek.sh"
     expect 1 "peek FAILED"
+    # A copy of an install bound over /usr/local, in a mount namespace of the test's own
+    # (nothing of the machine changes), with a copy put by hand deeper in it: the checker of
+    # the build tree, which has no copy beside it, hides them all the same.
+    fake=$(mktemp -d "$prefix/usrlocal.XXXXXX")
+    chmod 755 "$fake"
+    mkdir -p "$fake/bin" "$fake/share/console-collection/cases" "$fake/lib/copy/bin"
+    cp "$setcalc" "$fake/bin/" && cp "$setcalc" "$fake/lib/copy/bin/"
+    cp -r "$transcripts/setcalc" "$fake/share/console-collection/cases/"
+    {
+        echo '#!/bin/sh'
+        for f in /usr/local/bin/setcalc /usr/local/lib/copy/bin/setcalc; do
+            echo "if [ -n \"\$(head -c 4 '$f' 2>/dev/null)\" ] || '$f' </dev/null >/dev/null 2>&1; then echo seen; else echo hidden; fi"
+        done
+        f=/usr/local/share/console-collection/cases/setcalc/choice_6_ends/output
+        echo "if [ -n \"\$(head -c 4 '$f' 2>/dev/null)\" ]; then echo seen; else echo hidden; fi"
+    } >"$work/peek.sh"
+    made_case peek $'hidden\nhidden\nhidden\n'
+    printf '#!/bin/bash\nexec unshare --mount --propagation private bash -c %q "%s" "%s" "$@"\n' \
+        'mount --bind "$0" /usr/local && exec "$@"' "$fake" "$built" >"$work/bound.sh"
+    chmod 755 "$work/bound.sh"
+    check="$work/bound.sh"
+    for wall in namespaces landlock; do
+        run --wall "$wall" --cases "$work/cases" --case peek setcalc "$work/peek.sh"
+        expect 0 "peek ok"
+    done
+    run --unsandboxed --cases "$work/cases" --case peek setcalc "$work/peek.sh"
+    expect 1 "peek FAILED"
+    ;;
+
+meet)
+    # Two cases at once of one program, then two students graded at once, each binding an
+    # abstract socket named after a secret of its own and its input, then listing and
+    # connecting (tests/hostile/meet.c): each must be alone, in every wall this place has.
+    command -v cc >/dev/null || {
+        echo "skipped: no C compiler for the submissions"
+        exit 77
+    }
+    meet=$(dirname "${BASH_SOURCE[0]}")/meet.c
+    cc -O -o "$work/meet" "$meet" || exit 1
+    walls_here
+    for input in abcd efgh; do made_case "in$input" $'alone\n' "$input"; done
+    mkdir -p "$work/class"
+    for who in ann ben; do
+        mkdir -p "$work/class/$who"
+        { echo "#define SECRET \"${who^^}SECRET\"" && cat "$meet"; } >"$work/class/$who/main.c"
+    done
+    for wall in "${walls[@]}"; do
+        options=(-j 2 --timeout 20 --cases "$work/cases")
+        [[ $wall == default ]] || options+=(--wall "$wall")
+        run "${options[@]}" setcalc "$work/meet"
+        expect 0 "inabcd ok" "inefgh ok"
+        lacks "saw" "reached" "met "
+        # Cases at once: the two runs' times overlap in the results.
+        run "${options[@]}" --grade "$work/class" setcalc
+        expect 0
+        for who in ann ben; do
+            grep -q "^$who,2,2," "$work/class-report/grades.csv" ||
+                fail "$wall: $who met the other: $(grep "^$who," "$work/class-report/grades.csv") $(cat "$work/class-report/feedback/$who.txt")"
+        done
+        grep -rl "SECRET" "$work/class-report/feedback" && fail "$wall: a secret in the feedback"
+        rm -rf "$work/class-report"
+        no_leftovers "meet, $wall"
+        # Watches on the neighbouring working folders, each run making a file in its own.
+        run "${options[@]}" setcalc "$attack" neighbours
+        expect 0 "inabcd ok" "inefgh ok"
+        lacks "mine-"
+    done
     ;;
 
 bomb)
@@ -346,15 +434,20 @@ holes)
     listener=$!
     for _ in $(seq 50); do [[ -s $work/port ]] && break; sleep 0.1; done
     port=$(cat "$work/port")
-    "$attack" connect "$port" >/dev/null
-    for _ in $(seq 20); do [[ $(wc -l <"$work/log") == 2 ]] && break; sleep 0.1; done
-    [[ $(wc -l <"$work/log") == 2 ]] || fail "the listener does not record both connections"
+    "$attack" connect "$port" >"$work/connected"
+    for _ in $(seq 20); do [[ $(wc -l <"$work/log") == 3 ]] && break; sleep 0.1; done
+    [[ $(wc -l <"$work/log") == 3 ]] || fail "the listener does not record all three connections: $(wc -l <"$work/log") $(cat "$work/connected")"
     made_case network ""
-    run --cases "$work/cases" --case network setcalc "$attack" connect "$port"
-    lacks connected
-    sleep 1
-    [[ $(wc -l <"$work/log") == 2 ]] || fail "a connection from inside the sandbox"
+    walls_here
+    for wall in "${walls[@]}"; do
+        [[ $wall == default ]] && on=() || on=(--wall "$wall")
+        run "${on[@]}" --cases "$work/cases" --case network setcalc "$attack" connect "$port"
+        lacks connected
+        sleep 1
+        [[ $(wc -l <"$work/log") == 3 ]] || fail "$wall: a connection from inside the sandbox"
+    done
     kill "$listener" && wait "$listener"
+    rm -f "/tmp/hostile-$port.sock"
     # No variable of the checker's environment reaches the program.
     made_case environment ""
     secret="secret-$marker"
