@@ -64,6 +64,11 @@ struct Limits {
     unsigned open_files = 64;               // file descriptors of each process
 };
 
+// The address space each process of a run may reserve under the memory limit `memory`: a
+// generous backstop (the limit plus 8 GiB, room for what runtimes such as a JVM reserve and
+// never touch), since the run as a whole is held to `memory` by the measure; 0 for none.
+std::uint64_t address_backstop(std::uint64_t memory);
+
 // Whether programs run sandboxed by default: a coverage build sets false.
 #ifndef COLLECTION_CHECK_SANDBOXED
 #define COLLECTION_CHECK_SANDBOXED true  // NOLINT(cppcoreguidelines-macro-usage): set by the build
@@ -114,6 +119,11 @@ struct Outcome {
     long max_rss_kib = 0;                   // the peak of its processes' memory together, measured
     bool out_cut = false, err_cut = false;  // a stream passed the output limit
     bool folder_cut = false;  // the working folder passed its limit (where it is measured)
+    // A process of the run asked for memory that its address-space backstop refused (seen
+    // by the checker as it happened: check/sandbox/refusal.cpp): the largest request and
+    // the address space its process held then, in bytes.
+    bool allocation_refused = false;
+    std::uint64_t refused_bytes = 0, refused_held_bytes = 0;
 };
 
 // Makes the checker ready to contain programs; call once, before any thread starts. Sets

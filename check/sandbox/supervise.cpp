@@ -20,6 +20,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -204,8 +205,10 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     plan.envp.push_back(nullptr);
     const auto cpu = static_cast<std::uint64_t>(std::max(1.0, limits.cpu + 0.999));
     plan.cpu = limit_of(cpu, cpu + 1);
-    plan.memory = limits.memory == 0 ? rlimit{RLIM_INFINITY, RLIM_INFINITY}
-                                     : limit_of(limits.memory, limits.memory);
+    // The run is held by the measure; each process's address space by a generous backstop.
+    const std::uint64_t backstop = address_backstop(limits.memory);
+    plan.memory =
+        backstop == 0 ? rlimit{RLIM_INFINITY, RLIM_INFINITY} : limit_of(backstop, backstop);
     // The processes the program may have: in namespaces, those of its user there (the init
     // counts when it is that user); without, every process of its user on the machine
     // counts, so the user's own when the checker began and each parallel run's share.
@@ -285,6 +288,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     }
     bool running = true;
     char chunk[65536];
+    int listener = -1;  // the run's seccomp listener, once the init has sent it
+    Refusal refusal;
     auto read_stream = [&](int i) {  // false when the stream passed the limit
         for (;;) {
             ssize_t got = ::read(streams[i], chunk, sizeof chunk);
@@ -305,16 +310,13 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         }
     };
     while (running) {
-        pollfd fds[5] = {{pidfd, POLLIN, 0},
-                         {streams[0], POLLIN, 0},
-                         {streams[1], POLLIN, 0},
-                         {report, POLLIN, 0},
-                         {in, POLLOUT, 0}};
+        pollfd fds[6] = {{pidfd, POLLIN, 0},  {streams[0], POLLIN, 0}, {streams[1], POLLIN, 0},
+                         {report, POLLIN, 0}, {in, POLLOUT, 0},        {listener, POLLIN, 0}};
         const auto now = Clock::now();
         const auto wake = sampling ? std::min(deadline, next_sample) : deadline;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
         int wait = static_cast<int>(std::max<long>(0, left.count() + 1));
-        int ready = ::poll(fds, 5, wait);
+        int ready = ::poll(fds, 6, wait);
         if (ready < 0 && errno == EINTR) continue;
         if (sampling && Clock::now() >= next_sample) {
             next_sample = Clock::now() + kSample;
@@ -341,13 +343,19 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             }
         if (!running) break;
         if (report >= 0 && fds[3].revents != 0) {
-            ssize_t got = ::read(report, chunk, sizeof chunk);
+            ssize_t got = receive_report(report, chunk, sizeof chunk, listener);
             if (got > 0)
                 reports.append(chunk, static_cast<std::size_t>(got));
-            else {
+            else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 ::close(report);
                 report = -1;
             }
+        }
+        if (listener >= 0 && fds[5].revents != 0 &&
+            ((fds[5].revents & POLLIN) == 0 ||
+             !answer_request(listener, plan.memory.rlim_cur, refusal))) {
+            ::close(listener);  // every process of the run has gone, or it cannot be used
+            listener = -1;
         }
         if (in >= 0 && fds[4].revents != 0) {
             ssize_t put = ::write(in, p.input.data() + fed, p.input.size() - fed);
@@ -390,10 +398,14 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         }
     if (report >= 0) {
         ssize_t got = 0;
-        while ((got = ::read(report, chunk, sizeof chunk)) > 0)
+        while ((got = receive_report(report, chunk, sizeof chunk, listener)) > 0)
             reports.append(chunk, static_cast<std::size_t>(got));
         ::close(report);
     }
+    if (listener >= 0) ::close(listener);
+    o.allocation_refused = refusal.refused;
+    o.refused_bytes = refusal.largest;
+    o.refused_held_bytes = refusal.held;
     bool started_seen = false;
     for (std::size_t at = 0; at + sizeof(Report) <= reports.size(); at += sizeof(Report)) {
         Report r{};
@@ -547,8 +559,10 @@ std::optional<std::string> prepare(const Containment& c) {
 Outcome run_contained(const Program& p, const Limits& limits, const Containment& c) {
     Outcome o;
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
+    // The report is a socket: the init sends the listener of refused allocations over it.
     for (int* ends : {in, out, err, report})
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
+        if ((ends == report ? ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends)
+                            : ::pipe2(ends, O_CLOEXEC)) != 0) {
             const int error = errno;
             for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]})
                 if (fd >= 0) ::close(fd);
