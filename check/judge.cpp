@@ -518,8 +518,11 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
     // still did all its case asked is left alone).
     const bool refused = o.allocation_refused && limits.memory != 0;
     if (refused) {
-        why << "  the program ran out of memory: a request for " << mib(o.refused_bytes)
-            << " was refused, its process holding " << mib(o.refused_held_bytes) << " of the "
+        const auto whole = [](std::uint64_t bytes) {
+            return mib((bytes + (1U << 19)) >> 20 << 20);
+        };
+        why << "  the program ran out of memory: a request for " << whole(o.refused_bytes)
+            << " was refused, its process holding " << whole(o.refused_held_bytes) << " of the "
             << mib(address_backstop(limits.memory))
             << " of address space a process may reserve under the memory limit ("
             << mib(limits.memory) << ", for all its processes together)\n";
