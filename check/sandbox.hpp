@@ -28,7 +28,9 @@
 // of the case), and no other descriptor is open. It starts a session of its own without a
 // controlling terminal, with a fixed environment (PATH, HOME = the working folder,
 // LANG=C.UTF-8), umask 022, default signal dispositions, no new privileges, no core files,
-// and the resource limits of `Limits`, its memory counted over all its processes together.
+// and the resource limits of `Limits`, its memory counted over all its processes together
+// (each process's address space held only to a generous backstop, its refusals seen by the
+// checker as they happen).
 // When the checker runs as root, the program runs as the unprivileged user and group
 // 65534, with no supplementary group. The checker itself is not dumpable and not visible.
 // What it does not guard against: faults in the kernel itself, and timing side channels

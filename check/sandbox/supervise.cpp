@@ -6,7 +6,8 @@
 //     checker is held by it.
 //   - A run is watched without sleeping: the checker polls the run's end, its streams, its
 //     report and its input together, measures its memory every 10 ms, and stops it at the
-//     wall time, the output limit or the memory limit.
+//     wall time, the output limit or the memory limit. It answers the run's large memory
+//     requests as they come (check/sandbox/refusal.cpp) and records those refused.
 //   - Its end is seen only once every process of the run has ended: in namespaces the
 //     kernel ends them with the init; without, the init ends them before it exits (asked
 //     with SIGTERM, then killed after a grace when it does not).
@@ -515,8 +516,8 @@ std::string describe_walls() {
     t += "The system-call filter, in both walls, refuses tracing, other processes' memory,\n"
          "keys, BPF, perf events, userfaultfd, io_uring, SysV IPC, POSIX message queues,\n"
          "memfds, new namespaces, mounts and any socket but a Unix one.\n";
-    t += "Memory: the run's processes together, measured by the checker every 10 ms, each\n"
-         "process also held to --memory alone.\n";
+    t += "Memory: the run's processes together, measured by the checker every 10 ms; each\n"
+         "process's address space held to --memory plus 8 GiB, its refusals seen.\n";
     const Wall chosen = g_wall != Wall::none ? g_wall
                         : ns                 ? Wall::namespaces
                         : ll                 ? Wall::landlock
