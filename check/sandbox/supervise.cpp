@@ -171,12 +171,44 @@ fs::path runnable(const fs::path& path, bool switch_user, bool in_namespaces) {
     return copy;
 }
 
+// True when `path` is a dynamically linked program that finds its libraries from its own
+// place ("$ORIGIN" in its run path, as java does): the loader reads /proc/self/exe for that.
+// Read once for each file (its first 64 KiB, where the loader's strings lie).
+bool finds_libraries_from_its_place(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    static std::mutex lock;
+    static std::map<std::pair<dev_t, ino_t>, std::pair<timespec, bool>> known;
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = known.find({st.st_dev, st.st_ino});
+    if (found != known.end() && found->second.first.tv_sec == st.st_mtim.tv_sec &&
+        found->second.first.tv_nsec == st.st_mtim.tv_nsec)
+        return found->second.second;
+    std::string head(std::size_t{64} << 10, '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    ssize_t got = fd < 0 ? 0 : ::read(fd, head.data(), head.size());
+    if (fd >= 0) ::close(fd);
+    head.resize(static_cast<std::size_t>(std::max<ssize_t>(0, got)));
+    const bool origin =
+        head.rfind("\x7f"
+                   "ELF",
+                   0) == 0 &&
+        (head.find("$ORIGIN") != std::string::npos || head.find("${ORIGIN}") != std::string::npos);
+    if (known.size() < 1024) known[{st.st_dev, st.st_ino}] = {st.st_mtim, origin};
+    return origin;
+}
+
 // The plan of one run: the view or the Landlock rules, the descriptors and the program.
 void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Containment& c) {
     plan.wall = static_cast<int>(c.sandboxed ? g_wall : Wall::none);
+    std::error_code ec;
+    fs::path executable = fs::canonical(p.executable, ec);
+    if (ec) executable = p.executable;
     // A program that must read its own /proc, where the namespaces can have none (a
-    // container), runs in the wall without them, which can lend it its own.
-    if (plan.in_namespaces() && c.needs_proc && !facts().fresh_proc && facts().landlock_abi >= 6)
+    // container), runs in the wall without them, which can lend it its own; so does one
+    // whose libraries are found from its own place (java), which needs /proc/self/exe.
+    if (plan.in_namespaces() && !facts().fresh_proc && facts().landlock_abi >= 6 &&
+        (c.needs_proc || finds_libraries_from_its_place(executable)))
         plan.wall = static_cast<int>(Wall::landlock);
     const bool root = ::geteuid() == 0;
     plan.switch_user = plan.sandboxed() && root;
@@ -190,9 +222,6 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
             shares_network() ? kNamespaces & ~std::uint64_t{CLONE_NEWNET} : kNamespaces;
         plan.own_maps = !root;
     }
-    std::error_code ec;
-    fs::path executable = fs::canonical(p.executable, ec);
-    if (ec) executable = p.executable;
     executable = runnable(executable, plan.switch_user, plan.in_namespaces());
     plan.executable = executable.string();
     plan.folder = p.folder.string();
@@ -547,7 +576,8 @@ std::optional<std::string> prepare(const Containment& c) {
         if (g_wall == Wall::namespaces && g_tmpfs) build_view_template(f.fresh_proc);
         prepare_seccomp();
         // Where a run has no user namespace of its own, its user's every process counts.
-        if (g_wall != Wall::namespaces || c.needs_proc)
+        // Where a run may move to the wall without namespaces (no /proc of its own), so does.
+        if (g_wall != Wall::namespaces || c.needs_proc || !f.fresh_proc)
             g_processes_before = processes_of(program_uid());
     } else {
         g_processes_before = processes_of(::getuid());
