@@ -64,7 +64,7 @@ constexpr std::uint32_t kWatched = std::uint32_t{1} << 20;
 // The offset of the low and high halves of argument `i` in seccomp_data (x86-64: little
 // endian).
 constexpr std::uint32_t low_half(unsigned i) {
-    return static_cast<std::uint32_t>(offsetof(seccomp_data, args) + 8 * i);
+    return static_cast<std::uint32_t>(offsetof(seccomp_data, args) + std::size_t{8} * i);
 }
 constexpr std::uint32_t high_half(unsigned i) { return low_half(i) + 4; }
 
@@ -123,7 +123,9 @@ bool send_listener(int report_fd, int listener) {
     return sent == static_cast<ssize_t>(sizeof r);
 }
 
-ssize_t receive_report(int report_fd, char* buffer, std::size_t size, int& listener) {
+ssize_t receive_report(int report_fd,
+                       char* buffer,  // NOLINT(readability-non-const-parameter): recvmsg fills it
+                       std::size_t size, int& listener) {
     iovec io{buffer, size};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)] = {};
     msghdr msg{};
@@ -233,10 +235,9 @@ bool answer_request(int listener, std::uint64_t backstop, Refusal& seen) {
     auto* response = reinterpret_cast<seccomp_notif_resp*>(response_bytes);
     response->id = request->id;
     response->flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
-    if (::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, response) != 0 && errno != ENOENT &&
-        errno != EINTR)
-        return false;
-    return true;
+    // ENOENT: its process has gone meanwhile.
+    return ::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, response) == 0 || errno == ENOENT ||
+           errno == EINTR;
 }
 
 }  // namespace check::sandbox
