@@ -10,7 +10,9 @@
 //     (SysV IPC and POSIX message queues, which an IPC namespace would keep apart, are
 //     refused by the system-call filter). It sees the system folders (/usr, /etc, /bin, /sbin,
 //     /lib*) read-only, a /dev with null, zero, full, urandom and random only, a /proc of its own
-//     PID namespace where the kernel allows one (none in a container that masks the host's /proc),
+//     PID namespace where the kernel allows one (none in a container that masks the host's /proc:
+//     there a program that needs one, Valgrind or one finding its libraries from its own
+//     place as java does, runs in the wall without namespaces),
 //     the executable and the allowed paths read-only, and its working folder, the only place it can
 //     write. No case folder, installed case, collection program, source or build tree, home folder,
 //     host /tmp or host /proc is there. Every process of the run ends with it.
