@@ -314,7 +314,8 @@ TEST(Check, VerdictFollowsHowTheRunEnded) {
         long rss_kib;
         std::string out, err;
         Verdict verdict;
-        std::string said;  // in the message
+        std::string said;      // in the message
+        bool refused = false;  // a request of 64 MiB was refused at the memory bound
     };
     check::Limits limits;
     limits.wall = 1;
@@ -329,7 +330,14 @@ TEST(Check, VerdictFollowsHowTheRunEnded) {
         {End::signaled, SIGXCPU, 2.1, 0, "", "", Verdict::time_limit, "2 seconds of processor"},
         {End::signaled, SIGKILL, 2.5, 0, "", "", Verdict::time_limit, "(the CPU time limit)"},
         {End::output_limit, 0, 0, 0, "x", "", Verdict::output_limit, "more than 1 MiB"},
-        {End::signaled, SIGABRT, 0, 40000, "", "", Verdict::memory_limit, "64 MiB"},
+        // Memory: a refusal seen makes any failure the limit's; a peak near the limit does not.
+        {End::signaled, SIGABRT, 0, 60000, "", "", Verdict::crashed, "SIGABRT"},
+        {End::signaled, SIGSEGV, 0, 10, "", "", Verdict::memory_limit, "request for 64 MiB", true},
+        {End::exited, 3, 0, 10, "malloc failed\n", "", Verdict::memory_limit, "ran out of memory",
+         true},
+        {End::exited, 0, 0, 10, "malloc failed\n", "", Verdict::memory_limit, "(64 MiB, for all",
+         true},
+        {End::exited, 0, 0, 10, "out\n", "", Verdict::passed, "", true},
         // What the program says is never taken for a measure.
         {End::exited, 1, 0, 10, "out\n", "std::bad_alloc\n", Verdict::wrong_status, "status 1"},
         {End::exited, 1, 0, 20000, "out\n", "", Verdict::wrong_status, "exit status 1"},
@@ -350,6 +358,8 @@ TEST(Check, VerdictFollowsHowTheRunEnded) {
         o.code = r.code;
         o.cpu_seconds = r.cpu;
         o.max_rss_kib = r.rss_kib;
+        o.allocation_refused = r.refused;
+        o.refused_bytes = r.refused ? 64ULL << 20 : 0;
         o.out = r.out;
         o.err = r.err;
         o.out_cut = r.end == End::output_limit;

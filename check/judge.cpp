@@ -513,17 +513,19 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
                     written(o, "before it was stopped", true);
         return j;
     }
-    // A process that reached its own bound fails to allocate: measured within reach of the
-    // limit, a failure is the limit's.
-    const bool failed = o.end == End::signaled || o.code != c.status;
-    const std::uint64_t margin = std::max<std::uint64_t>(32ULL << 20, limits.memory / 8);
-    const bool out_of_memory =
-        failed && limits.memory != 0 &&
-        static_cast<std::uint64_t>(o.max_rss_kib) * 1024 + margin >= limits.memory;
-    if (out_of_memory) {
-        j.verdict = Verdict::memory_limit;
-        why << "  the program reached the memory limit (" << mib(limits.memory) << "; its peak was "
-            << mib(static_cast<std::uint64_t>(o.max_rss_kib) * 1024) << ")\n";
+    // A request refused at the memory bound, seen by the checker as it happened: whatever
+    // the run printed or did afterwards, running out of memory is what failed it (a run that
+    // still did all its case asked is left alone).
+    const bool refused = o.allocation_refused && limits.memory != 0;
+    if (refused) {
+        const auto whole = [](std::uint64_t bytes) {
+            return mib((bytes + (1U << 19)) >> 20 << 20);
+        };
+        why << "  the program ran out of memory: a request for " << whole(o.refused_bytes)
+            << " was refused, its process holding " << whole(o.refused_held_bytes) << " of the "
+            << mib(address_backstop(limits.memory))
+            << " of address space a process may reserve under the memory limit ("
+            << mib(limits.memory) << ", for all its processes together)\n";
         key += "memory limit";
         key += '\0';
     }
@@ -619,6 +621,7 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
     } else if (j.verdict == Verdict::wrong_status && output_verdict == Verdict::wrong_output) {
         j.verdict = Verdict::wrong_output;
     }
+    if (refused && j.verdict != Verdict::passed) j.verdict = Verdict::memory_limit;
     j.message = why.str();
     if (j.verdict != Verdict::passed) {
         j.key = verdict_word(j.verdict);

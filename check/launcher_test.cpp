@@ -87,9 +87,11 @@ TEST(Launcher, EveryPartOfARunReachesIt) {
             EXPECT_GE(got, l.processes + 1);
             processes = got;
         }
-        EXPECT_EQ(o.out, "3\n" + std::to_string(300 * 1024) + "\n" + std::to_string(processes) +
-                             "\n" + std::to_string(5 * 2048) + "\n17\n" + where.string() +
-                             "\n[two words][][x\ty]\nextra " + where.string() + "\nfed\n");
+        // Each process's address space: the generous backstop of the run's memory limit.
+        EXPECT_EQ(o.out, "3\n" + std::to_string(check::address_backstop(l.memory) / 1024) + "\n" +
+                             std::to_string(processes) + "\n" + std::to_string(5 * 2048) +
+                             "\n17\n" + where.string() + "\n[two words][][x\ty]\nextra " +
+                             where.string() + "\nfed\n");
         EXPECT_EQ(o.err, "err\n");
 
         // Standard output into a file of the working folder.

@@ -12,7 +12,9 @@
 //     runs (an empty one is lent from a pool: check/sandbox/network.cpp). It sees the
 //     system folders (/usr, /etc, /bin, /sbin,
 //     /lib*) read-only, a /dev with null, zero, full, urandom and random only, a /proc of its own
-//     PID namespace where the kernel allows one (none in a container that masks the host's /proc),
+//     PID namespace where the kernel allows one (none in a container that masks the host's /proc:
+//     there a program that needs one, Valgrind or one finding its libraries from its own
+//     place as java does, runs in the wall without namespaces),
 //     the executable and the allowed paths read-only, and its working folder, the only place it can
 //     write. No case folder, installed case, collection program (every installed copy:
 //     installed_copies()), source or build tree, home folder, host /tmp or host /proc is
@@ -37,7 +39,9 @@
 // of the case), and no other descriptor is open. It starts a session of its own without a
 // controlling terminal, with a fixed environment (PATH, HOME = the working folder,
 // LANG=C.UTF-8), umask 022, default signal dispositions, no new privileges, no core files,
-// and the resource limits of `Limits`, its memory counted over all its processes together.
+// and the resource limits of `Limits`, its memory counted over all its processes together
+// (each process's address space held only to a generous backstop, its refusals seen by the
+// checker as they happen).
 // When the checker runs as root, the program runs as the unprivileged user and group
 // 65534, with no supplementary group. The checker itself is not dumpable and not visible.
 // What it does not guard against: faults in the kernel itself, and timing side channels
@@ -72,6 +76,11 @@ struct Limits {
     unsigned processes = 32;                // processes and threads at once
     unsigned open_files = 64;               // file descriptors of each process
 };
+
+// The address space each process of a run may reserve under the memory limit `memory`: a
+// generous backstop (the limit plus 8 GiB, room for what runtimes such as a JVM reserve and
+// never touch), since the run as a whole is held to `memory` by the measure; 0 for none.
+std::uint64_t address_backstop(std::uint64_t memory);
 
 // Whether programs run sandboxed by default: a coverage build sets false.
 #ifndef COLLECTION_CHECK_SANDBOXED
@@ -123,6 +132,11 @@ struct Outcome {
     long max_rss_kib = 0;                   // the peak of its processes' memory together, measured
     bool out_cut = false, err_cut = false;  // a stream passed the output limit
     bool folder_cut = false;  // the working folder passed its limit (where it is measured)
+    // A process of the run asked for memory that its address-space backstop refused (seen
+    // by the checker as it happened: check/sandbox/refusal.cpp): the largest request and
+    // the address space its process held then, in bytes.
+    bool allocation_refused = false;
+    std::uint64_t refused_bytes = 0, refused_held_bytes = 0;
 };
 
 // Makes the checker ready to contain programs; call once, before any thread starts. Sets

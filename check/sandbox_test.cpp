@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "check/judge.hpp"
 #include "check/sandbox.hpp"
 
 namespace fs = std::filesystem;
@@ -429,9 +430,9 @@ TEST_P(InWall, HoldsTheMemoryOfARunsProcessesTogether) {
     l.wall = 30;
     l.cpu = 20;
     const std::vector<Holding> table = {
-        {1, 32, 0, Outcome::End::exited},         // well within: measured by its end
-        {4, 32, 20, Outcome::End::memory_limit},  // each within, together beyond
-        {1, 200, 20, Outcome::End::exited},       // one process beyond its own bound: refused
+        {1, 32, 0, Outcome::End::exited},          // well within: measured by its end
+        {4, 32, 20, Outcome::End::memory_limit},   // each within, together beyond
+        {1, 200, 20, Outcome::End::memory_limit},  // one process beyond: held by the measure
     };
     for (const Holding& h : table) {
         SCOPED_TRACE(std::to_string(h.processes) + " x " + std::to_string(h.mib) + " MiB");
@@ -443,13 +444,57 @@ TEST_P(InWall, HoldsTheMemoryOfARunsProcessesTogether) {
         if (h.end == Outcome::End::memory_limit) {
             EXPECT_LT(o.wall_seconds, 15);
             EXPECT_GT(o.max_rss_kib, 96L * 1024);
-        } else if (h.mib < 96) {
+        } else {
             EXPECT_EQ(o.code, 0);
             EXPECT_GE(o.max_rss_kib, 32L * 1024);
-        } else {
-            EXPECT_EQ(o.code, 1);  // malloc failed in the child: the address space is bounded
         }
     }
+}
+
+// Blocks of each size malloc'd under a 256 MiB limit, touched or not: without end (touched,
+// the measure stops the run; untouched, the address-space backstop refuses one, and the
+// checker sees it), or within the limit (the run is left alone). Every run that ran out
+// gets memory-limit, whatever it printed; every other one its normal verdict.
+TEST_P(InWall, TellsARunThatRanOutOfMemoryWhateverItPrinted) {
+    if (!here) return;
+    const auto work = working_folder();
+    check::Containment c;
+    c.sandboxed = sandboxed();
+    c.landlock_only = GetParam() == Wall::landlock;
+    check::Limits l;
+    l.memory = 256ULL << 20;
+    l.wall = 30;
+    l.cpu = 20;
+    for (const int mib : {1, 2, 16, 31, 32, 33, 64, 100, 128, 200})
+        for (const bool touched : {false, true})
+            for (const bool endless : {false, true}) {
+                const int count = endless ? 0 : 200 / mib;
+                SCOPED_TRACE(std::to_string(mib) + " MiB" + (touched ? " touched" : "") +
+                             (endless ? " without end" : " x " + std::to_string(count)));
+                const check::Program p =
+                    attempts({"blocks", std::to_string(mib), std::to_string(count),
+                              touched ? "touched" : "untouched"},
+                             work->path());
+                const Outcome o = check::run_contained(p, l, c);
+                check::Case kase;
+                kase.output = "held " + std::to_string(count * mib) + " MiB\n";
+                const check::Judgement j = check::judge(kase, o, work->path(), false, l);
+                if (!endless) {
+                    EXPECT_EQ(o.end, Outcome::End::exited) << o.start_error << o.err;
+                    EXPECT_FALSE(o.allocation_refused);
+                    EXPECT_EQ(j.verdict, check::Verdict::passed) << j.message;
+                    continue;
+                }
+                if (touched) {
+                    EXPECT_EQ(o.end, Outcome::End::memory_limit) << o.start_error << o.out;
+                } else {
+                    EXPECT_EQ(o.end, Outcome::End::exited) << o.start_error << o.err;
+                    EXPECT_EQ(o.out, "malloc failed\n");
+                    EXPECT_TRUE(o.allocation_refused);
+                    EXPECT_GE(o.refused_bytes, std::uint64_t(mib) << 20);
+                }
+                EXPECT_EQ(j.verdict, check::Verdict::memory_limit) << j.message;
+            }
 }
 
 TEST_P(InWall, EndsEveryProcessOfTheRunWithIt) {

@@ -2,7 +2,10 @@
 // arguments name, one attempt after another, each in a process of its own (so that one
 // attempt never changes the next), and prints one line per attempt: the attempt's name and
 // "ok" when the kernel let it through, "refused" when it did not. With "hold", it holds
-// memory instead, in processes of its own, and prints nothing.
+// memory instead, in processes of its own, and prints nothing. With "blocks", it mallocs
+// blocks of MIB MiB, COUNT of them (0: until one is refused), each filled or left untouched;
+// it prints "malloc failed" and exits 3 when one is refused, "held N MiB" and exits 0 when
+// all were given.
 //
 //   sandbox-try write PATH | read PATH | chmod PATH | sockfile PATH | kill PID |
 //               ptrace PID | signal-parent | socket inet|udp|inet6|netlink|unix |
@@ -10,6 +13,7 @@
 //               setpriority PID | affinity PID | inotify PATH | fallocate PATH ...
 //   (a PID of 0: the attempt's own process)
 //   sandbox-try hold PROCESSES MIB SECONDS
+//   sandbox-try blocks MIB COUNT touched|untouched
 //
 // It ends with _exit: in a coverage build its counts could not be written from inside a
 // sandbox anyway, and they are no part of the checker's.
@@ -167,9 +171,32 @@ bool takes_argument(const std::string& what) {
     ::_exit(failed == 0 ? 0 : 1);
 }
 
+// Mallocs `count` blocks of `mib` MiB (0: without end), touching each when `touched`.
+[[noreturn]] void blocks(std::size_t mib, long count, bool touched) {
+    std::size_t held = 0;
+    static char* volatile last = nullptr;  // each block escapes: none is optimised away
+    for (long i = 0; count == 0 || i < count; ++i) {
+        // NOLINTNEXTLINE(cppcoreguidelines-no-malloc): as a C student's program does
+        auto* block = static_cast<char*>(std::malloc(mib << 20));
+        if (block == nullptr) {
+            (void)!::write(1, "malloc failed\n", 14);
+            ::_exit(3);
+        }
+        if (touched) std::memset(block, 1, mib << 20);
+        last = block;
+        held += mib;
+    }
+    const std::string line = "held " + std::to_string(held) + " MiB\n";
+    (void)!::write(1, line.data(), line.size());
+    ::_exit(last != nullptr || held == 0 ? 0 : 4);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::string(argv[1]) == "blocks")
+        blocks(static_cast<std::size_t>(std::atol(argv[2])), std::atol(argv[3]),
+               std::string(argv[4]) == "touched");
     if (argc == 5 && std::string(argv[1]) == "hold")
         hold(std::atoi(argv[2]), static_cast<std::size_t>(std::atol(argv[3])),
              static_cast<unsigned>(std::atoi(argv[4])));

@@ -16,6 +16,10 @@
 #   memcheck       a heap write past a row fails with memory-error even when output is right
 #   compare        a case's comparison: exact, blanks ignored, or its own checker program;
 #                  --list's columns
+#   memory         an allocation refused at the memory limit fails with memory-limit, whatever
+#                  the program printed; a program within the limit passes
+#   java           a Java program run as the README says passes under the default limits
+#                  (skipped, status 77, without java and javac)
 set -uo pipefail
 
 scenario=$1 bin=$2 cases=$3
@@ -637,6 +641,74 @@ EOT
     expect 0
     [[ $out == $'sum_blanks exercise 1 visible\nsum_checker exercise 5 hidden\nsum_exact exercise 1 visible' ]] ||
         fail "--list: $out"
+    ;;
+
+memory)
+    # Blocks of 64 MiB malloc'd under --memory 256: without end (untouched, the address
+    # space's backstop refuses one; touched, the measure stops the run), or three (within).
+    # Whatever the program prints when malloc fails, the verdict is memory-limit.
+    made_case demo blocks exercise "" $'held\n'
+    cat >"$work/blocks.c" <<'EOC'
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+char *volatile kept;
+int main(void) {
+    for (long i = 0; i < COUNT; ++i) {
+        char *block = malloc(64L << 20);
+        if (block == NULL) {
+            puts("malloc failed");
+            return 3;
+        }
+        if (TOUCH) memset(block, 1, 64L << 20);
+        kept = block;
+    }
+    puts("held");
+    return 0;
+}
+EOC
+    while read -r count touch want; do
+        run --memory 256 --cases "$work/cases" --cflags "-DCOUNT=$count -DTOUCH=$touch" demo \
+            "$work/blocks.c"
+        if [[ $want == ok ]]; then
+            expect 0 "blocks ok"
+        else
+            expect 1 "blocks FAILED (memory-limit)" "$want"
+        fi
+    done <<EOF
+1000000 0 the program ran out of memory: a request for
+1000000 1 used more than 256 MiB (the memory limit)
+3 0 ok
+3 1 ok
+EOF
+    ;;
+
+java)
+    # A Java program, the way the README and the manual give: its class folder allowed, the
+    # class path absolute, under the default limits.
+    if ! command -v java >/dev/null || ! command -v javac >/dev/null; then
+        echo "java: java or javac is not installed"
+        exit 77
+    fi
+    mkdir "$work/java"
+    cat >"$work/java/SetCalc.java" <<'EOJ'
+public class SetCalc {
+    public static void main(String[] args) throws java.io.IOException {
+        java.io.BufferedReader in =
+            new java.io.BufferedReader(new java.io.InputStreamReader(System.in));
+        System.out.println("sets of " + in.readLine());
+    }
+}
+EOJ
+    javac -d "$work/java" "$work/java/SetCalc.java" || fail "javac failed"
+    # As root without namespaces, the program's user 65534 reaches the folder through its
+    # parents, as it would any allowed folder.
+    chmod a+x "$work"
+    chmod -R a+rX "$work/java"
+    made_case setcalc java exercise $'java\n' $'sets of java\n'
+    run --cases "$work/cases" --allow "$work/java" setcalc -- java -cp "$work/java" SetCalc
+    expect 0 "java ok"
+    last_line_is "1 passed, 0 failed"
     ;;
 
 *)

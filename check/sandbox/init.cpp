@@ -10,6 +10,9 @@
 //     parent becomes its child, and when the program has ended (or the checker asks it to
 //     stop) the init kills its children over and over until none is left, then exits. The
 //     checker sees the run's end only then.
+//   - Where the run's memory is bounded, the init puts itself and so every process of the
+//     run under the listener of refused allocations (check/sandbox/refusal.cpp) before the
+//     program starts, and hands it to the checker.
 //   - The program's process has descriptors 0 to 2 only, a session of its own, default
 //     signal dispositions, umask 022, the limits, the unprivileged user when the checker
 //     is root, no new privileges, then Landlock and the system-call filter, in that order,
@@ -203,6 +206,17 @@ void end_descendants(pid_t program) {
     ::_exit(127);
 }
 
+// Where the run's memory is bounded, puts the run under the listener that shows the
+// checker its refused allocations (check/sandbox/refusal.cpp) and hands the listener over;
+// where the kernel refuses one, the run goes on without.
+void watch_refusals(const Plan& p) {
+    if (p.memory.rlim_cur == RLIM_INFINITY) return;
+    const int listener = install_refusal_listener();
+    if (listener < 0) return;
+    (void)send_listener(p.report_fd, listener);
+    ::close(listener);
+}
+
 }  // namespace
 
 // gcc's own routine in a coverage build; absent (null) in any other.
@@ -274,6 +288,7 @@ char* put_number(char* to, std::uint64_t n) {
         const char* what = "";
         if (!enter_view(p, step, what)) fail_init(p, step, what);
     }
+    watch_refusals(p);
     int exec_pipe[2];
     if (::pipe2(exec_pipe, O_CLOEXEC) != 0) fail_init(p, "pipe", "");
     // The program's process shares the init's memory until it executes (the init waits for

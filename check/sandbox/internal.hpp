@@ -84,7 +84,8 @@ struct Plan {
 
 // What the init tells the checker, in one write.
 struct Report {
-    enum Kind : int { failed = 1, started = 2, ended = 3 } kind;
+    // listening: the run's seccomp listener is attached (check/sandbox/refusal.cpp)
+    enum Kind : int { failed = 1, started = 2, ended = 3, listening = 4 } kind;
     int value;  // failed: errno; started: the program's process ID; ended: wait status
     char step[96];
     rusage usage;
@@ -203,6 +204,33 @@ std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most);
 // the file system `device`, in bytes (each file once); at most `most` processes are read
 // (check/sandbox/memory.cpp).
 std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most);
+
+// Allocations refused at a run's bound (check/sandbox/refusal.cpp).
+
+// Installs on the calling process (the init, before the program starts) the filter that
+// asks the checker about every mmap and mremap of 1 MiB or more; its listener, or -1 where
+// the kernel refuses one. Sets no new privileges. System calls only.
+int install_refusal_listener();
+
+// Sends the listener over the run's report socket (a Report of kind `listening`); false
+// when it could not. System calls only.
+bool send_listener(int report_fd, int listener);
+
+// Receives one report into `buffer` (the report socket is not blocking); its size, 0 at
+// the end, -1 when none is there. A listener attached is put in `listener` when that is
+// still -1, and closed otherwise.
+ssize_t receive_report(int report_fd, char* buffer, std::size_t size, int& listener);
+
+// What the checker saw of a run's refused requests.
+struct Refusal {
+    bool refused = false;       // a request that the backstop refuses was made
+    std::uint64_t largest = 0;  // the largest such request, in bytes
+    std::uint64_t held = 0;     // the address space its process held then, in bytes
+};
+
+// Receives one request from the listener, records it in `seen` when the backstop refuses
+// it, and lets it go on unchanged; false when the listener is no longer usable.
+bool answer_request(int listener, std::uint64_t backstop, Refusal& seen);
 
 // Puts the checker in mount and network namespaces of its own; true when it is there.
 bool own_namespaces();

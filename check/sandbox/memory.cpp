@@ -1,13 +1,14 @@
 // Memory and limits of a run as a whole.
 //
 // Guarantees:
-//   - `--memory` bounds all the processes of a run together. Each process is held to the
-//     bound alone by its address-space limit (RLIMIT_AS), and the checker measures the run
+//   - `--memory` bounds all the processes of a run together: the checker measures the run
 //     as a whole every 10 ms: the anonymous and shared memory of every process below the
 //     run's first process (threads' children included), and stops the run with the verdict
 //     memory-limit as soon as the sum passes the bound. Between two measures a run can
-//     overshoot by what it touches in 10 ms, and never by more than its processes' own
-//     bounds together (--processes times --memory).
+//     overshoot by what it touches in 10 ms. Each process's address space (RLIMIT_AS) is
+//     held only to a generous backstop, the bound plus 8 GiB (address_backstop()), so that
+//     what is reserved and never touched (a JVM's heap) costs nothing; a request past it
+//     is refused, and seen (check/sandbox/refusal.cpp).
 //   - The peak reported is the largest sum measured, or the largest process's own peak
 //     when that is larger (a run shorter than one measure is measured by its end).
 //   - SysV and POSIX shared memory and memfds, which no per-process limit counts, are

@@ -6,7 +6,8 @@
 //     checker is held by it.
 //   - A run is watched without sleeping: the checker polls the run's end, its streams, its
 //     report and its input together, measures its memory every 10 ms, and stops it at the
-//     wall time, the output limit or the memory limit.
+//     wall time, the output limit or the memory limit. It answers the run's large memory
+//     requests as they come (check/sandbox/refusal.cpp) and records those refused.
 //   - Its end is seen only once every process of the run has ended: in namespaces the
 //     kernel ends them with the init; without, the init ends them before it exits (asked
 //     with SIGTERM, then killed after a grace when it does not).
@@ -20,6 +21,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -169,12 +171,44 @@ fs::path runnable(const fs::path& path, bool switch_user, bool in_namespaces) {
     return copy;
 }
 
+// True when `path` is a dynamically linked program that finds its libraries from its own
+// place ("$ORIGIN" in its run path, as java does): the loader reads /proc/self/exe for that.
+// Read once for each file (its first 64 KiB, where the loader's strings lie).
+bool finds_libraries_from_its_place(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    static std::mutex lock;
+    static std::map<std::pair<dev_t, ino_t>, std::pair<timespec, bool>> known;
+    std::lock_guard<std::mutex> guard(lock);
+    auto found = known.find({st.st_dev, st.st_ino});
+    if (found != known.end() && found->second.first.tv_sec == st.st_mtim.tv_sec &&
+        found->second.first.tv_nsec == st.st_mtim.tv_nsec)
+        return found->second.second;
+    std::string head(std::size_t{64} << 10, '\0');
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    ssize_t got = fd < 0 ? 0 : ::read(fd, head.data(), head.size());
+    if (fd >= 0) ::close(fd);
+    head.resize(static_cast<std::size_t>(std::max<ssize_t>(0, got)));
+    const bool origin =
+        head.rfind("\x7f"
+                   "ELF",
+                   0) == 0 &&
+        (head.find("$ORIGIN") != std::string::npos || head.find("${ORIGIN}") != std::string::npos);
+    if (known.size() < 1024) known[{st.st_dev, st.st_ino}] = {st.st_mtim, origin};
+    return origin;
+}
+
 // The plan of one run: the view or the Landlock rules, the descriptors and the program.
 void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Containment& c) {
     plan.wall = static_cast<int>(c.sandboxed ? g_wall : Wall::none);
+    std::error_code ec;
+    fs::path executable = fs::canonical(p.executable, ec);
+    if (ec) executable = p.executable;
     // A program that must read its own /proc, where the namespaces can have none (a
-    // container), runs in the wall without them, which can lend it its own.
-    if (plan.in_namespaces() && c.needs_proc && !facts().fresh_proc && facts().landlock_abi >= 6)
+    // container), runs in the wall without them, which can lend it its own; so does one
+    // whose libraries are found from its own place (java), which needs /proc/self/exe.
+    if (plan.in_namespaces() && !facts().fresh_proc && facts().landlock_abi >= 6 &&
+        (c.needs_proc || finds_libraries_from_its_place(executable)))
         plan.wall = static_cast<int>(Wall::landlock);
     const bool root = ::geteuid() == 0;
     plan.switch_user = plan.sandboxed() && root;
@@ -188,9 +222,6 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
         plan.namespaces = kNamespaces;
         plan.own_maps = !root;
     }
-    std::error_code ec;
-    fs::path executable = fs::canonical(p.executable, ec);
-    if (ec) executable = p.executable;
     executable = runnable(executable, plan.switch_user, plan.in_namespaces());
     plan.executable = executable.string();
     plan.folder = p.folder.string();
@@ -204,8 +235,10 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
     plan.envp.push_back(nullptr);
     const auto cpu = static_cast<std::uint64_t>(std::max(1.0, limits.cpu + 0.999));
     plan.cpu = limit_of(cpu, cpu + 1);
-    plan.memory = limits.memory == 0 ? rlimit{RLIM_INFINITY, RLIM_INFINITY}
-                                     : limit_of(limits.memory, limits.memory);
+    // The run is held by the measure; each process's address space by a generous backstop.
+    const std::uint64_t backstop = address_backstop(limits.memory);
+    plan.memory =
+        backstop == 0 ? rlimit{RLIM_INFINITY, RLIM_INFINITY} : limit_of(backstop, backstop);
     // The processes the program may have: in namespaces, those of its user there (the init
     // counts when it is that user); without, every process of its user on the machine
     // counts, so the user's own when the checker began and each parallel run's share.
@@ -290,6 +323,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     }
     bool running = true;
     char chunk[65536];
+    int listener = -1;  // the run's seccomp listener, once the init has sent it
+    Refusal refusal;
     auto read_stream = [&](int i) {  // false when the stream passed the limit
         for (;;) {
             ssize_t got = ::read(streams[i], chunk, sizeof chunk);
@@ -310,16 +345,13 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         }
     };
     while (running) {
-        pollfd fds[5] = {{pidfd, POLLIN, 0},
-                         {streams[0], POLLIN, 0},
-                         {streams[1], POLLIN, 0},
-                         {report, POLLIN, 0},
-                         {in, POLLOUT, 0}};
+        pollfd fds[6] = {{pidfd, POLLIN, 0},  {streams[0], POLLIN, 0}, {streams[1], POLLIN, 0},
+                         {report, POLLIN, 0}, {in, POLLOUT, 0},        {listener, POLLIN, 0}};
         const auto now = Clock::now();
         const auto wake = sampling ? std::min(deadline, next_sample) : deadline;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(wake - now);
         int wait = static_cast<int>(std::max<long>(0, left.count() + 1));
-        int ready = ::poll(fds, 5, wait);
+        int ready = ::poll(fds, 6, wait);
         if (ready < 0 && errno == EINTR) continue;
         if (sampling && Clock::now() >= next_sample) {
             next_sample = Clock::now() + kSample;
@@ -350,13 +382,19 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             }
         if (!running) break;
         if (report >= 0 && fds[3].revents != 0) {
-            ssize_t got = ::read(report, chunk, sizeof chunk);
+            ssize_t got = receive_report(report, chunk, sizeof chunk, listener);
             if (got > 0)
                 reports.append(chunk, static_cast<std::size_t>(got));
-            else {
+            else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 ::close(report);
                 report = -1;
             }
+        }
+        if (listener >= 0 && fds[5].revents != 0 &&
+            ((fds[5].revents & POLLIN) == 0 ||
+             !answer_request(listener, plan.memory.rlim_cur, refusal))) {
+            ::close(listener);  // every process of the run has gone, or it cannot be used
+            listener = -1;
         }
         if (in >= 0 && fds[4].revents != 0) {
             ssize_t put = ::write(in, p.input.data() + fed, p.input.size() - fed);
@@ -399,10 +437,14 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         }
     if (report >= 0) {
         ssize_t got = 0;
-        while ((got = ::read(report, chunk, sizeof chunk)) > 0)
+        while ((got = receive_report(report, chunk, sizeof chunk, listener)) > 0)
             reports.append(chunk, static_cast<std::size_t>(got));
         ::close(report);
     }
+    if (listener >= 0) ::close(listener);
+    o.allocation_refused = refusal.refused;
+    o.refused_bytes = refusal.largest;
+    o.refused_held_bytes = refusal.held;
     bool started_seen = false;
     for (std::size_t at = 0; at + sizeof(Report) <= reports.size(); at += sizeof(Report)) {
         Report r{};
@@ -517,10 +559,14 @@ std::string describe_walls() {
     t += "  none        --unsandboxed: the limits and a subreaper only\n";
     t += "The system-call filter, in both walls, refuses tracing, other processes' memory,\n"
          "keys, BPF, perf events, userfaultfd, io_uring, SysV IPC, POSIX message queues,\n"
-         "memfds, new namespaces, mounts, any socket but a Unix one, and any change of\n"
-         "another process's limits, priority, scheduling, processors or I/O priority.\n";
-    t += "Memory: the run's processes together, measured by the checker every 10 ms, each\n"
-         "process also held to --memory alone.\n";
+         "memfds, new namespaces, mounts, any socket but a Unix one, and any change of
+"
+         "another process's limits, priority, scheduling, processors or I/O priority.
+";
+    t += "Memory: the run's processes together, measured by the checker every 10 ms; each
+"
+         "process's address space held to --memory plus 8 GiB, its refusals seen.
+";
     const Wall chosen = g_wall != Wall::none ? g_wall
                         : ns                 ? Wall::namespaces
                         : ll                 ? Wall::landlock
@@ -551,7 +597,8 @@ std::optional<std::string> prepare(const Containment& c) {
         if (g_wall == Wall::namespaces && g_tmpfs) build_view_template(f.fresh_proc);
         prepare_seccomp();
         // Where a run has no user namespace of its own, its user's every process counts.
-        if (g_wall != Wall::namespaces || c.needs_proc)
+        // Where a run may move to the wall without namespaces (no /proc of its own), so does.
+        if (g_wall != Wall::namespaces || c.needs_proc || !f.fresh_proc)
             g_processes_before = processes_of(program_uid());
     } else {
         g_processes_before = processes_of(::getuid());
@@ -564,8 +611,10 @@ std::optional<std::string> prepare(const Containment& c) {
 Outcome run_contained(const Program& p, const Limits& limits, const Containment& c) {
     Outcome o;
     int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1}, report[2] = {-1, -1};
+    // The report is a socket: the init sends the listener of refused allocations over it.
     for (int* ends : {in, out, err, report})
-        if (::pipe2(ends, O_CLOEXEC) != 0) {
+        if ((ends == report ? ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends)
+                            : ::pipe2(ends, O_CLOEXEC)) != 0) {
             const int error = errno;
             for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1], report[0], report[1]})
                 if (fd >= 0) ::close(fd);
