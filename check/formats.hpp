@@ -32,7 +32,10 @@ struct SubmissionResult {
 //             "max_rss_kib", "message", "input", "expected", "actual"}]}
 // on one line, without a final line feed. A hidden case's message is kept (this is the
 // teacher's record); only a visible case has its "input" fed, and only a visible case that
-// failed its "expected" and "actual" standard output (each at most the output limit).
+// failed its "expected" and "actual" standard output. Every one of these carries its bytes
+// exactly: a string when they are UTF-8, else {"base64": ...}; an output longer than
+// kKeptWhole bytes is {"bytes": its size, "parts": [{"at": offset, "text" or "base64"}]},
+// what Kept holds of it (its head, around the first difference, its tail).
 std::string to_json(const SubmissionResult& s);
 
 // Gradescope's results.json: score, execution_time, output, tests [{name, score, max_score,

@@ -101,7 +101,8 @@ std::string plain_lines(const std::string& text, std::size_t lines);
 // The first lines of `text`, each made visible and indented, "(N more lines)" after them.
 std::string first_lines(const std::string& text, std::size_t lines);
 
-// The last lines of `text`, each made visible and indented, "(N lines before)" before them.
+// The last lines of `text`, each made visible and indented, "(N lines before)" before them;
+// the last line, when it is long, by its end ("…" and its last bytes).
 std::string last_lines(const std::string& text, std::size_t lines);
 
 struct Judgement {
