@@ -353,13 +353,13 @@ bool is_utf8(const std::string& text) {
 
 // `bytes` in base64 (RFC 4648, with padding).
 std::string base64(const std::string& bytes) {
-    static const char digits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
         unsigned long group = static_cast<unsigned char>(bytes[i]) << 16U;
-        if (i + 1 < bytes.size()) group |= static_cast<unsigned long>(static_cast<unsigned char>(bytes[i + 1])) << 8U;
+        if (i + 1 < bytes.size())
+            group |= static_cast<unsigned long>(static_cast<unsigned char>(bytes[i + 1])) << 8U;
         if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
         out += digits[(group >> 18U) & 63U];
         out += digits[(group >> 12U) & 63U];

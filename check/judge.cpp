@@ -501,8 +501,8 @@ std::string last_lines(const std::string& text, std::size_t lines) {
     const std::size_t last_start = std::max(start, last == std::string::npos ? 0 : last + 1);
     if (last_end - last_start <= kLineShown) return shown + first_lines(text.substr(start), lines);
     shown += first_lines(text.substr(start, last_start - start), lines);
-    shown += "      \u2026" +
-             visible_line(text.substr(last_end - kLineShown, kLineShown), ended) + "\n";
+    shown +=
+        "      \u2026" + visible_line(text.substr(last_end - kLineShown, kLineShown), ended) + "\n";
     return shown;
 }
 

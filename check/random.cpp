@@ -360,8 +360,8 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
     };
     std::vector<One> all(count);
     auto judge_one = [&](One& one, double least = 1.0) {
-        one.r = run_session(s, one.c, one.fed, subject, reference, beside, one.failure,
-                            one.heard, least);
+        one.r = run_session(s, one.c, one.fed, subject, reference, beside, one.failure, one.heard,
+                            least);
         if (!one.failure.empty()) {
             one.r.verdict = Verdict::not_started;
             one.r.score = 0;
@@ -389,10 +389,12 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
             one.heard.clear();
             return;
         }
-        for (std::size_t was = first_failed; i < was && !first_failed.compare_exchange_weak(was, i);) {
+        for (std::size_t was = first_failed;
+             i < was && !first_failed.compare_exchange_weak(was, i);) {
         }
     });
-    const std::size_t ran = s.first_failure ? std::min<std::size_t>(count, first_failed + 1) : count;
+    const std::size_t ran =
+        s.first_failure ? std::min<std::size_t>(count, first_failed + 1) : count;
     // The first failures shrunk, each by itself, side by side; the others' outputs let go.
     std::vector<std::size_t> failing;
     for (std::size_t i = 0; i < ran; ++i) {

@@ -28,8 +28,7 @@ bool Kept::whole() const {
 std::size_t first_difference_at(const std::string& a, const std::string& b) {
     const auto end = std::min(a.size(), b.size());
     return static_cast<std::size_t>(
-        std::mismatch(a.begin(), a.begin() + static_cast<long>(end), b.begin()).first -
-        a.begin());
+        std::mismatch(a.begin(), a.begin() + static_cast<long>(end), b.begin()).first - a.begin());
 }
 
 Kept keep(const std::string& text, std::size_t around) {
@@ -127,9 +126,8 @@ std::string not_run_lines(const std::vector<std::string>& names) {
 }
 
 std::string session_line(const CaseResult& r) {
-    const std::string line = visible_line(r.name, false) + " FAILED (" +
-                             verdict_word(r.verdict) + "), not shrunk: " +
-                             visible_text(r.session, Shown::name);
+    const std::string line = visible_line(r.name, false) + " FAILED (" + verdict_word(r.verdict) +
+                             "), not shrunk: " + visible_text(r.session, Shown::name);
     return cut_to_columns(line, kSessionColumns) + "\n";
 }
 
