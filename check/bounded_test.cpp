@@ -262,6 +262,25 @@ TEST(Bounded, AnOutputLimitShowsTheFirstDifferenceAndTheLastLines) {
         << message;
 }
 
+TEST(Bounded, AToolsLongLinesAreCut) {
+    // A memory checker's log forged by the program, a compiler quoting a huge line.
+    const std::string huge(std::size_t{1} << 20, 'x');
+    struct Row {
+        std::string text;
+        std::size_t lines, most;
+    };
+    const std::vector<Row> rows = {
+        {huge, 20, 2100},
+        {huge + "\n" + huge + "\n" + huge, 2, 4200},
+        {"short\n" + huge, 1, 30},
+    };
+    for (const Row& r : rows) {
+        const std::string kept = check::plain_lines(r.text, r.lines);
+        EXPECT_LE(kept.size(), r.most) << kept.substr(0, 100);
+    }
+    EXPECT_EQ(check::plain_lines("a\nb\n", 5), "a\nb\n");
+}
+
 // The character shown at terminal column `column` (from 0) of the visible `line`.
 std::string at_column(const std::string& line, std::size_t column) {
     std::size_t n = 0;

@@ -77,6 +77,9 @@ std::size_t line_start(const std::string& text, std::size_t n, std::size_t from_
     return from;
 }
 
+// Bytes of a line of a tool's own text (a compiler's, a memory checker's) kept at most.
+constexpr std::size_t kToolLine = 2000;
+
 // Bytes of a line shown at most, and how many at least after the marked column.
 constexpr std::size_t kLineShown = 200, kAfterColumn = 40;
 
@@ -441,7 +444,10 @@ std::string plain_lines(const std::string& text, std::size_t lines) {
         std::size_t nl = text.find('\n', at);
         const std::size_t end = nl == std::string::npos ? text.size() : nl;
         if (n < lines) {
-            kept += visible_text(text.substr(at, end - at), Shown::lines);
+            // A line a tool wrote (a forged log, a compiler quoting a huge line) is cut.
+            const std::size_t length = std::min(end - at, kToolLine);
+            kept += visible_text(text.substr(at, length), Shown::lines);
+            if (length < end - at) kept += "\u2026";
             kept += '\n';
             ++n;
         }
