@@ -600,16 +600,23 @@ std::string feedback_text(const SubmissionResult& s) {
         for (const CaseResult& r : s.cases) names.push_back(r.name);
         if (!names.empty()) text += not_run_lines(names);
     } else {
+        // A random session that failed without being shrunk takes one line; the shrunk ones
+        // are shown in full after every other case, as the plain report shows them.
         SameFailures same;
+        std::string shrunk;
         for (const CaseResult& r : s.cases) {
             if (r.hidden && r.verdict != Verdict::passed) {
                 text += visible_line(r.name, false) + " FAILED (" + verdict_word(r.verdict) +
                         ")\n  (a hidden case: its input and expected output are not shown)\n";
+            } else if (r.verdict != Verdict::passed && !r.shrunk && !r.session.empty()) {
+                text += session_line(r);
+            } else if (r.shrunk) {
+                shrunk += ended(text_lines(r, same.earlier(r)));
             } else {
                 text += ended(text_lines(r, same.earlier(r)));
             }
         }
-        text += time_limit_clue(s);
+        text += shrunk + time_limit_clue(s);
     }
     return text + "score: " + number(s.score()) + " of " + number(s.max_score()) + "\n";
 }

@@ -58,9 +58,10 @@ std::string grades_csv(const std::vector<SubmissionResult>& all);
 
 // What the student sees: how it was built, every case's line and message, but for a hidden
 // case only its name and verdict; a visible case that failed as an earlier one did names
-// that one instead of repeating its message; a submission that could not run (could_run)
-// lists its cases once, under the build's message; then the time_limit_clue(); the score
-// at the end.
+// that one instead of repeating its message; a random session that failed unshrunk on one
+// line (session_line()), the shrunk ones in full after every other case; a submission that could
+// not run (could_run) lists its cases once, under the build's message; then the time_limit_clue();
+// the score at the end.
 std::string feedback_text(const SubmissionResult& s);
 
 // False when no case could run because of the submission itself: it did not build, is
