@@ -132,8 +132,9 @@ TEST(Check, PresentationMeansTheSameWordsInTheSameOrder) {
 
 // The words bash runs when `line` is pasted into it after `printf '%s\0'`.
 std::vector<std::string> words_bash_runs(const std::string& line) {
-    const std::filesystem::path script = std::filesystem::temp_directory_path() /
-                                         ("check_test_replay_" + std::to_string(::getpid()));
+    std::string folder = (std::filesystem::temp_directory_path() / "check_test.XXXXXX").string();
+    if (::mkdtemp(folder.data()) == nullptr) return {};
+    const std::filesystem::path script = std::filesystem::path(folder) / "replay";
     std::ofstream(script, std::ios::binary) << "printf '%s\\0' " << line << "\n";
     std::vector<std::string> words;
     if (FILE* pipe = ::popen(("bash '" + script.string() + "'").c_str(), "r")) {
@@ -146,7 +147,7 @@ std::vector<std::string> words_bash_runs(const std::string& line) {
              at = nul + 1)
             words.push_back(all.substr(at, nul - at));
     }
-    std::filesystem::remove(script);
+    std::filesystem::remove_all(folder);
     return words;
 }
 
@@ -876,6 +877,9 @@ TEST(Arrive, ArchivesGiveOnlyFilesAndFoldersWithinTheirBounds) {
     std::vector<Item> large;  // 15 MiB of zeros five times: each within its bound, not all
     large.reserve(5);
     for (int i = 0; i < 5; ++i) large.push_back({std::to_string(i) + ".c", 'f', "", 15U << 20});
+    // An absolute path of this test's own, so that no other run can make or see it.
+    TempFolder elsewhere;
+    const std::string absolute = (elsewhere.path / "arrive_absolute.c").string();
     const std::vector<Row> rows = {
         {"plain zip",
          true,
@@ -889,7 +893,7 @@ TEST(Arrive, ArchivesGiveOnlyFilesAndFoldersWithinTheirBounds) {
          {"a/b/c.c", "a/inner.zip"}},
         {"dot dot", true, {{"../x.c", 'f', "x", 0}}, "leads out of the archive", {}},
         {"dot dot inside", false, {{"a/../../x.c", 'f', "x", 0}}, "leads out", {}},
-        {"absolute", false, {{"/tmp/arrive_absolute.c", 'f', "x", 0}}, "absolute path", {}},
+        {"absolute", false, {{absolute, 'f', "x", 0}}, "absolute path", {}},
         {"symbolic link",
          false,
          {{"ok.c", 'f', "x", 0}, {"a.c", 'l', "/etc/passwd", 0}},
@@ -938,7 +942,7 @@ TEST(Arrive, ArchivesGiveOnlyFilesAndFoldersWithinTheirBounds) {
         EXPECT_FALSE(std::filesystem::exists(t.path / "out" / "x.c")) << r.name;
         EXPECT_FALSE(std::filesystem::exists(t.path / "x.c")) << r.name;
     }
-    EXPECT_FALSE(std::filesystem::exists("/tmp/arrive_absolute.c"));
+    EXPECT_FALSE(std::filesystem::exists(absolute));
 }
 
 TEST(Arrive, UnpackedFilesAreReadableByAllAndKeepOnlyTheirExecuteBit) {

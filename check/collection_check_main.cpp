@@ -542,9 +542,21 @@ int check_random_submission(Options& o) {
         std::cout << (subject.build_verdict == "compile-error" ? "the sources did not compile:\n"
                                                                : "the compiler warns:\n")
                   << subject.build_message;
+    // A session that passed, or failed without being shrunk, takes one line as it comes; the
+    // shrunk failures are shown in full at the end, by the count.
     check::SameFailures said;
+    std::string shrunk;
+    std::size_t unshrunk = 0;
     auto print = [&](const check::CaseResult& r) {
-        if (text) std::cout << check::text_lines(r, said.earlier(r)) << std::flush;
+        if (!text) return;
+        if (r.verdict != check::Verdict::passed && !r.shrunk && !r.session.empty()) {
+            ++unshrunk;
+            std::cout << check::session_line(r) << std::flush;
+        } else if (r.shrunk) {
+            shrunk += check::text_lines(r, said.earlier(r));
+        } else {
+            std::cout << check::text_lines(r, said.earlier(r)) << std::flush;
+        }
     };
     check::SubmissionResult result;
     result.program = o.words[0];
@@ -555,9 +567,21 @@ int check_random_submission(Options& o) {
     result.cases = check::check_random(s, o.words[0], plan, seed, subject, reference, print);
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (text)
+    if (text) {
+        if (unshrunk > 0)
+            std::cout << "(" << check::quantity(static_cast<double>(unshrunk), "failing session")
+                      << " not shrunk: the first " << check::kShrunkFailures
+                      << " failing ones are; --seed " << seed
+                      << " --session K runs session K alone, shrunk)\n";
+        std::cout << shrunk;
+        const std::size_t planned = plan.only ? 1 : plan.sessions;
+        if (result.cases.size() < planned)
+            std::cout << "stopped at the first failure: "
+                      << check::quantity(static_cast<double>(planned - result.cases.size()),
+                                         "session")
+                      << " not run\n";
         std::cout << check::text_count(result.cases);
-    else if (o.format == "json")
+    } else if (o.format == "json")
         std::cout << check::to_json(result) << "\n";
     else if (o.format == "gradescope")
         std::cout << check::to_gradescope(result);

@@ -316,6 +316,83 @@ std::size_t SubmissionResult::passed() const {
                       [](const CaseResult& r) { return r.verdict == Verdict::passed; }));
 }
 
+namespace {
+
+// True when `text` is well-formed UTF-8 (RFC 3629: no overlong form, no surrogate, nothing
+// beyond U+10FFFF), as every JSON reader takes a string's bytes.
+bool is_utf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        std::size_t n = 0;
+        unsigned long code = 0;
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        if (b >= 0xc2 && b <= 0xdf) {
+            n = 2, code = b & 0x1fU;
+        } else if (b >= 0xe0 && b <= 0xef) {
+            n = 3, code = b & 0x0fU;
+        } else if (b >= 0xf0 && b <= 0xf4) {
+            n = 4, code = b & 0x07U;
+        } else {
+            return false;
+        }
+        if (i + n > text.size()) return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            const auto c = static_cast<unsigned char>(text[i + k]);
+            if ((c & 0xc0) != 0x80) return false;
+            code = (code << 6) | (c & 0x3fU);
+        }
+        const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[n] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return false;
+        i += n;
+    }
+    return true;
+}
+
+// `bytes` in base64 (RFC 4648, with padding).
+std::string base64(const std::string& bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        unsigned long group = static_cast<unsigned char>(bytes[i]) << 16U;
+        if (i + 1 < bytes.size())
+            group |= static_cast<unsigned long>(static_cast<unsigned char>(bytes[i + 1])) << 8U;
+        if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
+        out += digits[(group >> 18U) & 63U];
+        out += digits[(group >> 12U) & 63U];
+        out += i + 1 < bytes.size() ? digits[(group >> 6U) & 63U] : '=';
+        out += i + 2 < bytes.size() ? digits[group & 63U] : '=';
+    }
+    return out;
+}
+
+// Bytes as the JSON formats carry them, so that a reader gets them back exactly: a string
+// when they are UTF-8, otherwise {"base64": their base64}.
+json bytes_json(const std::string& bytes) {
+    if (is_utf8(bytes)) return bytes;
+    return json{{"base64", base64(bytes)}};
+}
+
+// What is kept of an output (Kept): its bytes as bytes_json() carries them when it is whole;
+// otherwise {"bytes": the whole size, "parts": [{"at": offset, "text": UTF-8 text} or
+// {"at": offset, "base64": ...}, ...]}.
+json kept_json(const Kept& k) {
+    if (k.whole()) return bytes_json(k.parts.empty() ? std::string() : k.parts[0].bytes);
+    json parts = json::array();
+    for (const Kept::Part& p : k.parts) {
+        if (is_utf8(p.bytes))
+            parts.push_back({{"at", p.at}, {"text", p.bytes}});
+        else
+            parts.push_back({{"at", p.at}, {"base64", base64(p.bytes)}});
+    }
+    return json{{"bytes", k.bytes}, {"parts", parts}};
+}
+
+}  // namespace
+
 std::string to_json(const SubmissionResult& s) {
     json cases = json::array();
     for (const CaseResult& r : s.cases) {
@@ -329,10 +406,10 @@ std::string to_json(const SubmissionResult& s) {
                     {"cpu_s", r.cpu_seconds},
                     {"max_rss_kib", r.max_rss_kib},
                     {"message", r.message}};
-        if (!r.hidden) one["input"] = r.fed;
+        if (!r.hidden) one["input"] = bytes_json(r.fed);
         if (!r.hidden && r.verdict != Verdict::passed) {
-            one["expected"] = r.want;
-            one["actual"] = r.got;
+            one["expected"] = kept_json(r.want);
+            one["actual"] = kept_json(r.got);
         }
         cases.push_back(std::move(one));
     }
@@ -523,16 +600,23 @@ std::string feedback_text(const SubmissionResult& s) {
         for (const CaseResult& r : s.cases) names.push_back(r.name);
         if (!names.empty()) text += not_run_lines(names);
     } else {
+        // A random session that failed without being shrunk takes one line; the shrunk ones
+        // are shown in full after every other case, as the plain report shows them.
         SameFailures same;
+        std::string shrunk;
         for (const CaseResult& r : s.cases) {
             if (r.hidden && r.verdict != Verdict::passed) {
                 text += visible_line(r.name, false) + " FAILED (" + verdict_word(r.verdict) +
                         ")\n  (a hidden case: its input and expected output are not shown)\n";
+            } else if (r.verdict != Verdict::passed && !r.shrunk && !r.session.empty()) {
+                text += session_line(r);
+            } else if (r.shrunk) {
+                shrunk += ended(text_lines(r, same.earlier(r)));
             } else {
                 text += ended(text_lines(r, same.earlier(r)));
             }
         }
-        text += time_limit_clue(s);
+        text += shrunk + time_limit_clue(s);
     }
     return text + "score: " + number(s.score()) + " of " + number(s.max_score()) + "\n";
 }

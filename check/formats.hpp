@@ -32,7 +32,10 @@ struct SubmissionResult {
 //             "max_rss_kib", "message", "input", "expected", "actual"}]}
 // on one line, without a final line feed. A hidden case's message is kept (this is the
 // teacher's record); only a visible case has its "input" fed, and only a visible case that
-// failed its "expected" and "actual" standard output (each at most the output limit).
+// failed its "expected" and "actual" standard output. Every one of these carries its bytes
+// exactly: a string when they are UTF-8, else {"base64": ...}; an output longer than
+// kKeptWhole bytes is {"bytes": its size, "parts": [{"at": offset, "text" or "base64"}]},
+// what Kept holds of it (its head, around the first difference, its tail).
 std::string to_json(const SubmissionResult& s);
 
 // Gradescope's results.json: score, execution_time, output, tests [{name, score, max_score,
@@ -55,9 +58,10 @@ std::string grades_csv(const std::vector<SubmissionResult>& all);
 
 // What the student sees: how it was built, every case's line and message, but for a hidden
 // case only its name and verdict; a visible case that failed as an earlier one did names
-// that one instead of repeating its message; a submission that could not run (could_run)
-// lists its cases once, under the build's message; then the time_limit_clue(); the score
-// at the end.
+// that one instead of repeating its message; a random session that failed unshrunk on one
+// line (session_line()), the shrunk ones in full after every other case; a submission that could
+// not run (could_run) lists its cases once, under the build's message; then the time_limit_clue();
+// the score at the end.
 std::string feedback_text(const SubmissionResult& s);
 
 // False when no case could run because of the submission itself: it did not build, is

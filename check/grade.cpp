@@ -174,11 +174,14 @@ CaseResult check_case(const Settings& s, const Case& given, const Subject& subje
         r.max_rss_kib = o.max_rss_kib;
         if (!c.hidden) r.fed = c.input.value_or("");
         if (!c.hidden && r.verdict != Verdict::passed) {  // for the teacher's page, bounded
+            const std::string want = e.output.value_or("");
             r.input = excerpt_of(c.input.value_or(""));
-            r.expected = excerpt_of(e.output.value_or(""));
+            r.expected = excerpt_of(want);
             r.actual = excerpt_of(o.out);
-            r.want = e.output.value_or("").substr(0, s.limits.output);
-            r.got = o.out.substr(0, s.limits.output);
+            // Only a bounded part of each output outlives the case, whatever it printed.
+            const std::size_t at = first_difference_at(want, o.out);
+            r.want = keep(want, at);
+            r.got = keep(o.out, at);
         }
         std::string left = scratch.remove();
         if (!left.empty())

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -25,6 +26,8 @@ namespace {
 constexpr std::size_t kContext = 3;
 // Lines of output shown for a run that was stopped or crashed.
 constexpr std::size_t kShownLines = 12;
+// Lines shown of each end of an output that reached the output limit.
+constexpr std::size_t kFloodLines = 6;
 
 // The code point of the well-formed UTF-8 character of `n` bytes at `text[i]`, or -1 when
 // the bytes there are not one (overlong forms, surrogates, beyond U+10FFFF, U+FFFE and
@@ -74,6 +77,9 @@ std::size_t line_start(const std::string& text, std::size_t n, std::size_t from_
     return from;
 }
 
+// Bytes of a line of a tool's own text (a compiler's, a memory checker's) kept at most.
+constexpr std::size_t kToolLine = 2000;
+
 // Bytes of a line shown at most, and how many at least after the marked column.
 constexpr std::size_t kLineShown = 200, kAfterColumn = 40;
 
@@ -95,14 +101,18 @@ std::string excerpt(const std::string& text, std::size_t first, std::size_t mark
     if (first > 0) shown << "      (" << first << " lines before)\n";
     std::size_t at = line_start(text, first, 0, 0);
     std::size_t i = first;
-    // A long line is shown from where its marked column stands near the window's end.
+    // A long line is shown from where the marked column stands near the window's end, or,
+    // when it ends before that, as its last kLineShown bytes: every line around the
+    // difference shows the bytes nearest the marked column.
     const std::size_t from =
         column + kAfterColumn > kLineShown ? column + kAfterColumn - kLineShown : 0;
     for (; at <= text.size() && i <= mark + kContext; ++i) {
         std::size_t nl = text.find('\n', at);
         const bool ended = nl != std::string::npos;
         const std::size_t end = ended ? nl : text.size();
-        const std::size_t start = std::min(at + from, end);
+        const std::size_t length = end - at;
+        const std::size_t skip = length > kLineShown ? std::min(from, length - kLineShown) : 0;
+        const std::size_t start = at + skip;
         const std::string line = text.substr(start, std::min(end - start, kLineShown + 1));
         char number[32];
         std::snprintf(number, sizeof number, "%s%5zu | ", i == mark ? "   > " : "     ", i + 1);
@@ -110,7 +120,7 @@ std::string excerpt(const std::string& text, std::size_t first, std::size_t mark
         if (!ended) shown << "(end)";
         shown << "\n";
         if (i == mark) {
-            const std::size_t upto = std::min(column - std::min(column, from), line.size());
+            const std::size_t upto = std::min(column - std::min(column, skip), line.size());
             std::size_t before =
                 columns(visible_line(line.substr(0, upto), false)) + (start > at ? 1 : 0);
             shown << std::string(13 + before, ' ') << "^\n";
@@ -147,6 +157,23 @@ std::string written(const Outcome& o, const char* when, bool last = false) {
                last_lines(o.out, kShownLines);
     return std::string("  what reached standard output ") + when + ":\n" +
            first_lines(o.out, kShownLines);
+}
+
+// What a program stopped at the output limit wrote to the stream that reached it, for a
+// person: where it first left the expected text (when the case expects one), or else its
+// first lines; then its last lines, where a program that repeats itself was repeating.
+std::string flooded(const Case& c, const Outcome& o) {
+    const std::string& text = o.out_cut ? o.out : o.err;
+    const std::string stream = o.out_cut ? "standard output" : "standard error";
+    std::optional<std::string> want = o.out_cut ? c.output : c.error.value_or("");
+    if (o.out_cut && c.compare == Compare::checker) want.reset();
+    std::string shown;
+    if (want && *want != text)
+        shown = difference(stream, *want, text);
+    else
+        shown = "  what reached " + stream + " first:\n" + first_lines(text, kFloodLines);
+    return shown + "  the last lines that reached " + stream + " before it was stopped:\n" +
+           last_lines(text, kFloodLines);
 }
 
 // A number of seconds as a person reads it: "0.02 seconds", "10 seconds".
@@ -417,7 +444,10 @@ std::string plain_lines(const std::string& text, std::size_t lines) {
         std::size_t nl = text.find('\n', at);
         const std::size_t end = nl == std::string::npos ? text.size() : nl;
         if (n < lines) {
-            kept += visible_text(text.substr(at, end - at), Shown::lines);
+            // A line a tool wrote (a forged log, a compiler quoting a huge line) is cut.
+            const std::size_t length = std::min(end - at, kToolLine);
+            kept += visible_text(text.substr(at, length), Shown::lines);
+            if (length < end - at) kept += "\u2026";
             kept += '\n';
             ++n;
         }
@@ -453,14 +483,33 @@ std::string first_lines(const std::string& text, std::size_t lines) {
 }
 
 std::string last_lines(const std::string& text, std::size_t lines) {
-    const auto feeds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-    const std::size_t all = feeds + (!text.empty() && text.back() != '\n');
-    if (all <= lines) return first_lines(text, lines);
-    std::size_t start = 0;
-    for (std::size_t skipped = 0; skipped < all - lines; ++skipped)
-        start = text.find('\n', start) + 1;
-    return "      (" + std::to_string(all - lines) + " lines before)\n" +
-           first_lines(text.substr(start), lines);
+    if (text.empty() || lines == 0) return first_lines(text, lines);
+    // The start of the last `lines` lines, found from the end: the part after the last line
+    // feed is a line of its own.
+    std::size_t start = text.size(), taken = 0;
+    std::size_t search = text.back() == '\n' ? text.size() - 1 : text.size();
+    while (taken < lines) {
+        const std::size_t nl = search == 0 ? std::string::npos : text.rfind('\n', search - 1);
+        start = nl == std::string::npos ? 0 : nl + 1;
+        ++taken;
+        if (nl == std::string::npos) break;
+        search = nl;
+    }
+    std::string shown;
+    if (start > 0) {
+        const auto before = std::count(text.begin(), text.begin() + static_cast<long>(start), '\n');
+        shown = "      (" + std::to_string(before) + " lines before)\n";
+    }
+    // The last line, when it is long, by its end: where a program that was stopped had got.
+    const bool ended = text.back() == '\n';
+    const std::size_t last_end = ended ? text.size() - 1 : text.size();
+    const std::size_t last = last_end == 0 ? std::string::npos : text.rfind('\n', last_end - 1);
+    const std::size_t last_start = std::max(start, last == std::string::npos ? 0 : last + 1);
+    if (last_end - last_start <= kLineShown) return shown + first_lines(text.substr(start), lines);
+    shown += first_lines(text.substr(start, last_start - start), lines);
+    shown +=
+        "      \u2026" + visible_line(text.substr(last_end - kLineShown, kLineShown), ended) + "\n";
+    return shown;
 }
 
 Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool strict_status,
@@ -503,7 +552,7 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         j.verdict = Verdict::output_limit;
         j.message = "  the program wrote more than " + mib(limits.output) + " to standard " +
                     (o.out_cut ? "output" : "error") + " (the output limit) and was stopped\n" +
-                    written(o, "first");
+                    flooded(c, o);
         return j;
     }
     if (o.end == End::memory_limit) {

@@ -95,13 +95,15 @@ bool same_but_spacing(const std::string& a, const std::string& b);
 std::string slip(const std::string& want, const std::string& got);
 
 // The first `lines` lines of a tool's own text (a compiler's, a memory checker's) as they
-// are, but for invisible bytes other than blanks, made visible; "(N more lines)" after.
+// are, but for invisible bytes other than blanks, made visible, each cut to its first 2000
+// bytes and "…"; "(N more lines)" after.
 std::string plain_lines(const std::string& text, std::size_t lines);
 
 // The first lines of `text`, each made visible and indented, "(N more lines)" after them.
 std::string first_lines(const std::string& text, std::size_t lines);
 
-// The last lines of `text`, each made visible and indented, "(N lines before)" before them.
+// The last lines of `text`, each made visible and indented, "(N lines before)" before them;
+// the last line, when it is long, by its end ("…" and its last bytes).
 std::string last_lines(const std::string& text, std::size_t lines);
 
 struct Judgement {

@@ -148,10 +148,11 @@ double fitted(double seconds, double least = 1.0) { return std::max(least, 20 * 
 
 // One session from start to verdict: the collection's own program and the submission on
 // the same input, side by side when `beside`. Without --timeout, the session's wall limit
-// fits the collection's own time on it, at least `least` seconds.
+// fits the collection's own time on it, at least `least` seconds. `heard` is set to the
+// collection's own program's standard output, whole.
 CaseResult run_session(const Settings& s, const Case& given, const Fed& f, const Subject& subject,
                        const fs::path& reference, bool beside, std::string& failure,
-                       double least = 1.0) {
+                       std::string& heard, double least = 1.0) {
     Heard h;
     CaseResult r;
     Case c = given;
@@ -176,6 +177,7 @@ CaseResult run_session(const Settings& s, const Case& given, const Fed& f, const
         r = check_case(s, c, subject, [&](Case& e) { fill(e, h); });
     }
     failure = h.failure;
+    heard = std::move(h.o.out);
     return r;
 }
 
@@ -354,10 +356,12 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
         Case c;
         CaseResult r;
         std::string failure;  // the collection's own program's, when it could not be heard
+        std::string heard;    // its output, whole, kept for a failure that is shrunk
     };
     std::vector<One> all(count);
     auto judge_one = [&](One& one, double least = 1.0) {
-        one.r = run_session(s, one.c, one.fed, subject, reference, beside, one.failure, least);
+        one.r = run_session(s, one.c, one.fed, subject, reference, beside, one.failure, one.heard,
+                            least);
         if (!one.failure.empty()) {
             one.r.verdict = Verdict::not_started;
             one.r.score = 0;
@@ -365,7 +369,11 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
                             " could not be run on this session: " + one.failure + "\n";
         }
     };
+    // With --first-failure, no session after the first that fails is started, and every
+    // session before it runs.
+    std::atomic<std::size_t> first_failed{count};
     in_parallel(count, workers, [&](std::size_t i) {
+        if (s.first_failure && i > first_failed) return;
         One& one = all[i];
         const unsigned k = from + static_cast<unsigned>(i);
         sessions::Draw d(session_seed(seed, k));
@@ -378,13 +386,23 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
             one.session = Session{};
             one.c = Case{};
             one.fed = Fed{one.r.fed, {}, {}, {}, false};
+            one.heard.clear();
+            return;
+        }
+        for (std::size_t was = first_failed;
+             i < was && !first_failed.compare_exchange_weak(was, i);) {
         }
     });
-    // The first failures shrunk, each by itself, side by side.
+    const std::size_t ran =
+        s.first_failure ? std::min<std::size_t>(count, first_failed + 1) : count;
+    // The first failures shrunk, each by itself, side by side; the others' outputs let go.
     std::vector<std::size_t> failing;
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < ran; ++i) {
         if (failed(all[i].r) && all[i].failure.empty() && failing.size() < kShrunkFailures)
             failing.push_back(i);
+        else
+            all[i].heard = std::string();
+    }
     std::vector<std::size_t> tried(count, 0), lines_before(count, 0);
     in_parallel(failing.size(), workers, [&](std::size_t f) {
         One& best = all[failing[f]];
@@ -421,11 +439,13 @@ std::vector<CaseResult> check_random(const Settings& s, const std::string& progr
         }
         const unsigned k = from + static_cast<unsigned>(failing[f]) + 1;
         best.r.help =
-            session_help(s, plan, seed, k, best.c, best.fed, best.r.want, subject, reference);
+            session_help(s, plan, seed, k, best.c, best.fed, best.heard, subject, reference);
+        best.r.shrunk = true;
+        best.heard = std::string();
     });
     std::map<std::string, std::string> shrunk_to;  // a shrunk session's key: its first name
     std::vector<CaseResult> results;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < ran; ++i) {
         One& one = all[i];
         CaseResult r = std::move(one.r);
         r.fed = one.fed.input;

@@ -1,6 +1,65 @@
 #include "check/report.hpp"
 
+#include <algorithm>
+
 namespace check {
+
+namespace {
+
+// `at` moved back to the start of the UTF-8 character it falls in, when the bytes before
+// it are the start of one (at most three continuation bytes back); `at` otherwise.
+std::size_t character_start(const std::string& text, std::size_t at) {
+    if (at >= text.size()) return text.size();
+    std::size_t k = at;
+    const auto continuation = [&](std::size_t i) {
+        return (static_cast<unsigned char>(text[i]) & 0xc0) == 0x80;
+    };
+    while (k > 0 && at - k < 3 && continuation(k)) --k;
+    return continuation(k) ? at : k;
+}
+
+}  // namespace
+
+bool Kept::whole() const {
+    if (parts.empty()) return bytes == 0;
+    return parts.size() == 1 && parts[0].at == 0 && parts[0].bytes.size() == bytes;
+}
+
+std::size_t first_difference_at(const std::string& a, const std::string& b) {
+    const auto end = std::min(a.size(), b.size());
+    return static_cast<std::size_t>(
+        std::mismatch(a.begin(), a.begin() + static_cast<long>(end), b.begin()).first - a.begin());
+}
+
+Kept keep(const std::string& text, std::size_t around) {
+    Kept k;
+    k.bytes = text.size();
+    if (text.empty()) return k;
+    if (text.size() <= kKeptWhole) {
+        k.parts.push_back({0, text});
+        return k;
+    }
+    // The ranges kept, in order; then merged where they touch, and cut between characters.
+    std::vector<std::pair<std::size_t, std::size_t>> ranges = {{0, kKeptHead}};
+    if (around < text.size())
+        ranges.emplace_back(around - std::min(around, kKeptBefore),
+                            std::min(text.size(), around + kKeptAfter));
+    ranges.emplace_back(text.size() - kKeptTail, text.size());
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<std::size_t, std::size_t>> merged;
+    for (auto [from, to] : ranges) {
+        from = character_start(text, from);
+        to = character_start(text, to);
+        if (!merged.empty() && from <= merged.back().second) {
+            merged.back().second = std::max(merged.back().second, to);
+            continue;
+        }
+        merged.emplace_back(from, to);
+    }
+    for (const auto& [from, to] : merged)
+        if (to > from) k.parts.push_back({from, text.substr(from, to - from)});
+    return k;
+}
 
 std::string text_lines(const CaseResult& r, const std::string& same_as) {
     const std::string name = visible_line(r.name, false);
@@ -64,6 +123,12 @@ std::string not_run_lines(const std::vector<std::string>& names) {
         text += '\n';
     }
     return text;
+}
+
+std::string session_line(const CaseResult& r) {
+    const std::string line = visible_line(r.name, false) + " FAILED (" + verdict_word(r.verdict) +
+                             "), not shrunk: " + visible_text(r.session, Shown::name);
+    return cut_to_columns(line, kSessionColumns) + "\n";
 }
 
 std::string text_count(const std::vector<CaseResult>& results) {

@@ -3,7 +3,8 @@
 // stays harmless where the sandbox fails to contain it.
 //   snoop [report]     looks everywhere for the expected output and prints what it found;
 //                      with report, prints "clean" or the paths that name the cases
-//   vandal PATH...     tries to change, remove or add files at and beneath each PATH
+//   vandal [mark=M] PATH...  tries to change, remove or add files at and beneath each
+//                      PATH; what it adds is named vandal-was-hereM and vandal-dirM
 //   forge              forges the checker's verdict: its streams, signals to the others
 //   flood [err] | newlines | noread | spin | sleep | hog | files | bigfile [keep] | fill |
 //   closed | removed
@@ -220,16 +221,16 @@ int snoop(bool report) {
 // ---- vandal ---------------------------------------------------------------------------
 
 // Every way of changing `p` that this program knows, or with `harmless` only adding a file
-// and a folder inside; prints the ones that worked.
-void deface(const fs::path& p, const fs::path& self, bool harmless) {
+// and a folder inside (their names ending with `mark`); prints the ones that worked.
+void deface(const fs::path& p, const fs::path& self, bool harmless, const std::string& mark) {
     auto worked = [&](const char* how, bool ok) {
         if (ok) std::cout << "changed " << p.string() << " by " << how << "\n";
     };
     const std::string s = p.string();
-    int fd = ::open((s + "/vandal-was-here").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    int fd = ::open((s + "/vandal-was-here" + mark).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     worked("a new file inside", fd >= 0);
     if (fd >= 0) ::close(fd);
-    worked("a new folder inside", ::mkdir((s + "/vandal-dir").c_str(), 0755) == 0);
+    worked("a new folder inside", ::mkdir((s + "/vandal-dir" + mark).c_str(), 0755) == 0);
     if (harmless) return;
     fd = ::open(s.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK);
     worked("append", fd >= 0 && ::write(fd, "x", 1) == 1);
@@ -248,9 +249,13 @@ void deface(const fs::path& p, const fs::path& self, bool harmless) {
 }
 
 // Defaces every PATH given and whatever they hold (the test's own copies); only adds to the
-// machine's own places, so that a sandbox that fails harms nothing beyond that.
+// machine's own places, so that a sandbox that fails harms nothing beyond that. What it adds
+// carries the test's mark, so that tests run side by side never meet in a shared folder.
 int vandal(int argc, char** argv) {
-    std::vector<fs::path> targets(argv + 2, argv + argc);
+    std::string mark;
+    int first = 2;
+    if (argc > 2 && std::string(argv[2]).starts_with("mark=")) mark = argv[first++] + 5;
+    std::vector<fs::path> targets(argv + first, argv + argc);
     const char* known[] = {HOSTILE_TRANSCRIPTS, HOSTILE_SOURCE, "/root",    "/tmp",
                            "/var/tmp",          "/dev/shm",     "/usr/bin", "/etc"};
     const fs::path self = fs::read_symlink("/proc/self/exe");
@@ -270,8 +275,8 @@ int vandal(int argc, char** argv) {
                 all.push_back(it->path());
         }
         std::reverse(all.begin(), all.end());  // deepest first
-        for (const fs::path& p : all) deface(p, self, false);
-        for (const char* k : known) deface(k, self, true);
+        for (const fs::path& p : all) deface(p, self, false, mark);
+        for (const char* k : known) deface(k, self, true, mark);
         // The second round in a user and mount namespace of its own, where the read-only
         // views are remounted writable first, when the kernel lets it.
         if (round == 0) {

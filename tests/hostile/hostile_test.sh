@@ -178,13 +178,13 @@ vandal)
     hash_all() { find "$work/cases" "$work/open" "$work/bin" -printf '%p %m %s\n' -type f -exec sha256sum {} + | sort; }
     before=$(hash_all)
     one=$(find "$work/cases/setcalc" -name output | head -n 1)
-    run --all --cases "$work/cases" --case choice_6_ends setcalc "$attack" vandal \
+    run --all --cases "$work/cases" --case choice_6_ends setcalc "$attack" vandal "mark=-$marker" \
         "$one" "$(dirname "$one")" "$work/cases" "$check" "$work/bin" "$work/open" "$work"
     expect 1
     lacks "changed " "remounted "
     [[ "$(hash_all)" == "$before" ]] || fail "files changed: $(diff <(echo "$before") <(hash_all))"
     for place in "$work" "$work/open" "$transcripts" "$transcripts/../.." /root /tmp /var/tmp /dev/shm /usr/bin /etc; do
-        for made in vandal-was-here vandal-dir; do
+        for made in "vandal-was-here-$marker" "vandal-dir-$marker"; do
             [[ ! -e $place/$made ]] || { fail "$place/$made appeared" && rm -rf "${place:?}/$made"; }
         done
     done
