@@ -606,7 +606,8 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
         }
     }
     settings.replay = replay;
-    // Each student's own random sessions, drawn from the class's seed and their name.
+    // Each student's own random sessions, drawn from the class's seed, the program, its cases
+    // and their name.
     std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
     check::RandomPlan plan = o.random;
     plan.replay = random_replay(settings);
@@ -616,9 +617,11 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
         reference = reference_for(o.words[0]);
         std::cout << "random sessions of " << o.words[0] << " for each student from seed " << seed
                   << " (--seed " << seed << " draws the same sessions)\n";
-        more = [&](const check::Subject& subject) {
+        const std::uint64_t digest = check::cases_digest(cases);
+        more = [&, digest](const check::Subject& subject) {
             return check::check_random(settings, o.words[0], plan,
-                                       check::student_seed(seed, subject.name), subject, reference);
+                                       check::student_seed(seed, subject.name, o.words[0], digest),
+                                       subject, reference);
         };
     }
     std::vector<check::SubmissionResult> results =
