@@ -359,26 +359,46 @@ TEST(Check, VerdictFollowsHowTheRunEnded) {
     }
 }
 
-TEST(Check, ATimeLimitSaysWhetherTheProgramComputedOrWaited) {
+TEST(Check, ATimeLimitSaysWhatTheProgramWasDoingAndHowMuchItRead) {
     using End = check::Outcome::End;
+    using Doing = check::Outcome::Doing;
     struct Row {
         End end;
         int code;
         double cpu, wall;
-        std::string said;
+        Doing doing;
+        std::size_t taken;
+        std::string said, not_said;
     };
     check::Limits limits;
     limits.wall = 10;
     limits.cpu = 5;
+    const std::string loop = "a loop that never ends?";
     const std::vector<Row> rows = {
-        {End::wall_limit, 0, 0.02, 10, "it was waiting, for input it never got or in a sleep"},
-        {End::wall_limit, 0, 0.02, 10, "does it read past the end of its input?"},
-        {End::wall_limit, 0, 9.9, 10, "using the processor all along (9.9 seconds of processor"},
-        {End::wall_limit, 0, 4, 10.2, "it used 4.0 seconds of processor time in 10.2 seconds"},
-        {End::signaled, SIGXCPU, 5, 5.1, "it was using the processor all along: a loop"},
-        {End::signaled, SIGKILL, 5.2, 5.3, "a loop that never ends?"},
+        // A loop after the end of its input, whatever processor share a loaded machine gave it.
+        {End::wall_limit, 0, 0.47, 1, Doing::running, 5,
+         "it had read all its input (5 bytes) and was still running", "flush before you wait"},
+        {End::wall_limit, 0, 0.1, 10, Doing::running, 5, "when a read fails at the end", "--timeout"},
+        {End::wall_limit, 0, 9.9, 10, Doing::running, 2, "it had read 2 of the 5 bytes", "wait"},
+        {End::wall_limit, 0, 9.9, 10, Doing::running, 2, loop, "--timeout"},
+        // A wait, whatever its processor time.
+        {End::wall_limit, 0, 0.02, 10, Doing::waiting, 5,
+         "it had read all its input (5 bytes) and was waiting, not running", loop},
+        {End::wall_limit, 0, 6, 10, Doing::waiting, 3, "More input was ready to read", loop},
+        // A slow start: nothing read, whether busy or asleep, points at --timeout.
+        {End::wall_limit, 0, 0.9, 1, Doing::running, 0, "it had read none of its input (5 bytes)",
+         loop},
+        {End::wall_limit, 0, 0, 1, Doing::waiting, 0, "--timeout S gives each case S seconds",
+         "past the end"},
+        {End::wall_limit, 0, 4, 10.2, Doing::unknown, 5,
+         "(4.0 seconds of processor time in 10.2 seconds)", loop},
+        {End::signaled, SIGXCPU, 5, 5.1, Doing::unknown, 5,
+         "it was using the processor all along (it had read all its input (5 bytes)): a loop",
+         "--timeout"},
+        {End::signaled, SIGKILL, 5.2, 5.3, Doing::unknown, 1, loop, "--timeout"},
     };
     check::Case c;
+    c.input = "1\n2\n3";
     c.output = "done\n";
     for (const Row& r : rows) {
         check::Outcome o;
@@ -386,10 +406,20 @@ TEST(Check, ATimeLimitSaysWhetherTheProgramComputedOrWaited) {
         o.code = r.code;
         o.cpu_seconds = r.cpu;
         o.wall_seconds = r.wall;
+        o.doing = r.doing;
+        o.input_taken = r.taken;
         const check::Judgement j = check::judge(c, o, "/nonexistent", false, limits);
         EXPECT_EQ(j.verdict, check::Verdict::time_limit) << j.message;
         EXPECT_NE(j.message.find(r.said), std::string::npos) << r.said << "\n" << j.message;
+        EXPECT_EQ(j.message.find(r.not_said), std::string::npos) << r.not_said << "\n" << j.message;
     }
+    check::Case empty;
+    check::Outcome waited;
+    waited.end = End::wall_limit;
+    waited.doing = Doing::waiting;
+    EXPECT_NE(check::judge(empty, waited, "/nonexistent", false, limits)
+                  .message.find("its input was empty and was waiting"),
+              std::string::npos);
     // Where it had got to: its last lines, not its first.
     check::Outcome o;
     o.end = End::wall_limit;

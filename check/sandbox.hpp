@@ -114,6 +114,12 @@ struct Outcome {
     long max_rss_kib = 0;                   // the peak of its processes' memory together, measured
     bool out_cut = false, err_cut = false;  // a stream passed the output limit
     bool folder_cut = false;  // the working folder passed its limit (where it is measured)
+    // What a run stopped at a limit was doing just before, from its threads' states and
+    // context switches (not its processor share, which depends on the machine's load):
+    // running (a loop, or a slow start), waiting (in a sleep, for a child, for a pipe).
+    enum class Doing { unknown, running, waiting };
+    Doing doing = Doing::unknown;
+    std::size_t input_taken = 0;  // bytes of the input the program took from its pipe
 };
 
 // Makes the checker ready to contain programs; call once, before any thread starts. Sets

@@ -358,7 +358,7 @@ grade)
     feedback="$work/slow-report/feedback/ann.txt"
     grep -q "every case that ran out of time feeds the line 2; no case that passed does" "$feedback" ||
         fail "no line named for the time limits: $(cat "$feedback")"
-    grep -q "it was waiting, for input it never got or in a sleep" "$feedback" ||
+    grep -q "it had read all its input (4 bytes) and was waiting, not running" "$feedback" ||
         fail "no clue to what the program did at the time limit: $(cat "$feedback")"
     grep -q -- "--cases CASES --case two menu ./menu" "$feedback" ||
         fail "the replay names the teacher's cases: $(grep 'run it alone' "$feedback")"

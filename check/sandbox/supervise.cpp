@@ -18,6 +18,7 @@
 #include <linux/sched.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -366,6 +367,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         // they go, so that a stopped run still says whether it was using the processor.
         const pid_t first = init > 0 ? init : pid_of(pidfd);
         if (first > 0) o.cpu_seconds = processor_below(first, kMostMeasured);
+        if (first > 0 && o.end == Outcome::End::wall_limit)
+            o.doing = doing_below(first, kMostMeasured);
         // In namespaces, the init's death ends the run; without, the init ends it, asked.
         const bool asked = !plan.in_namespaces() &&
                            ::syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0 &&
@@ -382,6 +385,7 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     }
     o.wall_seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (in >= 0) ::close(in);
+    o.input_taken = fed;  // put in the pipe: run_contained() takes off what is left there
     // Every writer has ended: what is left in the pipes is all there is.
     for (int i = 0; i < 2; ++i)
         if (streams[i] >= 0) {
@@ -570,6 +574,8 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
         o.start_error = e.what();
         return o;
     }
+    // A read end of the input's pipe kept, to tell at the end how much of it the run took.
+    const int input_left = ::fcntl(in[0], F_DUPFD_CLOEXEC, 0);
     const int theirs[kRunFds] = {report[1], in[0], out[1], err[1]};
     int error = 0;
     int pidfd = launch(plan, theirs, error);
@@ -584,12 +590,17 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
     }
     close_theirs();
     if (pidfd < 0) {
+        if (input_left >= 0) ::close(input_left);
         close_ours();
         o.start_error = std::string("the sandbox could not be made: ") + std::strerror(error);
         return o;
     }
     supervise(o, pidfd, in[1], out[0], err[0], report[0], p, limits, plan, own_child);
     ::close(pidfd);
+    int left = 0;
+    if (input_left >= 0 && ::ioctl(input_left, FIONREAD, &left) == 0)
+        o.input_taken -= std::min(o.input_taken, static_cast<std::size_t>(std::max(left, 0)));
+    if (input_left >= 0) ::close(input_left);
     return o;
 }
 
