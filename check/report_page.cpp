@@ -248,6 +248,18 @@ std::string verdicts_table(const std::vector<SubmissionResult>& all) {
     return html + "</table>\n";
 }
 
+// What a group's first difference comes to, in words that fit its verdict: a slip of
+// spacing on the first differing line of an output whose words differ further on is no
+// "other spacing" (that is the presentation verdict's).
+std::string slip_label(Verdict v, const FirstDifference& d) {
+    const std::string named = slip_of(d);
+    const bool spacing =
+        named == "the same words, other spacing" || named.rfind("the line ends with", 0) == 0;
+    if (v == Verdict::wrong_output && spacing)
+        return "other spacing on this line, other words further on";
+    return named;
+}
+
 // The groups of students with the same first difference, the largest first.
 std::string groups_section(const std::vector<SubmissionResult>& all) {
     const std::vector<DifferenceGroup> groups = difference_groups(all);
@@ -261,7 +273,7 @@ std::string groups_section(const std::vector<SubmissionResult>& all) {
         if (!g.session.empty()) {
             html += " the random session <strong>" + markup(g.session) + "</strong>";
         } else if (g.difference) {
-            const std::string named = slip_of(*g.difference);
+            const std::string named = slip_label(g.verdict, *g.difference);
             if (!named.empty()) html += " <strong>" + markup(named) + "</strong>:";
             html += " expected " + shown_line(g.difference->expected) + " got " +
                     shown_line(g.difference->actual);
@@ -379,7 +391,9 @@ bool was_built(const SubmissionResult& s) {
 }
 
 bool has_warnings(const SubmissionResult& s) {
-    return s.build_verdict == "built" && !s.build_message.empty();
+    // The build's message begins with what was found and how it was used ("setcalc.c was
+    // built"); the compiler's diagnostics are the lines that say "warning:".
+    return s.build_verdict == "built" && s.build_message.find("warning:") != std::string::npos;
 }
 
 std::vector<CaseRate> built_pass_rates(const std::vector<SubmissionResult>& all) {
@@ -465,7 +479,7 @@ std::vector<DifferenceGroup> difference_groups(const std::vector<SubmissionResul
                 d = first_difference(r.expected, r.actual);
             std::string key = verdict_word(r.verdict);
             if (!r.session.empty())
-                key = "session|" + part(r.session);
+                key += "|session|" + part(r.session);
             else if (d)
                 key += "|" + part(d->expected) + "|" + part(d->actual);
             auto [at, added] = index.emplace(key, groups.size());
