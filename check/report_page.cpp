@@ -260,6 +260,28 @@ std::string slip_label(Verdict v, const FirstDifference& d) {
     return named;
 }
 
+// The students whose sources are the same (after blanks and comments), each group once, in
+// class order; "" when no two are.
+std::string identical_section(const std::vector<SubmissionResult>& all) {
+    std::string html;
+    std::set<std::string> named;
+    for (const SubmissionResult& s : all) {
+        if (s.same_sources.empty() || named.contains(s.submission)) continue;
+        html += "<li><span class=\"name\">" + markup(s.submission) + "</span>";
+        named.insert(s.submission);
+        for (const std::string& other : s.same_sources) {
+            html += ", <span class=\"name\">" + markup(other) + "</span>";
+            named.insert(other);
+        }
+        html += "</li>\n";
+    }
+    if (html.empty()) return "";
+    return "<section id=\"identical\">\n<h2>Identical sources</h2>\n<p class=\"note\">"
+           "Submissions whose sources are the same once comments are dropped and blanks "
+           "normalised (file names aside), or whose executables are the same bytes.</p>\n<ul>\n" +
+           html + "</ul>\n</section>\n";
+}
+
 // The groups of students with the same first difference, the largest first.
 std::string groups_section(const std::vector<SubmissionResult>& all) {
     const std::vector<DifferenceGroup> groups = difference_groups(all);
@@ -316,6 +338,13 @@ std::string student_section(const SubmissionResult& s, std::size_t index) {
                        badge(build) + "<span class=\"pts\">" + std::to_string(s.passed()) + " of " +
                        std::to_string(s.cases.size()) + " passed · " +
                        fixed(percent(s.score(), s.max_score()), 1) + " %</span></summary>\n";
+    if (!s.same_sources.empty()) {
+        html += "<p class=\"same\">the same sources as ";
+        for (std::size_t k = 0; k < s.same_sources.size(); ++k)
+            html += (k ? ", " : "") + std::string("<span class=\"name\">") +
+                    markup(s.same_sources[k]) + "</span>";
+        html += " (after blanks and comments)</p>\n";
+    }
     if (!s.build_message.empty())
         html += std::string("<h3>") + (has_warnings(s) ? "the compiler's warnings" : "build") +
                 "</h3>\n<pre>" + markup(s.build_message) + "</pre>\n";
@@ -536,7 +565,13 @@ std::string report_page(const std::vector<SubmissionResult>& all) {
             std::to_string(all.size()) + "</b><span>built or given" +
             (not_built.empty() ? "" : " (not: " + not_built + ")") + "</span></div>\n";
     html += "<div class=\"card\"><b>" + std::to_string(warned) +
-            "</b><span>built with warnings</span></div>\n</div>\n";
+            "</b><span>built with warnings</span></div>\n";
+    const std::size_t same = static_cast<std::size_t>(std::count_if(
+        all.begin(), all.end(), [](const SubmissionResult& s) { return !s.same_sources.empty(); }));
+    if (same > 0)
+        html += "<div class=\"card\"><b><a href=\"#identical\">" + std::to_string(same) +
+                "</a></b><span>with sources identical to another's</span></div>\n";
+    html += "</div>\n";
     html += "<h2>Score distribution</h2>\n" + distribution_svg(all);
     html += "<section id=\"class\">\n<h2>Students and cases</h2>\n" + grid(all) + "</section>\n";
     html += "<div class=\"columns\">\n<div>\n<h2>Cases, the most failed first</h2>\n"
@@ -550,6 +585,7 @@ std::string report_page(const std::vector<SubmissionResult>& all) {
             "differing line (blanks shown as ·, a line's end as $), the largest group first."
             "</p>\n" +
             groups_section(all) + "</section>\n";
+    html += identical_section(all);
     html += "<section id=\"students\">\n<h2>Students</h2>\n";
     for (std::size_t i = 0; i < all.size(); ++i) html += student_section(all[i], i);
     html += "</section>\n<script>\n";

@@ -2,8 +2,9 @@
 // small script inline, no external address, no server) that shows the class at a glance
 // (the score distribution, each case's pass rate over the submissions that built, the
 // verdict counts), a grid of students and cases that sorts and filters and says who failed
-// a case, the students grouped by the same first difference, and a section per student
-// with the build's warnings or errors, each case's time and memory, and, for each failing
+// a case, the students grouped by the same first difference, the students whose sources
+// are identical, and a section per student with the build's warnings or errors (and the
+// students whose sources are the same), each case's time and memory, and, for each failing
 // visible case, the input fed and the expected and actual output side by side. Every name
 // and text from a program, a student or a case is shown through markup(): no control or
 // bidirectional byte reaches the page.
