@@ -252,7 +252,7 @@ std::string verdicts_table(const std::vector<SubmissionResult>& all) {
 // spacing on the first differing line of an output whose words differ further on is no
 // "other spacing" (that is the presentation verdict's).
 std::string slip_label(Verdict v, const FirstDifference& d) {
-    const std::string named = slip_of(d);
+    std::string named = slip_of(d);
     const bool spacing =
         named == "the same words, other spacing" || named.rfind("the line ends with", 0) == 0;
     if (v == Verdict::wrong_output && spacing)
@@ -566,7 +566,7 @@ std::string report_page(const std::vector<SubmissionResult>& all) {
             (not_built.empty() ? "" : " (not: " + not_built + ")") + "</span></div>\n";
     html += "<div class=\"card\"><b>" + std::to_string(warned) +
             "</b><span>built with warnings</span></div>\n";
-    const std::size_t same = static_cast<std::size_t>(std::count_if(
+    const auto same = static_cast<std::size_t>(std::count_if(
         all.begin(), all.end(), [](const SubmissionResult& s) { return !s.same_sources.empty(); }));
     if (same > 0)
         html += "<div class=\"card\"><b><a href=\"#identical\">" + std::to_string(same) +
