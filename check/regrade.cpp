@@ -153,9 +153,9 @@ void name_identical(std::vector<SubmissionResult>& all) {
 std::vector<SubmissionResult> read_results(const std::string& jsonl) {
     std::vector<SubmissionResult> all;
     std::istringstream in(jsonl);
-    std::size_t number = 0;
+    std::size_t line_number = 0;
     for (std::string line; std::getline(in, line);) {
-        ++number;
+        ++line_number;
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         try {
             const json row = json::parse(line);
@@ -193,7 +193,7 @@ std::vector<SubmissionResult> read_results(const std::string& jsonl) {
             }
             all.push_back(std::move(s));
         } catch (const std::exception& e) {
-            throw std::runtime_error("line " + std::to_string(number) + ": " + e.what());
+            throw std::runtime_error("line " + std::to_string(line_number) + ": " + e.what());
         }
     }
     return all;

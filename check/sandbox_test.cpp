@@ -513,6 +513,7 @@ TEST_P(InWall, ARunStoppedAtItsWallLimitSaysWhatItWasDoingAndWhatItRead) {
     // running when it gets little of the processor.
     std::atomic<bool> busy{true};
     std::vector<std::thread> load;
+    load.reserve(3);
     for (int k = 0; k < 3; ++k)
         load.emplace_back([&busy] {
             while (busy.load(std::memory_order_relaxed)) {

@@ -24,6 +24,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -178,7 +179,8 @@ Glance glance_below(pid_t init, unsigned most) {
 
 Outcome::Doing doing_below(pid_t init, unsigned most) {
     const Glance before = glance_below(init, most);
-    ::usleep(20000);
+    const timespec pause{0, 20'000'000};
+    ::nanosleep(&pause, nullptr);
     const Glance after = glance_below(init, most);
     if (before.threads == 0 && after.threads == 0) return Outcome::Doing::unknown;
     // A thread that is runnable is in state R even when a loaded machine gives it no

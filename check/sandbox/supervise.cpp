@@ -12,6 +12,9 @@
 //     with SIGTERM, then killed after a grace when it does not).
 //   - The checker's own memory stays bounded: it keeps at most the output limit of each
 //     stream.
+//   - Every run says how many bytes of its input it took from the pipe (the checker keeps a
+//     read end to count what is left there); a run stopped at its wall time says what its
+//     threads were doing just before, from their states, not their processor share.
 //   - As root, a program that only its owner may run is run from a private copy that the
 //     unprivileged user may execute; the copy is gone with the checker.
 #include <fcntl.h>
