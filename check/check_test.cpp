@@ -24,6 +24,8 @@
 #include "check/case.hpp"
 #include "check/grade.hpp"
 #include "check/judge.hpp"
+#include "check/regrade.hpp"
+#include "check/report_page.hpp"
 #include "check/run.hpp"
 
 namespace {
@@ -370,26 +372,47 @@ TEST(Check, VerdictFollowsHowTheRunEnded) {
     }
 }
 
-TEST(Check, ATimeLimitSaysWhetherTheProgramComputedOrWaited) {
+TEST(Check, ATimeLimitSaysWhatTheProgramWasDoingAndHowMuchItRead) {
     using End = check::Outcome::End;
+    using Doing = check::Outcome::Doing;
     struct Row {
         End end;
         int code;
         double cpu, wall;
-        std::string said;
+        Doing doing;
+        std::size_t taken;
+        std::string said, not_said;
     };
     check::Limits limits;
     limits.wall = 10;
     limits.cpu = 5;
+    const std::string loop = "a loop that never ends?";
     const std::vector<Row> rows = {
-        {End::wall_limit, 0, 0.02, 10, "it was waiting, for input it never got or in a sleep"},
-        {End::wall_limit, 0, 0.02, 10, "does it read past the end of its input?"},
-        {End::wall_limit, 0, 9.9, 10, "using the processor all along (9.9 seconds of processor"},
-        {End::wall_limit, 0, 4, 10.2, "it used 4.0 seconds of processor time in 10.2 seconds"},
-        {End::signaled, SIGXCPU, 5, 5.1, "it was using the processor all along: a loop"},
-        {End::signaled, SIGKILL, 5.2, 5.3, "a loop that never ends?"},
+        // A loop after the end of its input, whatever processor share a loaded machine gave it.
+        {End::wall_limit, 0, 0.47, 1, Doing::running, 5,
+         "it had read all its input (5 bytes) and was still running", "flush before you wait"},
+        {End::wall_limit, 0, 0.1, 10, Doing::running, 5, "when a read fails at the end",
+         "--timeout"},
+        {End::wall_limit, 0, 9.9, 10, Doing::running, 2, "it had read 2 of the 5 bytes", "wait"},
+        {End::wall_limit, 0, 9.9, 10, Doing::running, 2, loop, "--timeout"},
+        // A wait, whatever its processor time.
+        {End::wall_limit, 0, 0.02, 10, Doing::waiting, 5,
+         "it had read all its input (5 bytes) and was waiting, not running", loop},
+        {End::wall_limit, 0, 6, 10, Doing::waiting, 3, "More input was ready to read", loop},
+        // A slow start: nothing read, whether busy or asleep, points at --timeout.
+        {End::wall_limit, 0, 0.9, 1, Doing::running, 0, "it had read none of its input (5 bytes)",
+         loop},
+        {End::wall_limit, 0, 0, 1, Doing::waiting, 0, "--timeout S gives each case S seconds",
+         "past the end"},
+        {End::wall_limit, 0, 4, 10.2, Doing::unknown, 5,
+         "(4.0 seconds of processor time in 10.2 seconds)", loop},
+        {End::signaled, SIGXCPU, 5, 5.1, Doing::unknown, 5,
+         "it was using the processor all along (it had read all its input (5 bytes)): a loop",
+         "--timeout"},
+        {End::signaled, SIGKILL, 5.2, 5.3, Doing::unknown, 1, loop, "--timeout"},
     };
     check::Case c;
+    c.input = "1\n2\n3";
     c.output = "done\n";
     for (const Row& r : rows) {
         check::Outcome o;
@@ -397,10 +420,20 @@ TEST(Check, ATimeLimitSaysWhetherTheProgramComputedOrWaited) {
         o.code = r.code;
         o.cpu_seconds = r.cpu;
         o.wall_seconds = r.wall;
+        o.doing = r.doing;
+        o.input_taken = r.taken;
         const check::Judgement j = check::judge(c, o, "/nonexistent", false, limits);
         EXPECT_EQ(j.verdict, check::Verdict::time_limit) << j.message;
         EXPECT_NE(j.message.find(r.said), std::string::npos) << r.said << "\n" << j.message;
+        EXPECT_EQ(j.message.find(r.not_said), std::string::npos) << r.not_said << "\n" << j.message;
     }
+    check::Case empty;
+    check::Outcome waited;
+    waited.end = End::wall_limit;
+    waited.doing = Doing::waiting;
+    EXPECT_NE(check::judge(empty, waited, "/nonexistent", false, limits)
+                  .message.find("its input was empty and was waiting"),
+              std::string::npos);
     // Where it had got to: its last lines, not its first.
     check::Outcome o;
     o.end = End::wall_limit;
@@ -1108,6 +1141,131 @@ TEST(Arrive, NamesAreListedAsAPersonReadsThem) {
     EXPECT_EQ(check::some_names(V{"a", "b", "c"}), "a, b and c");
     EXPECT_EQ(check::some_names(V{"a", "b", "c", "d", "e"}), "a, b, c and 2 more");
     EXPECT_EQ(check::some_names(V{"tab\there"}), "tab\\there");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Regrade, SourcesAreComparedWithoutTheirCommentsAndBlanks) {
+    struct Row {
+        std::string a, b;
+        bool same;
+    };
+    const std::string base = "int main(void) {\n    return 0;\n}\n";
+    const std::vector<Row> rows = {
+        {base, "int main(void){return 0;}", true},
+        {base, "// mine\nint  main ( void )\t{ /* the end */ return 0; }\n", true},
+        {base, "int main(void) { return 1; }", false},
+        {base, "intmain(void) { return 0; }", false},  // blanks between words count
+        {"puts(\"a  b\");", "puts(\"a b\");", false},  // a literal's blanks count
+        {"puts(\"// no comment\");", "puts(\"\");", false},
+        {"c = '\\'';  x", "c = '\\''; x", true},  // an escaped quote ends no literal
+        {"a /* open", "a", true},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(check::normalised_source(r.a) == check::normalised_source(r.b), r.same)
+            << r.a << " | " << r.b << " -> " << check::normalised_source(r.a) << " | "
+            << check::normalised_source(r.b);
+}
+
+TEST(Regrade, IdenticalSubmissionsAreNamedTogether) {
+    const std::filesystem::path top =
+        std::filesystem::temp_directory_path() / ("regrade_test." + std::to_string(::getpid()));
+    std::filesystem::remove_all(top);
+    const auto put = [&](const std::string& file, const std::string& text) {
+        std::filesystem::create_directories((top / file).parent_path());
+        std::ofstream(top / file) << text;
+    };
+    put("ann/main.c", "int main(void) { return 0; }\n");
+    put("ben/copy.c", "/* mine! */\nint main(void)\n{\n  return 0;\n}\n");
+    put("cy/main.c", "int main(void) { return 1; }\n");
+    put("dee/notes.txt", "nothing to build");
+    std::vector<check::SubmissionResult> all(4);
+    const char* const names[] = {"ann", "ben", "cy", "dee"};
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        all[k].submission = names[k];
+        all[k].sources = check::sources_fingerprint(top / names[k], false);
+    }
+    std::filesystem::remove_all(top);
+    EXPECT_EQ(all[0].sources, all[1].sources);
+    EXPECT_NE(all[0].sources, all[2].sources);
+    EXPECT_EQ(all[3].sources, "");
+    check::name_identical(all);
+    EXPECT_EQ(all[0].same_sources, std::vector<std::string>{"ben"});
+    EXPECT_EQ(all[1].same_sources, std::vector<std::string>{"ann"});
+    EXPECT_TRUE(all[2].same_sources.empty());
+    EXPECT_TRUE(all[3].same_sources.empty());
+    const std::string csv = check::grades_csv(all);
+    EXPECT_NE(csv.find("build,same_sources\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("ann,0,0,0.0,executable,ben\r\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("cy,0,0,0.0,executable,\r\n"), std::string::npos) << csv;
+    const std::string page = check::report_page(all);
+    EXPECT_NE(page.find("<h2>Identical sources</h2>"), std::string::npos);
+    EXPECT_NE(page.find("the same sources as <span class=\"name\">ben</span>"), std::string::npos);
+}
+
+check::SubmissionResult student(const std::string& name, check::Verdict v) {
+    check::SubmissionResult s;
+    s.program = "setcalc";
+    s.submission = name;
+    s.build_verdict = "built";
+    s.build_message = "setcalc.c was built\n";
+    s.sources = "abc";
+    check::CaseResult r;
+    r.name = "random-1";
+    r.verdict = v;
+    r.points = 2;
+    r.score = v == check::Verdict::passed ? 2 : 0;
+    r.message = "  the message\n";
+    r.session = "the union of {} and {1}";
+    r.fed = "1\n";
+    r.want = "{1}\n";
+    r.got = "{}\n";
+    s.cases.push_back(r);
+    return s;
+}
+
+TEST(Regrade, AReportReadBackKeepsWhatThePageShows) {
+    const std::vector<check::SubmissionResult> all = {student("ann", check::Verdict::wrong_output),
+                                                      student("ben", check::Verdict::passed)};
+    std::string jsonl;
+    for (const check::SubmissionResult& s : all) jsonl += check::to_json(s) + "\n";
+    const std::vector<check::SubmissionResult> back = check::read_results(jsonl);
+    ASSERT_EQ(back.size(), 2U);
+    EXPECT_EQ(check::grades_csv(back), check::grades_csv(all));
+    EXPECT_EQ(back[0].sources, "abc");
+    EXPECT_EQ(back[0].build_message, "setcalc.c was built\n");
+    const check::CaseResult& r = back[0].cases.at(0);
+    EXPECT_EQ(r.session, "the union of {} and {1}");
+    EXPECT_EQ(r.got, "{}\n");
+    EXPECT_EQ(r.actual.text, "{}\n");  // the page's excerpt, remade
+    EXPECT_EQ(r.points, 2U);
+    EXPECT_EQ(r.message, "  the message\n");
+    EXPECT_THROW(check::read_results("{\"cases\": [{\"verdict\": \"nonsense\"}]}\n"),
+                 std::runtime_error);
+    EXPECT_THROW(check::read_results("not json\n"), std::runtime_error);
+}
+
+TEST(Regrade, TheRegradedReplaceTheirEntriesAndTheOthersStay) {
+    const std::vector<check::SubmissionResult> kept = {student("ann", check::Verdict::passed),
+                                                       student("cy", check::Verdict::passed)};
+    const std::vector<check::SubmissionResult> fresh = {student("cy", check::Verdict::crashed),
+                                                        student("bo", check::Verdict::passed)};
+    const std::vector<check::SubmissionResult> all = check::merged_class(kept, fresh);
+    ASSERT_EQ(all.size(), 3U);
+    EXPECT_EQ(all[0].submission, "ann");
+    EXPECT_EQ(all[1].submission, "bo");  // a new student, in name order
+    EXPECT_EQ(all[2].submission, "cy");
+    EXPECT_EQ(all[2].cases[0].verdict, check::Verdict::crashed);
+    const check::Grading g{"setcalc", 1234567890123456789ULL, 42};
+    const auto back = check::read_grading(check::grading_json(g));
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->program, "setcalc");
+    EXPECT_EQ(back->cases, g.cases);
+    EXPECT_EQ(back->seed, std::optional<std::uint64_t>(42));
+    EXPECT_FALSE(check::read_grading("{}").has_value());
+    EXPECT_FALSE(check::read_grading(check::grading_json({"setcalc", 1, std::nullopt}))->seed);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -28,6 +29,7 @@
 #include "check/grade.hpp"
 #include "check/judge.hpp"
 #include "check/random.hpp"
+#include "check/regrade.hpp"
 #include "check/report.hpp"
 #include "check/run.hpp"
 #include "check/sandbox.hpp"
@@ -38,7 +40,7 @@ namespace {
 
 const char* const kUsage =
     "usage: collection-check [OPTION...] PROGRAM EXECUTABLE [ARGUMENT...]\n"
-    "       collection-check --grade DIR [--report OUT] [OPTION...] PROGRAM\n"
+    "       collection-check --grade DIR [--report OUT] [--student NAME...] [OPTION...] PROGRAM\n"
     "       collection-check --record NAME --cases DIR [--kind KIND] PROGRAM EXECUTABLE < INPUT\n"
     "       collection-check --list [--all] PROGRAM\n"
     "       collection-check --random N [--seed S] [OPTION...] PROGRAM EXECUTABLE\n"
@@ -85,6 +87,9 @@ const char* const kUsage =
     "                     executable named PROGRAM or sources), N submissions side by side\n"
     "  --report OUT       where the grades go (default DIR-report): grades.csv,\n"
     "                     results.jsonl, feedback/NAME.txt and report.html\n"
+    "  --student NAME     grade only the student NAME (may be repeated) into the existing\n"
+    "                     report: their rows, feedback and page entries are replaced,\n"
+    "                     the others kept (all are graded again when the cases changed)\n"
     "  --cache-size MIB   the most the cache of builds may hold (default 256; 0: no\n"
     "                     cache, every build is made anew)\n"
     "\n"
@@ -152,6 +157,7 @@ struct Options {
     check::Containment containment;
     std::string format = "text";
     std::optional<fs::path> grade, report;
+    std::vector<std::string> students;  // --student: the ones re-graded into the report
     std::optional<std::string> record;
     check::Kind record_kind = check::Kind::exercise;
     bool first_failure = false, memcheck = false, walls = false;
@@ -263,6 +269,12 @@ std::optional<Options> parse(int argc, char** argv) {
             o.grade = fs::absolute(value());
         } else if (word == "--report") {
             o.report = fs::absolute(value());
+        } else if (word == "--student") {
+            const std::string name = value();
+            if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+                throw UsageError("--student needs the name of a student's folder (got \"" +
+                                 check::visible_line(name, false) + "\")");
+            o.students.push_back(name);
         } else if (word == "--record") {
             o.record = value();
             if (o.record->empty() || o.record->find('/') != std::string::npos ||
@@ -317,6 +329,7 @@ std::optional<Options> parse(int argc, char** argv) {
     if (o.grade && o.format != "text")
         throw UsageError("--grade writes every format into its report folder; --format is for "
                          "one submission");
+    if (!o.students.empty() && !o.grade) throw UsageError("--student goes with --grade DIR");
     if (o.record && !o.cases) throw UsageError("--record needs --cases DIR, where the case goes");
     if (!o.list && !o.grade && o.words.size() < 2) throw UsageError("no EXECUTABLE given");
     if (o.random.only && !o.random.seed_given)
@@ -599,6 +612,63 @@ void write_text(const fs::path& path, const std::string& text) {
     if (!out) throw std::runtime_error(path.string() + ": cannot be written");
 }
 
+// What grading.json records of the cases and the random sessions: a re-grade into a report
+// made with other cases, or other sessions, grades the whole class again.
+std::uint64_t grading_digest(const Options& o, const std::vector<check::Case>& cases) {
+    const std::string plan = "random " + std::to_string(o.random.sessions) + " points " +
+                             std::to_string(o.random.points) + (o.all ? " all" : "");
+    check::Case sessions;
+    sessions.name = plan;
+    std::vector<check::Case> all = cases;
+    all.push_back(sessions);
+    return check::cases_digest(all);
+}
+
+// What a re-grade (--student) keeps of the report: the students not named (none when it is
+// no re-grade, or when the cases changed), whom to grade (empty: everyone) and the class's
+// seed of random sessions that the report was drawn from.
+struct Regrade {
+    std::vector<check::SubmissionResult> kept;
+    std::vector<std::string> only;
+    std::optional<std::uint64_t> seed;
+};
+
+Regrade regrade_of(const Options& o, const fs::path& out, const fs::path& folder,
+                   const std::vector<check::Case>& cases) {
+    Regrade r;
+    if (o.students.empty()) return r;
+    for (const std::string& name : o.students) {
+        std::error_code ec;
+        if (!fs::is_directory(folder / name, ec))
+            throw UsageError("--student " + check::visible_line(name, false) +
+                             ": no such folder in " + folder.string());
+    }
+    std::string text;
+    if (!check::read_file(out / "results.jsonl", text))
+        throw UsageError(
+            "--student re-grades into an existing report: " + (out / "results.jsonl").string() +
+            " cannot be read (grade the class first, or name its --report)");
+    std::optional<check::Grading> before;
+    std::string recorded;
+    if (check::read_file(out / "grading.json", recorded)) before = check::read_grading(recorded);
+    if (before && before->program != o.words[0])
+        throw UsageError(out.string() + " is a report of " + before->program + ", not of " +
+                         o.words[0]);
+    if (before) r.seed = before->seed;
+    if (!before || before->cases != grading_digest(o, cases)) {
+        std::cout << "the cases or the random sessions differ from those " << out.string()
+                  << " was graded with: every student is graded again\n";
+        return r;
+    }
+    try {
+        r.kept = check::read_results(text);
+    } catch (const std::exception& e) {
+        throw UsageError((out / "results.jsonl").string() + ": " + e.what());
+    }
+    r.only = o.students;
+    return r;
+}
+
 // A class: every submission graded, the report folder written, the class's table printed.
 int grade(const Options& o, const std::vector<check::Case>& cases) {
     const fs::path folder = *o.grade;
@@ -631,24 +701,40 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
         }
     }
     settings.replay = replay;
-    // Each student's own random sessions, drawn from the class's seed and their name.
+    // Each student's own random sessions, drawn from the class's seed, the program, its cases
+    // and their name.
     std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
     check::RandomPlan plan = o.random;
     plan.replay = random_replay(settings);
-    const std::uint64_t seed = plan.seed_given ? plan.seed : check::drawn_seed();
+    // A re-grade of a few students: the report's other students are kept, unless what they
+    // were graded against changed.
+    const Regrade again = regrade_of(o, out, folder, cases);
+    const std::uint64_t seed = plan.seed_given ? plan.seed
+                               : again.seed    ? *again.seed
+                                               : check::drawn_seed();
     fs::path reference;
     if (plan.sessions > 0) {
         reference = reference_for(o.words[0]);
         std::cout << "random sessions of " << o.words[0] << " for each student from seed " << seed
                   << " (--seed " << seed << " draws the same sessions)\n";
-        more = [&](const check::Subject& subject) {
+        const std::uint64_t digest = check::cases_digest(cases);
+        more = [&, digest](const check::Subject& subject) {
             return check::check_random(settings, o.words[0], plan,
-                                       check::student_seed(seed, subject.name), subject, reference);
+                                       check::student_seed(seed, subject.name, o.words[0], digest),
+                                       subject, reference);
         };
     }
     std::vector<check::SubmissionResult> results =
-        check::grade_class(settings, o.words[0], cases, folder, progress, more);
+        check::grade_class(settings, o.words[0], cases, folder, progress, more, again.only);
+    std::set<std::string> graded;
+    for (const check::SubmissionResult& r : results) graded.insert(r.submission);
+    if (!again.only.empty()) results = check::merged_class(again.kept, std::move(results));
+    check::name_identical(results);
     fs::create_directories(out / "feedback");
+    write_text(out / "grading.json",
+               check::grading_json(
+                   {o.words[0], grading_digest(o, cases),
+                    plan.sessions > 0 ? std::optional<std::uint64_t>(seed) : std::nullopt}));
     write_text(out / "grades.csv", check::grades_csv(results));
     std::string lines;
     for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
@@ -658,7 +744,8 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
     for (const check::SubmissionResult& r : results) names.push_back(r.submission);
     const std::vector<std::string> files = check::file_names(names);
     for (std::size_t k = 0; k < results.size(); ++k)
-        write_text(out / "feedback" / (files[k] + ".txt"), check::feedback_text(results[k]));
+        if (graded.contains(results[k].submission))  // the others' feedback is kept
+            write_text(out / "feedback" / (files[k] + ".txt"), check::feedback_text(results[k]));
     write_text(out / "report.html", check::report_html(results));
     // Names made visible and cut to kNameColumns, padded by their columns (not bytes): as
     // UTF-8 where the locale is, and with every byte past ASCII as \xHH where it is not.
@@ -687,7 +774,11 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
         std::cout << padded(shown[k]) << row;
         all_graded = all_graded && r.build_verdict != "missing" && r.build_verdict != "refused";
     }
-    std::cout << results.size() << " submissions graded into " << out.string() << "\n";
+    if (again.only.empty())
+        std::cout << results.size() << " submissions graded into " << out.string() << "\n";
+    else
+        std::cout << graded.size() << " of " << results.size() << " submissions graded again into "
+                  << out.string() << " (the others kept)\n";
     return all_graded ? 0 : 1;
 }
 

@@ -388,7 +388,14 @@ json kept_json(const Kept& k) {
         else
             parts.push_back({{"at", p.at}, {"base64", base64(p.bytes)}});
     }
-    return json{{"bytes", k.bytes}, {"parts", parts}};
+    return json{{"bytes", k.bytes}, {"parts", parts}};}
+
+// `j` with what tells identical submissions apart, where it is known: "sources" (its
+// fingerprint) and "same_sources" (the other students with the same).
+json with_sources(json j, const SubmissionResult& s) {
+    if (!s.sources.empty()) j["sources"] = s.sources;
+    if (!s.same_sources.empty()) j["same_sources"] = s.same_sources;
+    return j;
 }
 
 }  // namespace
@@ -406,6 +413,7 @@ std::string to_json(const SubmissionResult& s) {
                     {"cpu_s", r.cpu_seconds},
                     {"max_rss_kib", r.max_rss_kib},
                     {"message", r.message}};
+        if (!r.session.empty()) one["session"] = r.session;
         if (!r.hidden) one["input"] = bytes_json(r.fed);
         if (!r.hidden && r.verdict != Verdict::passed) {
             one["expected"] = kept_json(r.want);
@@ -423,7 +431,7 @@ std::string to_json(const SubmissionResult& s) {
                     {"seconds", s.seconds},
                     {"build", {{"verdict", build_word(s)}, {"message", s.build_message}}},
                     {"cases", cases}};
-    return dump(j);
+    return dump(with_sources(j, s));
 }
 
 std::string to_gradescope(const SubmissionResult& s) {
@@ -528,6 +536,8 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
     for (const SubmissionResult& s : all)
         for (const CaseResult& r : s.cases)
             if (!seen[r.name]) seen[r.name] = true, names.push_back(r.name);
+    const bool same = std::any_of(
+        all.begin(), all.end(), [](const SubmissionResult& s) { return !s.same_sources.empty(); });
     std::string csv = "name,score,max_score,percent,build";
     // One piece at a time: gcc 12 warns falsely (-Wrestrict) of `"," + csv_field(name)`
     // inlined here.
@@ -535,6 +545,7 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
         csv += ',';
         csv += csv_field(name);
     }
+    if (same) csv += ",same_sources";
     csv += "\r\n";
     for (const SubmissionResult& s : all) {
         std::map<std::string, const CaseResult*> by_name;
@@ -545,6 +556,13 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
             const auto found = by_name.find(name);
             csv += ",";
             if (found != by_name.end()) csv += verdict_word(found->second->verdict);
+        }
+        if (same) {  // the others with the same sources, in one field
+            std::string names;
+            for (const std::string& other : s.same_sources)
+                names += (names.empty() ? "" : "; ") + other;
+            csv += ',';
+            csv += csv_field(names);
         }
         csv += "\r\n";
     }

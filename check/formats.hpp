@@ -20,6 +20,10 @@ struct SubmissionResult {
     std::string build_verdict;
     std::string build_message;  // the compiler's first lines (errors, or warnings)
     std::vector<CaseResult> cases;
+    // What its sources are, after blanks and comments (check/regrade.hpp), or "": identical
+    // submissions have the same; and the other students whose sources are the same.
+    std::string sources;
+    std::vector<std::string> same_sources;
     double seconds = 0;        // the whole check's wall time
     double score() const;      // the points earned
     double max_score() const;  // the points of every case
@@ -29,7 +33,10 @@ struct SubmissionResult {
 // {"program", "submission", "score", "max_score", "passed", "failed", "seconds",
 //  "build": {"verdict", "message"},
 //  "cases": [{"name", "kind", "verdict", "points", "score", "hidden", "wall_s", "cpu_s",
-//             "max_rss_kib", "message", "input", "expected", "actual"}]}
+//             "max_rss_kib", "message", "session", "input", "expected", "actual"}],
+//  "sources", "same_sources"}
+// ("session" for a failing random session only; "sources" where the submission's sources
+// or executable were read, "same_sources" where others have the same)
 // on one line, without a final line feed. A hidden case's message is kept (this is the
 // teacher's record); only a visible case has its "input" fed, and only a visible case that
 // failed its "expected" and "actual" standard output. Every one of these carries its bytes
@@ -52,8 +59,10 @@ std::string to_junit(const SubmissionResult& s);
 // the verdict, the message and (for a visible case) the input fed.
 std::string to_tap(const SubmissionResult& s);
 
-// grades.csv: a header row (name, score, max_score, percent, build, then each case's name),
-// then a row per submission with each case's verdict word; RFC 4180 quoting.
+// grades.csv: a header row (name, score, max_score, percent, build, then each case's name,
+// then same_sources where two submissions or more have the same sources), then a row per
+// submission with each case's verdict word (and the others with the same sources, joined by
+// "; "); RFC 4180 quoting.
 std::string grades_csv(const std::vector<SubmissionResult>& all);
 
 // What the student sees: how it was built, every case's line and message, but for a hidden

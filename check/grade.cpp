@@ -18,6 +18,7 @@
 #include "check/arrive.hpp"
 #include "check/build.hpp"
 #include "check/judge.hpp"
+#include "check/regrade.hpp"
 #include "check/report_page.hpp"
 #include "check/run.hpp"
 
@@ -483,12 +484,15 @@ void replay_in_folder(Subject& subject, const Arrival& found, const std::string&
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const fs::path& folder, const std::function<void(std::size_t done, std::size_t all)>& progress,
-    const std::function<std::vector<CaseResult>(const Subject&)>& more) {
+    const std::function<std::vector<CaseResult>(const Subject&)>& more,
+    const std::vector<std::string>& only) {
     std::vector<fs::path> submissions;
     for (const auto& e : fs::directory_iterator(folder)) {
         std::error_code ec;
         // Links to folders too, so that they are refused where the teacher sees them.
-        if (e.is_directory(ec) && !e.path().filename().string().starts_with("."))
+        if (e.is_directory(ec) && !e.path().filename().string().starts_with(".") &&
+            (only.empty() ||
+             std::find(only.begin(), only.end(), e.path().filename().string()) != only.end()))
             submissions.push_back(e.path());
     }
     std::sort(submissions.begin(), submissions.end());
@@ -529,6 +533,9 @@ std::vector<SubmissionResult> grade_class(
             subject.build_verdict = "refused";
             subject.build_message = refused + "\n";
         }
+        if (!subject.command.empty() || subject.build_verdict == "compile-error")
+            results[i].sources =
+                sources_fingerprint(found.path, found.kind == Arrival::Kind::program);
         replay_in_folder(subject, found, program);
         subjects[i] = std::move(subject);
         arrivals[i] = std::move(found);

@@ -72,12 +72,15 @@ SubmissionResult check_subject(
 // is refused (build verdict "refused", every case not-started, score 0) when the student's
 // folder, its executable or a source is a symbolic link, or leads out of the folder, or when
 // its executable is byte for byte one of own_programs(), or when its archive is refused.
-// A submission with nothing to grade ("missing") says what its folder holds.
+// A submission with nothing to grade ("missing") says what its folder holds. Each result's
+// `sources` is the fingerprint of what was graded (sources_fingerprint). With `only`, only
+// the students of those names are graded.
 std::vector<SubmissionResult> grade_class(
     const Settings& s, const std::string& program, const std::vector<Case>& cases,
     const std::filesystem::path& folder,
     const std::function<void(std::size_t done, std::size_t all)>& progress,
-    const std::function<std::vector<CaseResult>(const Subject&)>& more = nullptr);
+    const std::function<std::vector<CaseResult>(const Subject&)>& more = nullptr,
+    const std::vector<std::string>& only = {});
 
 // The words quoted for bash where they need it, so that the line pasted into bash runs
 // with exactly these words whatever bytes they hold: a word of printable characters in

@@ -184,19 +184,46 @@ std::string seconds(double s) {
     return std::string(number) + " seconds";
 }
 
-// What a program stopped at the wall time limit was doing, from its processor time
-// against its wall time: computing (a loop), waiting (for input, or in a sleep), or
-// neither clearly.
-std::string time_clue(const Outcome& o, const Limits& limits) {
+// How much of its input a stopped program had taken, for a person: "it had read all its
+// input (12 bytes)", "it had read 5 of the 12 bytes of its input".
+std::string input_read(const Outcome& o, std::size_t input) {
+    if (input == 0) return "its input was empty";
+    if (o.input_taken >= input)
+        return "it had read all its input (" + quantity(static_cast<double>(input), "byte") + ")";
+    if (o.input_taken == 0)
+        return "it had read none of its input (" + quantity(static_cast<double>(input), "byte") +
+               ")";
+    return "it had read " + std::to_string(o.input_taken) + " of the " +
+           quantity(static_cast<double>(input), "byte") + " of its input";
+}
+
+// What a program stopped at the wall time limit was doing, from its threads' states (not
+// its processor share, which a loaded machine cuts) and from how much of its `input` bytes
+// it had read: a loop, a wait with all its input read, or a start too slow for the limit.
+std::string time_clue(const Outcome& o, const Limits& limits, std::size_t input) {
+    using Doing = Outcome::Doing;
     const double wall = o.wall_seconds > 0 ? o.wall_seconds : limits.wall;
-    const std::string measured = seconds(o.cpu_seconds) + " of processor time in " + seconds(wall);
-    if (o.cpu_seconds >= 0.5 * wall)
-        return "  it was using the processor all along (" + measured +
-               "): a loop that never ends?\n";
-    if (o.cpu_seconds < 0.2 * wall)
-        return "  it was waiting, for input it never got or in a sleep (" + measured +
-               "): does it read past the end of its input?\n";
-    return "  it used " + measured + "\n";
+    const std::string measured =
+        " (" + seconds(o.cpu_seconds) + " of processor time in " + seconds(wall) + ")";
+    const std::string read = input_read(o, input);
+    if (input > 0 && o.input_taken == 0)
+        return "  " + read + std::string(o.doing == Doing::waiting ? ", waiting" : "") + measured +
+               ": it was still starting, or stuck before its first read. A program that "
+               "starts slowly (a JVM on a busy machine, say) needs a longer limit: "
+               "--timeout S gives each case S seconds.\n";
+    if (o.doing == Doing::running)
+        return "  " + read + " and was still running" + measured +
+               (input > 0 && o.input_taken >= input
+                    ? ": a loop that never ends? Does it stop when a read fails at the end "
+                      "of its input?\n"
+                    : ": a loop that never ends?\n");
+    if (o.doing == Doing::waiting)
+        return "  " + read + " and was waiting, not running" + measured +
+               (o.input_taken >= input ? ": in a sleep, for a process of its own, or on a lock? "
+                                         "Reading past the end of its input returns at once.\n"
+                                       : ": in a sleep, for a process of its own, or on a "
+                                         "lock? More input was ready to read.\n");
+    return "  " + read + measured + "\n";
 }
 
 // The first line where `want` and `got` differ, of each, with its line feed when it has
@@ -523,11 +550,15 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         j.message = "  the program could not be started: " + o.start_error + "\n";
         return j;
     }
+    const std::size_t input = c.input ? c.input->size() : 0;
     if (o.end == End::wall_limit) {
         j.verdict = Verdict::time_limit;
         j.message = "  the program did not end within " + quantity(limits.wall, "second") +
-                    " (the wall time limit) and was stopped\n" + time_clue(o, limits) +
-                    written(o, "before it was stopped", true);
+                    " (the wall time limit) and was stopped\n" + time_clue(o, limits, input) +
+                    (o.out.empty() && o.doing != Outcome::Doing::waiting
+                         ? "  nothing reached standard output before it was stopped (output "
+                           "still in the program's buffer is lost when it is stopped)\n"
+                         : written(o, "before it was stopped", true));
         return j;
     }
     const bool cpu_out = o.end == End::signaled &&
@@ -536,8 +567,8 @@ Judgement judge(const Case& c, const Outcome& o, const fs::path& folder, bool st
         j.verdict = Verdict::time_limit;
         j.message = "  the program used more than " + quantity(limits.cpu, "second") +
                     " of processor time (the CPU time limit) and was stopped\n" +
-                    "  it was using the processor all along: a loop that never ends?\n" +
-                    written(o, "before it was stopped", true);
+                    "  it was using the processor all along (" + input_read(o, input) +
+                    "): a loop that never ends?\n" + written(o, "before it was stopped", true);
         return j;
     }
     if (o.end == End::output_limit && o.folder_cut) {

@@ -326,9 +326,35 @@ std::uint64_t drawn_seed() {
     return (static_cast<std::uint64_t>(device()) << 32 ^ device()) % 1000000000000ULL;
 }
 
-std::uint64_t student_seed(std::uint64_t seed, const std::string& name) {
-    std::uint64_t h = mix(seed);
-    for (const char ch : name) h = mix(h ^ static_cast<unsigned char>(ch));
+namespace {
+
+// `h` with the bytes of `text` and then its length mixed in, so that "ab"+"c" and "a"+"bc"
+// differ.
+std::uint64_t mixed(std::uint64_t h, const std::string& text) {
+    for (const char ch : text) h = mix(h ^ static_cast<unsigned char>(ch));
+    return mix(h ^ text.size());
+}
+
+}  // namespace
+
+std::uint64_t cases_digest(const std::vector<Case>& cases) {
+    std::uint64_t h = mix(cases.size());
+    for (const Case& c : cases) {
+        h = mixed(h, c.name);
+        for (const std::optional<std::string>* text : {&c.input, &c.output, &c.error})
+            h = text->has_value() ? mixed(mix(h ^ 1U), **text) : mix(h ^ 2U);
+        h = mix(h ^ static_cast<unsigned>(c.status) ^ (c.status_open ? 1ULL << 40 : 0));
+        for (const std::string& a : c.args) h = mixed(h, a);
+        h = mixed(h, c.stdout_to);
+        for (const std::vector<Entry>* files : {&c.files, &c.after})
+            for (const Entry& e : *files) h = mixed(mixed(h, e.path), e.content);
+    }
+    return h;
+}
+
+std::uint64_t student_seed(std::uint64_t seed, const std::string& name, const std::string& program,
+                           std::uint64_t cases) {
+    const std::uint64_t h = mixed(mixed(mix(seed ^ mix(cases)), program), name);
     return h % 1000000000000ULL;
 }
 

@@ -43,9 +43,17 @@ constexpr double kShrinkWall = 0.25;
 // A seed drawn from the system's randomness, for a run that names none.
 std::uint64_t drawn_seed();
 
-// The seed of one student's sessions: the class's seed and the student's name together, so
-// that two students draw different sessions and the same class graded twice draws the same.
-std::uint64_t student_seed(std::uint64_t seed, const std::string& name);
+// What the cases of an assignment are, in one number: their names, inputs, arguments and
+// expected outputs, statuses and files. Two sets of cases that differ in any of them give
+// different numbers (but for a chance of one in 2^64).
+std::uint64_t cases_digest(const std::vector<Case>& cases);
+
+// The seed of one student's sessions: the class's seed, the program, the digest of the
+// cases and the student's name together, so that two students draw different sessions, the
+// same class graded twice draws the same, and a seed read in one assignment's feedback
+// foretells nothing of another program's sessions or of the same program's with other cases.
+std::uint64_t student_seed(std::uint64_t seed, const std::string& name, const std::string& program,
+                           std::uint64_t cases);
 
 // The collection's own `program` (one of own_programs()), or an empty path.
 std::filesystem::path reference_of(const std::string& program);

@@ -108,19 +108,46 @@ std::string output_of(const std::string& command) {
     return out;
 }
 
-TEST(Random, StudentSeedsDifferByNameAndRepeatForTheSameName) {
+TEST(Random, StudentSeedsDifferByNameProgramAndCasesAndRepeatForTheSame) {
+    check::Case one;
+    one.name = "add";
+    one.input = "1\n";
+    one.output = "2\n";
+    check::Case other = one;
+    other.output = "3\n";  // the same case expecting something else
+    check::Case args = one;
+    args.args = {"-v"};
+    const std::uint64_t a = check::cases_digest({one});
+    const std::vector<std::uint64_t> digests = {
+        a, check::cases_digest({other}), check::cases_digest({args}),
+        check::cases_digest({one, one}), check::cases_digest({})};
+    EXPECT_EQ(std::set<std::uint64_t>(digests.begin(), digests.end()).size(), digests.size());
+    EXPECT_EQ(a, check::cases_digest({one}));
     struct Row {
         std::uint64_t seed;
         std::string name;
+        std::string program = "setcalc";
+        std::uint64_t cases = 7;
     };
     const std::vector<Row> rows = {
-        {1, "alice"}, {1, "bob"},   {1, "alicf"},  {1, ""},    {2, "alice"},
-        {0, "alice"}, {1, "Alice"}, {1, "alice "}, {1, "ali"}, {1, "élise"},
+        {1, "alice"},
+        {1, "bob"},
+        {1, "alicf"},
+        {1, ""},
+        {2, "alice"},
+        {0, "alice"},
+        {1, "Alice"},
+        {1, "alice "},
+        {1, "ali"},
+        {1, "élise"},
+        {1, "alice", "rollbook"},
+        {1, "alice", "setcalc", 8},
+        {1, "alic", "esetcalc"},  // the name and the program run together the same way
     };
     std::set<std::uint64_t> seen;
     for (const Row& r : rows) {
-        const std::uint64_t s = check::student_seed(r.seed, r.name);
-        EXPECT_EQ(s, check::student_seed(r.seed, r.name)) << r.name;
+        const std::uint64_t s = check::student_seed(r.seed, r.name, r.program, r.cases);
+        EXPECT_EQ(s, check::student_seed(r.seed, r.name, r.program, r.cases)) << r.name;
         EXPECT_LT(s, 1000000000000ULL) << r.name;  // short enough to type as --seed
         EXPECT_TRUE(seen.insert(s).second) << r.seed << " " << r.name << " repeats a seed";
     }

@@ -248,6 +248,40 @@ std::string verdicts_table(const std::vector<SubmissionResult>& all) {
     return html + "</table>\n";
 }
 
+// What a group's first difference comes to, in words that fit its verdict: a slip of
+// spacing on the first differing line of an output whose words differ further on is no
+// "other spacing" (that is the presentation verdict's).
+std::string slip_label(Verdict v, const FirstDifference& d) {
+    std::string named = slip_of(d);
+    const bool spacing =
+        named == "the same words, other spacing" || named.rfind("the line ends with", 0) == 0;
+    if (v == Verdict::wrong_output && spacing)
+        return "other spacing on this line, other words further on";
+    return named;
+}
+
+// The students whose sources are the same (after blanks and comments), each group once, in
+// class order; "" when no two are.
+std::string identical_section(const std::vector<SubmissionResult>& all) {
+    std::string html;
+    std::set<std::string> named;
+    for (const SubmissionResult& s : all) {
+        if (s.same_sources.empty() || named.contains(s.submission)) continue;
+        html += "<li><span class=\"name\">" + markup(s.submission) + "</span>";
+        named.insert(s.submission);
+        for (const std::string& other : s.same_sources) {
+            html += ", <span class=\"name\">" + markup(other) + "</span>";
+            named.insert(other);
+        }
+        html += "</li>\n";
+    }
+    if (html.empty()) return "";
+    return "<section id=\"identical\">\n<h2>Identical sources</h2>\n<p class=\"note\">"
+           "Submissions whose sources are the same once comments are dropped and blanks "
+           "normalised (file names aside), or whose executables are the same bytes.</p>\n<ul>\n" +
+           html + "</ul>\n</section>\n";
+}
+
 // The groups of students with the same first difference, the largest first.
 std::string groups_section(const std::vector<SubmissionResult>& all) {
     const std::vector<DifferenceGroup> groups = difference_groups(all);
@@ -261,7 +295,7 @@ std::string groups_section(const std::vector<SubmissionResult>& all) {
         if (!g.session.empty()) {
             html += " the random session <strong>" + markup(g.session) + "</strong>";
         } else if (g.difference) {
-            const std::string named = slip_of(*g.difference);
+            const std::string named = slip_label(g.verdict, *g.difference);
             if (!named.empty()) html += " <strong>" + markup(named) + "</strong>:";
             html += " expected " + shown_line(g.difference->expected) + " got " +
                     shown_line(g.difference->actual);
@@ -304,6 +338,13 @@ std::string student_section(const SubmissionResult& s, std::size_t index) {
                        badge(build) + "<span class=\"pts\">" + std::to_string(s.passed()) + " of " +
                        std::to_string(s.cases.size()) + " passed · " +
                        fixed(percent(s.score(), s.max_score()), 1) + " %</span></summary>\n";
+    if (!s.same_sources.empty()) {
+        html += "<p class=\"same\">the same sources as ";
+        for (std::size_t k = 0; k < s.same_sources.size(); ++k)
+            html += (k ? ", " : "") + std::string("<span class=\"name\">") +
+                    markup(s.same_sources[k]) + "</span>";
+        html += " (after blanks and comments)</p>\n";
+    }
     if (!s.build_message.empty())
         html += std::string("<h3>") + (has_warnings(s) ? "the compiler's warnings" : "build") +
                 "</h3>\n<pre>" + markup(s.build_message) + "</pre>\n";
@@ -379,7 +420,9 @@ bool was_built(const SubmissionResult& s) {
 }
 
 bool has_warnings(const SubmissionResult& s) {
-    return s.build_verdict == "built" && !s.build_message.empty();
+    // The build's message begins with what was found and how it was used ("setcalc.c was
+    // built"); the compiler's diagnostics are the lines that say "warning:".
+    return s.build_verdict == "built" && s.build_message.find("warning:") != std::string::npos;
 }
 
 std::vector<CaseRate> built_pass_rates(const std::vector<SubmissionResult>& all) {
@@ -465,7 +508,7 @@ std::vector<DifferenceGroup> difference_groups(const std::vector<SubmissionResul
                 d = first_difference(r.expected, r.actual);
             std::string key = verdict_word(r.verdict);
             if (!r.session.empty())
-                key = "session|" + part(r.session);
+                key += "|session|" + part(r.session);
             else if (d)
                 key += "|" + part(d->expected) + "|" + part(d->actual);
             auto [at, added] = index.emplace(key, groups.size());
@@ -522,7 +565,13 @@ std::string report_page(const std::vector<SubmissionResult>& all) {
             std::to_string(all.size()) + "</b><span>built or given" +
             (not_built.empty() ? "" : " (not: " + not_built + ")") + "</span></div>\n";
     html += "<div class=\"card\"><b>" + std::to_string(warned) +
-            "</b><span>built with warnings</span></div>\n</div>\n";
+            "</b><span>built with warnings</span></div>\n";
+    const auto same = static_cast<std::size_t>(std::count_if(
+        all.begin(), all.end(), [](const SubmissionResult& s) { return !s.same_sources.empty(); }));
+    if (same > 0)
+        html += "<div class=\"card\"><b><a href=\"#identical\">" + std::to_string(same) +
+                "</a></b><span>with sources identical to another's</span></div>\n";
+    html += "</div>\n";
     html += "<h2>Score distribution</h2>\n" + distribution_svg(all);
     html += "<section id=\"class\">\n<h2>Students and cases</h2>\n" + grid(all) + "</section>\n";
     html += "<div class=\"columns\">\n<div>\n<h2>Cases, the most failed first</h2>\n"
@@ -536,6 +585,7 @@ std::string report_page(const std::vector<SubmissionResult>& all) {
             "differing line (blanks shown as ·, a line's end as $), the largest group first."
             "</p>\n" +
             groups_section(all) + "</section>\n";
+    html += identical_section(all);
     html += "<section id=\"students\">\n<h2>Students</h2>\n";
     for (std::size_t i = 0; i < all.size(); ++i) html += student_section(all[i], i);
     html += "</section>\n<script>\n";

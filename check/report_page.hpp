@@ -2,8 +2,9 @@
 // small script inline, no external address, no server) that shows the class at a glance
 // (the score distribution, each case's pass rate over the submissions that built, the
 // verdict counts), a grid of students and cases that sorts and filters and says who failed
-// a case, the students grouped by the same first difference, and a section per student
-// with the build's warnings or errors, each case's time and memory, and, for each failing
+// a case, the students grouped by the same first difference, the students whose sources
+// are identical, and a section per student with the build's warnings or errors (and the
+// students whose sources are the same), each case's time and memory, and, for each failing
 // visible case, the input fed and the expected and actual output side by side. Every name
 // and text from a program, a student or a case is shown through markup(): no control or
 // bidirectional byte reaches the page.
@@ -31,7 +32,8 @@ Excerpt excerpt_of(const std::string& text, std::size_t lines = kExcerptLines,
 // (not missing, refused or a compile error).
 bool was_built(const SubmissionResult& s);
 
-// True when its sources built with something to say: the compiler's warnings.
+// True when its sources built and the compiler (or make) warned: a line of its build's
+// message says "warning:" (what was found and how it was used is no warning).
 bool has_warnings(const SubmissionResult& s);
 
 // One case across the class, over the submissions that built.
@@ -63,9 +65,11 @@ std::optional<FirstDifference> first_difference(const Excerpt& expected, const E
 // it is none of these.
 std::string slip_of(const FirstDifference& d);
 
-// The failures of visible cases that share one cause: the same shrunk random session (what
-// it does, in the exercise's terms), or else the same first differing line (or, when the
-// outputs agree or were not compared, the same verdict).
+// The failures of visible cases that share one cause: the same verdict and, for random
+// sessions, the same shrunk session (what it does, in the exercise's terms), or else the
+// same first differing line (or, when the outputs agree or were not compared, the verdict
+// alone). A crash, a slip of spacing and a wrong output that shrink to the same session
+// are three groups.
 struct DifferenceGroup {
     Verdict verdict = Verdict::wrong_output;
     std::string session;                        // the shrunk random session's description

@@ -182,6 +182,12 @@ TEST(ReportPage, PassRatesCountOnlyTheSubmissionsThatBuilt) {
     for (const Build& b : std::vector<Build>{{"", "", true, false},
                                              {"built", "", true, false},
                                              {"built", "main.cpp:1: warning: x", true, true},
+                                             {"built", "setcalc.c was built\n", true, false},
+                                             {"built",
+                                              "setcalc.c was built\nsetcalc.c:3:5: warning: "
+                                              "unused variable 'n'\n",
+                                              true, true},
+                                             {"executable", "setcalc was given\n", true, false},
                                              {"compile-error", "main.cpp:1: error", false, false},
                                              {"missing", "", false, false},
                                              {"refused", "a link", false, false}}) {
@@ -273,6 +279,60 @@ TEST(ReportPage, RandomSessionsGroupByTheirShrunkSessionWhateverTheirLines) {
     EXPECT_EQ(groups[0].students, (std::vector<std::string>{"ann", "ben"}));
     EXPECT_TRUE(check::report_page(all).find("the random session <strong>the union of {} and "
                                              "{1}</strong>") != std::string::npos);
+}
+
+TEST(ReportPage, RandomSessionsThatShrinkAlikeGroupByVerdictToo) {
+    // A prompt slip, a final line feed too many and a crash that shrink to the same session
+    // are three causes, not one wrong output.
+    auto random = [](const char* name, Verdict v, const char* want, const char* got) {
+        CaseResult r = case_result(name, v, want, got);
+        r.session = "the union of {} and {1}";
+        return r;
+    };
+    const std::vector<SubmissionResult> all = {
+        submission("ann", "built", {random("random-3", Verdict::wrong_output, "{1}\n", "{}\n")}),
+        submission("ben", "built", {random("random-2", Verdict::presentation, "{1}\n", "{1}\n\n")}),
+        submission("cy", "built", {random("random-5", Verdict::crashed, "{1}\n", "")}),
+        submission("dee", "built", {random("random-1", Verdict::wrong_output, "{1}\n", "{2}\n")}),
+    };
+    const std::vector<check::DifferenceGroup> groups = check::difference_groups(all);
+    ASSERT_EQ(groups.size(), 3U);
+    EXPECT_EQ(groups[0].verdict, Verdict::wrong_output);
+    EXPECT_EQ(groups[0].students, (std::vector<std::string>{"ann", "dee"}));
+    for (std::size_t k = 1; k < groups.size(); ++k) EXPECT_EQ(groups[k].students.size(), 1U);
+}
+
+TEST(ReportPage, AGroupsLabelFitsItsVerdict) {
+    // The first differing line differs in spacing only, but the output's words differ
+    // further on: a wrong output is not labelled as a slip of spacing.
+    const std::string want = "{1, 2}\nsize 2\n";
+    const std::vector<SubmissionResult> wrong = {
+        submission("ann", "built",
+                   {case_result("one", Verdict::wrong_output, want, "{1,2}\nsize 3\n")}),
+    };
+    const std::string page = check::report_page(wrong);
+    EXPECT_EQ(page.find("the same words, other spacing"), std::string::npos);
+    EXPECT_NE(page.find("other spacing on this line, other words further on"), std::string::npos);
+    const std::vector<SubmissionResult> spacing = {
+        submission("ann", "built",
+                   {case_result("one", Verdict::presentation, want, "{1,2}\nsize 2\n")}),
+    };
+    EXPECT_NE(check::report_page(spacing).find("the same words, other spacing"), std::string::npos);
+}
+
+TEST(ReportPage, OnlyABuildTheCompilerWarnedOfIsFlagged) {
+    const std::vector<SubmissionResult> all = {
+        submission("ann", "built", {case_result("one", Verdict::passed)}, "setcalc.c was built\n"),
+        submission("ben", "built", {case_result("one", Verdict::passed)},
+                   "setcalc.c was built\nsetcalc.c:3:5: warning: unused variable 'n'\n"),
+    };
+    const std::string page = check::report_page(all);
+    EXPECT_NE(page.find("<b>1</b><span>built with warnings</span>"), std::string::npos);
+    const std::size_t heading = page.find("<h3>the compiler's warnings</h3>");
+    ASSERT_NE(heading, std::string::npos);
+    EXPECT_EQ(page.find("<h3>the compiler's warnings</h3>", heading + 1), std::string::npos);
+    EXPECT_NE(page.find("warning: unused variable", heading), std::string::npos);
+    EXPECT_LT(page.find("<h3>build</h3>"), heading);  // ann's, first in class order
 }
 
 }  // namespace

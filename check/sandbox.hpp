@@ -137,6 +137,13 @@ struct Outcome {
     // the address space its process held then, in bytes.
     bool allocation_refused = false;
     std::uint64_t refused_bytes = 0, refused_held_bytes = 0;
+
+    // What a run stopped at a limit was doing just before, from its threads' states and
+    // context switches (not its processor share, which depends on the machine's load):
+    // running (a loop, or a slow start), waiting (in a sleep, for a child, for a pipe).
+    enum class Doing { unknown, running, waiting };
+    Doing doing = Doing::unknown;
+    std::size_t input_taken = 0;  // bytes of the input the program took from its pipe
 };
 
 // Makes the checker ready to contain programs; call once, before any thread starts. Sets

@@ -559,6 +559,58 @@ TEST_P(InWall, ARunStoppedAtItsWallLimitStillSaysItsProcessorTime) {
     }
 }
 
+TEST_P(InWall, ARunStoppedAtItsWallLimitSaysWhatItWasDoingAndWhatItRead) {
+    if (!here) return;
+    const auto work = working_folder();
+    check::Containment c;
+    c.sandboxed = sandboxed();
+    c.landlock_only = GetParam() == Wall::landlock;
+    check::Limits l;
+    l.wall = 1;
+    // The machine is kept busy meanwhile, by the test's own threads: a loop still counts as
+    // running when it gets little of the processor.
+    std::atomic<bool> busy{true};
+    std::vector<std::thread> load;
+    load.reserve(3);
+    for (int k = 0; k < 3; ++k)
+        load.emplace_back([&busy] {
+            while (busy.load(std::memory_order_relaxed)) {
+            }
+        });
+    struct Stopped {
+        std::string script, input;
+        Outcome::Doing doing;
+        std::size_t taken;
+    };
+    // The shell's read takes a line byte by byte; cat takes it all.
+    const std::vector<Stopped> table = {
+        {"read a; while :; do :; done", "x\ny\n", Outcome::Doing::running, 2},
+        {"cat >/dev/null; while :; do :; done", "x\ny\n", Outcome::Doing::running, 4},
+        {"cat >/dev/null; sleep 5", "x\ny\n", Outcome::Doing::waiting, 4},
+        {"sleep 5; cat", "abc", Outcome::Doing::waiting, 0},
+        {"sh -c 'while :; do :; done'", "abc", Outcome::Doing::running, 0},
+    };
+    for (const Stopped& t : table) {
+        SCOPED_TRACE(t.script);
+        check::Program p = shell(t.script, work->path());
+        p.input = t.input;
+        const Outcome o = check::run_contained(p, l, c);
+        EXPECT_EQ(o.end, Outcome::End::wall_limit) << o.start_error << o.err;
+        EXPECT_EQ(o.doing, t.doing);
+        EXPECT_EQ(o.input_taken, t.taken);
+    }
+    busy = false;
+    for (std::thread& t : load) t.join();
+    // A run that ends by itself says what it took too.
+    check::Program p = shell("head -c 3 >/dev/null", work->path());
+    p.input = "abcdef";
+    const Outcome o = check::run_contained(p, l, c);
+    EXPECT_EQ(o.end, Outcome::End::exited) << o.start_error << o.err;
+    EXPECT_EQ(o.doing, Outcome::Doing::unknown);
+    EXPECT_LE(o.input_taken, 6U);
+    EXPECT_GE(o.input_taken, 3U);
+}
+
 TEST_P(InWall, StopsARunWhoseWorkingFolderPassesItsLimit) {
     if (!here) return;
     if (!sandboxed()) GTEST_SKIP() << "an unsandboxed run's working folder is not measured";

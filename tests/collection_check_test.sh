@@ -20,6 +20,9 @@
 #                  the program printed; a program within the limit passes
 #   java           a Java program run as the README says passes under the default limits
 #                  (skipped, status 77, without java and javac)
+
+#   regrade        one student re-graded into the class's report, the others kept; the whole
+#                  class again once a case changed; identical sources named together
 set -uo pipefail
 
 scenario=$1 bin=$2 cases=$3
@@ -362,11 +365,63 @@ grade)
     feedback="$work/slow-report/feedback/ann.txt"
     grep -q "every case that ran out of time feeds the line 2; no case that passed does" "$feedback" ||
         fail "no line named for the time limits: $(cat "$feedback")"
-    grep -q "it was waiting, for input it never got or in a sleep" "$feedback" ||
+    grep -q "it had read all its input (4 bytes) and was waiting, not running" "$feedback" ||
         fail "no clue to what the program did at the time limit: $(cat "$feedback")"
     grep -q -- "--cases CASES --case two menu ./menu" "$feedback" ||
         fail "the replay names the teacher's cases: $(grep 'run it alone' "$feedback")"
     grep -q "(CASES: the folder of cases your teacher hands out)" "$feedback" || fail "CASES is not explained"
+    ;;
+
+regrade)
+    made_case echo one exercise "a
+" "a
+"
+    made_case echo two exercise "b
+" "b
+"
+    cls="$work/class"
+    report="$cls-report"
+    mkdir -p "$cls"/{ann,ben,cy,dee}
+    printf '#include <stdio.h>\nint main(void) { int c; while ((c = getchar()) != EOF) putchar(c); return 0; }\n' \
+        >"$cls/ann/main.c"
+    # Ben's is Ann's with other blanks and comments, under another name.
+    printf '/* my own work */\n#include <stdio.h>\nint main(void)\n{\n    int c;  // a byte\n    while ((c = getchar()) != EOF)\n        putchar(c);\n    return 0;\n}\n' \
+        >"$cls/ben/echo.c"
+    wrapper cat_echo 'exec cat'
+    wrapper crash_echo 'kill -SEGV $$'
+    cp "$work/cat_echo" "$cls/cy/echo"
+    cp "$work/crash_echo" "$cls/dee/echo"
+    run --cases "$work/cases" --grade "$cls" echo
+    expect 0 "4 submissions graded into $report"
+    head -n 1 "$report/grades.csv" | grep -q ',same_sources' || fail "no same_sources column: $(head -n 1 "$report/grades.csv")"
+    grep -q '^ann,2,2,.*,ben' "$report/grades.csv" || fail "Ann's copy is not named: $(cat "$report/grades.csv")"
+    grep -q '^cy,2,2,[^,]*,executable,[^,]*,[^,]*,\s*$' "$report/grades.csv" ||
+        fail "Cy is named with others: $(grep '^cy,' "$report/grades.csv")"
+    grep -q 'Identical sources' "$report/report.html" || fail "the page does not name the copies"
+    grep -q '^dee,0,' "$report/grades.csv" || fail "the crash scored"
+    echo "KEPT" >>"$report/feedback/ann.txt"
+    # Dee hands in a fixed program (Cy's): only Dee is graded again, and named with Cy.
+    cp "$work/cat_echo" "$cls/dee/echo"
+    run --cases "$work/cases" --grade "$cls" --student dee echo
+    expect 0 "1 of 4 submissions graded again into $report (the others kept)"
+    grep -q '^dee,2,2,.*,cy' "$report/grades.csv" || fail "Dee's row was not replaced: $(cat "$report/grades.csv")"
+    grep -q '^cy,2,2,.*,dee' "$report/grades.csv" || fail "Cy is not named with Dee: $(cat "$report/grades.csv")"
+    [[ $(grep -c . "$report/grades.csv") == 5 && $(grep -c . "$report/results.jsonl") == 4 ]] ||
+        fail "the class was not kept: $(cat "$report/grades.csv")"
+    grep -q '^ann,2,2,.*,ben' "$report/grades.csv" || fail "the copies are no longer named after a re-grade"
+    grep -q KEPT "$report/feedback/ann.txt" || fail "Ann's feedback was written again"
+    ! grep -q crashed "$report/feedback/dee.txt" || fail "Dee's feedback is stale: $(cat "$report/feedback/dee.txt")"
+    grep -q '4 students' "$report/report.html" || fail "the page lost the class"
+    # A case changed: the whole class is graded again.
+    printf 'c\n' >"$work/cases/echo/two/input"
+    printf 'c\n' >"$work/cases/echo/two/output"
+    run --cases "$work/cases" --grade "$cls" --student dee echo
+    expect 0 "every student is graded again" "4 submissions graded into $report"
+    ! grep -q KEPT "$report/feedback/ann.txt" || fail "Ann was not graded again after a case changed"
+    run --cases "$work/cases" --grade "$cls" --student nobody echo
+    expect 2 "--student nobody: no such folder"
+    run --cases "$work/cases" --grade "$cls" --report "$work/nowhere" --student ann echo
+    expect 2 "cannot be read (grade the class first"
     ;;
 
 arrive)

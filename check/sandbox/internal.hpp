@@ -196,6 +196,12 @@ std::uint64_t memory_below(pid_t init, unsigned most);
 // their reaped children used; at most `most` processes are counted (check/sandbox/memory.cpp).
 double processor_below(pid_t init, unsigned most);
 
+// What the threads below process `init` were doing, glanced at twice 20 ms apart: running
+// (one was in state R, runnable whether or not it had a processor, or was only switched out
+// by the scheduler), waiting (all asleep), or unknown (none seen); at most `most` threads
+// are read (check/sandbox/memory.cpp).
+Outcome::Doing doing_below(pid_t init, unsigned most);
+
 // What the folder holds on disk, in bytes, links not followed; all ones when it holds more
 // than `most` entries (check/sandbox/memory.cpp).
 std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most);

@@ -23,9 +23,15 @@
 //     folder the run closed to its own user is opened again by the checker, its owner, and
 //     measured all the same, and so is every file the run removed while one of its
 //     processes holds it open (at most 4,096 processes read).
+
+//     entries; between two measures a run can overshoot by what it writes in 10 ms.
+//   - What a run stopped at its wall time was doing is read from the states of its threads
+//     (R: running or waiting for a processor, whatever the machine's load) and their
+//     context switches, not from the processor time it got.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,9 +165,63 @@ int open_folder(int parent, const char* name) {
         fd = ::openat(path, ".", flags);
     ::close(path);
     return fd;
+
+namespace {
+
+// The threads below `init` (not `init` itself, which only waits): how many were in state R,
+// and their voluntary and involuntary context switches together; at most `most` threads.
+struct Glance {
+    unsigned threads = 0, running = 0;
+    std::uint64_t voluntary = 0, involuntary = 0;
+};
+Glance glance_below(pid_t init, unsigned most) {
+    Glance g;
+    std::vector<pid_t> todo;
+    children_of(init, todo);
+    char text[4096];
+    while (!todo.empty() && g.threads < most) {
+        const pid_t pid = todo.back();
+        todo.pop_back();
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        if (DIR* dir = ::opendir(tasks.c_str())) {
+            // cppcheck-suppress readdirCalled ; one stream, read by one thread
+            while (const dirent* d = ::readdir(dir)) {
+                if (d->d_name[0] < '0' || d->d_name[0] > '9' || g.threads >= most) continue;
+                ++g.threads;
+                const std::string task = tasks + "/" + d->d_name;
+                // The state follows the name, which ends at the last ')'.
+                if (slurp((task + "/stat").c_str(), text, sizeof text) != 0)
+                    if (const char* at = std::strrchr(text, ')'); at != nullptr && at[1] == ' ')
+                        g.running += at[2] == 'R' ? 1 : 0;
+                if (slurp((task + "/status").c_str(), text, sizeof text) != 0) {
+                    g.voluntary += field(text, "\nvoluntary_ctxt_switches:");
+                    g.involuntary += field(text, "nonvoluntary_ctxt_switches:");
+                }
+            }
+            ::closedir(dir);
+        }
+        children_of(pid, todo);
+    }
+    return g;
 }
 
 }  // namespace
+
+
+Outcome::Doing doing_below(pid_t init, unsigned most) {
+    const Glance before = glance_below(init, most);
+    const timespec pause{0, 20'000'000};
+    ::nanosleep(&pause, nullptr);
+    const Glance after = glance_below(init, most);
+    if (before.threads == 0 && after.threads == 0) return Outcome::Doing::unknown;
+    // A thread that is runnable is in state R even when a loaded machine gives it no
+    // processor; one switched out only by the scheduler, never of its own accord, was
+    // running between the glances.
+    const bool preempted_only =
+        after.involuntary > before.involuntary && after.voluntary <= before.voluntary;
+    return before.running + after.running > 0 || preempted_only ? Outcome::Doing::running
+                                                                : Outcome::Doing::waiting;
+}
 
 std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most) {
     // Folders still to read, by their path below `folder`; every entry counts toward `most`,

@@ -13,12 +13,16 @@
 //     with SIGTERM, then killed after a grace when it does not).
 //   - The checker's own memory stays bounded: it keeps at most the output limit of each
 //     stream.
+//   - Every run says how many bytes of its input it took from the pipe (the checker keeps a
+//     read end to count what is left there); a run stopped at its wall time says what its
+//     threads were doing just before, from their states, not their processor share.
 //   - As root, a program that only its owner may run is run from a private copy that the
 //     unprivileged user may execute; the copy is gone with the checker.
 #include <fcntl.h>
 #include <linux/sched.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -413,6 +417,8 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
         // they go, so that a stopped run still says whether it was using the processor.
         const pid_t first = init > 0 ? init : pid_of(pidfd);
         if (first > 0) o.cpu_seconds = processor_below(first, kMostMeasured);
+        if (first > 0 && o.end == Outcome::End::wall_limit)
+            o.doing = doing_below(first, kMostMeasured);
         // In namespaces, the init's death ends the run; without, the init ends it, asked.
         const bool asked = !plan.in_namespaces() &&
                            ::syscall(SYS_pidfd_send_signal, pidfd, SIGTERM, nullptr, 0) == 0 &&
@@ -429,6 +435,7 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     }
     o.wall_seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (in >= 0) ::close(in);
+    o.input_taken = fed;  // put in the pipe: run_contained() takes off what is left there
     // Every writer has ended: what is left in the pipes is all there is.
     for (int i = 0; i < 2; ++i)
         if (streams[i] >= 0) {
@@ -641,6 +648,8 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
         plan.net_fd = take_network();
         if (plan.net_fd >= 0) plan.namespaces &= ~std::uint64_t{CLONE_NEWNET};
     }
+    // A read end of the input's pipe kept, to tell at the end how much of it the run took.
+    const int input_left = ::fcntl(in[0], F_DUPFD_CLOEXEC, 0);
     const int theirs[kRunFds] = {report[1], in[0], out[1], err[1], plan.net_fd};
     int error = 0;
     int pidfd = launch(plan, theirs, error);
@@ -655,6 +664,7 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
     }
     close_theirs();
     if (pidfd < 0) {
+        if (input_left >= 0) ::close(input_left);
         close_ours();
         give_back_network(plan.net_fd);  // no process of the run is in it
         o.start_error = std::string("the sandbox could not be made: ") + std::strerror(error);
@@ -664,6 +674,10 @@ Outcome run_contained(const Program& p, const Limits& limits, const Containment&
     ::close(pidfd);
     // Every process of the run has ended with its init (its PID namespace's first process).
     give_back_network(plan.net_fd);
+    int left = 0;
+    if (input_left >= 0 && ::ioctl(input_left, FIONREAD, &left) == 0)
+        o.input_taken -= std::min(o.input_taken, static_cast<std::size_t>(std::max(left, 0)));
+    if (input_left >= 0) ::close(input_left);
     return o;
 }
 

@@ -1,7 +1,8 @@
 // gridheap's sessions: passes, each a menu choice, the shapes that the operation asks (rows and
 // columns on one line each), the elements of the operands when the shapes are accepted (one
 // per line), and the answer whether to go on: a word beginning with y or Y for every pass but
-// the last, whose answer begins otherwise.
+// the last, whose answer begins otherwise. By default an answer that goes on is one byte
+// (y or Y), read alike as a word or as a character; open sessions also answer "yes".
 #include <algorithm>
 #include <climits>
 
@@ -60,6 +61,9 @@ bool pass_valid(const Pass& p, bool last, bool open) {
         std::any_of(p.answer.begin(), p.answer.end(), blank))
         return false;
     if (open) return true;
+    // An answer that goes on is read as a word, or as its first byte by a program that reads
+    // a character: what follows that byte would be the next pass's choice to one of them.
+    if (!last && p.answer.size() != 1) return false;
     // The refusal of a product is worded by the collection; a transposition of a shape that
     // is not square reads cells that this pass did not enter.
     if (p.choice == 3 && !accepted(p)) return false;
@@ -133,7 +137,9 @@ std::string word(Draw& d, char first, std::size_t length, bool any_bytes) {
     return w;
 }
 
-std::string answer_of(Draw& d, bool on) {
+// An answer that goes on (`on`) or ends; unless `open`, one that goes on is one byte, y or Y.
+std::string answer_of(Draw& d, bool on, bool open) {
+    if (on && !open) return d.chance(70) ? "y" : "Y";
     if (on) {
         switch (d.below(8)) {
         case 0:
@@ -203,7 +209,7 @@ public:
         const long long count = 1 + d.between(0, static_cast<long long>(size) / 10);
         for (long long i = 0; i < count; ++i) {
             Pass p = pass_of(d, size, open);
-            p.answer = answer_of(d, i + 1 < count);
+            p.answer = answer_of(d, i + 1 < count, open);
             s.passes.push_back(p);
         }
         return Session{s};

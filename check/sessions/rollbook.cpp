@@ -1,8 +1,13 @@
 // rollbook's sessions: a count of students, then for each a roll number (perhaps after roll
 // numbers refused for repeating an earlier student's), a name and a percentage, one per line;
 // then menu choices (a search reads its roll number), then a choice that ends the menu.
+// By default a percentage is one that every reader of a real number prints alike (digits,
+// perhaps a point and decimals, from 0 to 100, that a float holds as a double would); open
+// sessions also type ".63092", "-7.5" or "3e1".
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 
 #include "check/sessions/programs.hpp"
@@ -81,6 +86,27 @@ bool found_all(const Book& s) {
     return true;
 }
 
+// True when every reader of a real number (scanf's %f or %lf, strtof, strtod, a stream into
+// a float or a double) takes `p` whole and prints it alike with six decimals: plain digits,
+// perhaps a point and more digits, from 0 to 100, held exactly enough by a float that it
+// shows as a double would.
+bool fair_percentage(const std::string& p) {
+    const std::size_t point = p.find('.');
+    const auto digits = [](const std::string& t) {
+        return std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (p.empty() || p.size() > 6 || point == 0 || !digits(p.substr(0, point)) ||
+        (point != std::string::npos && (point + 1 == p.size() || !digits(p.substr(point + 1)))))
+        return false;
+    const double value = std::strtod(p.c_str(), nullptr);
+    if (value > 100) return false;
+    char as_double[32], as_float[32];
+    std::snprintf(as_double, sizeof as_double, "%.6f", value);
+    std::snprintf(as_float, sizeof as_float, "%.6f",
+                  static_cast<double>(static_cast<float>(value)));
+    return std::string(as_double) == as_float;
+}
+
 bool valid(const Book& s, bool open) {
     if (s.count > kMost || s.count < INT_MIN) return false;  // above 100: asked again
     if (s.records.size() != (s.count < 1 ? 0 : static_cast<std::size_t>(s.count))) return false;
@@ -97,7 +123,10 @@ bool valid(const Book& s, bool open) {
     if (!(s.last == 4 || (s.last >= 7 && s.last <= INT_MAX))) return false;
     for (const Step& st : s.steps)
         if (st.choice == 4 || st.choice > 6 || !in_int(st.choice) || !in_int(st.key)) return false;
-    return open || found_all(s);
+    return open ||
+           (found_all(s) && std::all_of(s.records.begin(), s.records.end(), [](const Record& r) {
+                return fair_percentage(r.percentage);
+            }));
 }
 
 long long roll_of(Draw& d, long long count) {
@@ -125,7 +154,26 @@ std::string name_of(Draw& d) {
     return name;
 }
 
-std::string percentage_of(Draw& d) {
+// A percentage as typed. Unless `open`, one that every reader of a real number prints alike
+// (fair_percentage); open ones may also be negative, start with a point, hold an exponent
+// or more decimals than a float keeps (what the collection's float makes of them is its
+// own choice).
+std::string percentage_of(Draw& d, bool open) {
+    if (!open) {
+        for (;;) {
+            std::string p = std::to_string(d.between(0, 100));
+            if (p != "100" && d.chance(60)) {
+                static const char* const parts[] = {".5", ".25", ".75", ".125", ".0"};
+                if (d.chance(70)) {
+                    p += parts[d.below(5)];
+                } else {  // one piece at a time: gcc 12 warns falsely (-Wrestrict) of "." + s
+                    p += '.';
+                    p += std::to_string(d.between(0, 99));
+                }
+            }
+            if (fair_percentage(p)) return p;
+        }
+    }
     switch (d.below(6)) {
     case 0:
         return std::to_string(d.between(0, 100));
@@ -220,7 +268,7 @@ public:
                 r.refused.push_back(s.records[d.below(s.records.size())].roll);
             r.name = name_of(d);
             if (!s.records.empty() && d.chance(10)) r.name = s.records.back().name;
-            r.percentage = percentage_of(d);
+            r.percentage = percentage_of(d, open);
             s.records.push_back(r);
         }
         const long long passes = d.between(0, 1 + static_cast<long long>(size) / 12);

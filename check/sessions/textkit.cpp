@@ -2,7 +2,11 @@
 // (check/sessions/texts.hpp): a first string, menu passes (entries 4 and 6 with a second
 // string each), then a choice of 7 or more. Words and numbers are now and then laid out as
 // the formatted scanner also takes them: several on one line, after blanks or an empty
-// line, numbers with a sign and a leading zero.
+// line, numbers with a sign and a leading zero. Where a program reads lines too (textline,
+// textwalk), that is kept for open sessions (--all): by default every number and word
+// stands on a line of its own (a number perhaps after blanks, or with a sign and a leading
+// zero), and nothing follows entry 4's choice on its line, so that a program reading the
+// choice with the formatted scanner and one reading it as a line read the same.
 #include <algorithm>
 #include <climits>
 #include <utility>
@@ -202,14 +206,14 @@ public:
                 Pass p;
                 p.choice = c;
                 const bool line = c == 4 && reads_.compare_is_line;
-                p.choice_style = style(d, true, !line);
+                p.choice_style = laid_out(style(d, true, !line), open);
                 if (c == 4 || c == 6) {
                     const bool present = c == 6 && reads_.search_open && !open;
                     p.text = present ? piece(d, s.given) : second(d, s.given, size, line, c == 6);
                     if (present && p.text.empty()) p.choice = 5;  // no word occurs in it
-                    if (!line) p.text_style = style(d, false, true);
+                    if (!line) p.text_style = laid_out(style(d, false, true), open, false);
                 }
-                if (line && d.chance(15)) {
+                if (line && open && d.chance(15)) {
                     const std::string more = draw_string(d, size / 4, true);
                     p.rest.push_back(' ');
                     p.rest.append(more, 0, 1 + d.below(20));
@@ -219,7 +223,7 @@ public:
             }
             const auto roll = static_cast<unsigned>(d.below(100));
             s.last = roll < 75 ? 7 : roll < 85 ? 8 : roll < 95 ? d.between(9, 1000) : INT_MAX;
-            s.last_style = style(d, true, false);
+            s.last_style = laid_out(style(d, true, false), open);
             if (valid(s, open)) return Session{s};
         }
     }
@@ -358,9 +362,31 @@ public:
     }
 
 private:
+    // True when the program reads a line somewhere, so that how it reads a number or a word
+    // (the formatted scanner, or a line then the number in it) decides what it reads next
+    // when more stands on the line, or an empty line before it.
+    bool reads_lines() const { return reads_.given_is_line || reads_.compare_is_line; }
+
+    // `style`, or where the program reads lines and the session is not `open`, the layout
+    // every way of reading a number or a word takes alike: on a line of its own, perhaps
+    // after blanks (a number only) or with a sign and a leading zero.
+    unsigned char laid_out(unsigned char style, bool open, bool number = true) const {
+        if (open || !reads_lines()) return style;
+        return number && (style == indented || style == padded) ? style : plain;
+    }
+
     // True when the session is valid input of the program, within what the exercise fixes
     // unless `open`.
     bool valid(const Texts& s, bool open) const {
+        if (!open && reads_lines()) {
+            const auto alike = [](unsigned char number) {
+                return number == plain || number == indented || number == padded;
+            };
+            if (!alike(s.last_style)) return false;
+            for (const Pass& p : s.passes)
+                if (!alike(p.choice_style) || !p.rest.empty() || p.text_style != plain)
+                    return false;
+        }
         if (reads_.given_is_line ? !line_ok(s.given) || s.given_style != plain
                                  : !word_ok(s.given) || s.given_style == padded)
             return false;
