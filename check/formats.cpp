@@ -388,7 +388,8 @@ json kept_json(const Kept& k) {
         else
             parts.push_back({{"at", p.at}, {"base64", base64(p.bytes)}});
     }
-    return json{{"bytes", k.bytes}, {"parts", parts}};}
+    return json{{"bytes", k.bytes}, {"parts", parts}};
+}
 
 // `j` with what tells identical submissions apart, where it is known: "sources" (its
 // fingerprint) and "same_sources" (the other students with the same).

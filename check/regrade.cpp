@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
 
 #include "check/build.hpp"
+#include "check/report.hpp"
 #include "check/report_page.hpp"
 
 namespace fs = std::filesystem;
@@ -63,6 +65,58 @@ bool word_byte(char c) {
 std::string text_of(const json& row, const char* key) {
     const auto it = row.find(key);
     return it != row.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The bytes a JSON format carries as a string, or as {"base64": ...} when they are not
+// UTF-8 (see to_json); empty for anything else.
+std::string bytes_from(const json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (!value.is_object()) return {};
+    const auto b = value.find("base64");
+    if (b == value.end() || !b->is_string()) return {};
+    const std::string& text = b->get_ref<const std::string&>();
+    std::string out;
+    unsigned long group = 0;
+    int bits = 0;
+    for (const char ch : text) {
+        const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        const char* at = ch != '\0' ? std::strchr(digits, ch) : nullptr;
+        if (at == nullptr) continue;  // padding and anything else
+        group = (group << 6U) | static_cast<unsigned long>(at - digits);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out += static_cast<char>((group >> static_cast<unsigned>(bits)) & 0xffU);
+        }
+    }
+    return out;
+}
+
+// What is kept of an output, read back from to_json's form: the whole bytes, or
+// {"bytes": size, "parts": [{"at": offset, "text" or "base64": ...}]}.
+Kept kept_from(const json& row, const char* key) {
+    Kept k;
+    const auto it = row.find(key);
+    if (it == row.end()) return k;
+    if (it->is_object() && it->contains("parts")) {
+        const json& parts = (*it)["parts"];
+        k.bytes = (*it).value("bytes", std::size_t{0});
+        for (const json& part : parts.is_array() ? parts : json::array()) {
+            Kept::Part p;
+            p.at = part.value("at", std::size_t{0});
+            p.bytes = part.contains("text") ? bytes_from(part["text"]) : bytes_from(part);
+            k.parts.push_back(std::move(p));
+        }
+        return k;
+    }
+    return keep(bytes_from(*it));
+}
+
+// The parts of `k` one after the other (the whole text when it was kept whole).
+std::string joined(const Kept& k) {
+    std::string text;
+    for (const Kept::Part& p : k.parts) text += p.bytes;
+    return text;
 }
 
 double number_of(const json& row, const char* key) {
@@ -181,13 +235,13 @@ std::vector<SubmissionResult> read_results(const std::string& jsonl) {
                 r.max_rss_kib = static_cast<long>(number_of(c, "max_rss_kib"));
                 r.message = text_of(c, "message");
                 r.session = text_of(c, "session");
-                r.fed = text_of(c, "input");
-                r.want = text_of(c, "expected");
-                r.got = text_of(c, "actual");
+                r.fed = c.contains("input") ? bytes_from(c["input"]) : std::string();
+                r.want = kept_from(c, "expected");
+                r.got = kept_from(c, "actual");
                 if (!r.hidden && r.verdict != Verdict::passed) {
                     r.input = excerpt_of(r.fed);
-                    r.expected = excerpt_of(r.want);
-                    r.actual = excerpt_of(r.got);
+                    r.expected = excerpt_of(joined(r.want));
+                    r.actual = excerpt_of(joined(r.got));
                 }
                 s.cases.push_back(std::move(r));
             }
