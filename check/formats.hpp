@@ -3,6 +3,7 @@
 // (report_page.hpp); a student's own feedback as plain text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ namespace check {
 struct SubmissionResult {
     std::string program;     // "setcalc"
     std::string submission;  // the student's name (the folder's), or the executable's path
+    std::string student_id;    // the learning platform's id of the student, or ""
+    std::optional<bool> late;  // whether the platform marked the submission late, when it says
     // How the submission was built: "executable" when it was given as an executable,
     // "built" when its sources compiled, "compile-error" when they did not (then `cases`
     // are all compile-error and score nothing); for a class also "missing" and "refused".
