@@ -577,6 +577,7 @@ Build make_program(const fs::path& folder, const std::string& program,
     std::string used = program;  // the file of the working folder taken as the program
     std::string note;            // how it was found, when it is not named PROGRAM
     const bool no_rule = !built && said.find("No rule to make target") != std::string::npos;
+    const std::string asked = said;  // what make said of PROGRAM
     if (no_rule) {  // a Makefile whose targets make another name: its first target made
         p.argv = {"make"};
         o = run_contained(p, limits, containment);
@@ -597,7 +598,7 @@ Build make_program(const fs::path& folder, const std::string& program,
                         (made.empty() ? std::string("no executable")
                                       : std::to_string(made.size()) + " executables (" +
                                             some_executables(made) + ")") +
-                        "\n" + said;
+                        "\n" + asked;
             return b;
         }
     }

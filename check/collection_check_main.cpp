@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -26,6 +27,7 @@
 #include "check/case.hpp"
 #include "check/formats.hpp"
 #include "check/grade.hpp"
+#include "check/platform.hpp"
 #include "check/judge.hpp"
 #include "check/random.hpp"
 #include "check/report.hpp"
@@ -574,13 +576,69 @@ void write_text(const fs::path& path, const std::string& text) {
     if (!out) throw std::runtime_error(path.string() + ": cannot be written");
 }
 
+// The name the report folder of the class `given` is named after: the folder, or the archive
+// without its ending.
+std::string report_base(const fs::path& given) {
+    std::string base = given.string();
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    for (const char* ending : {".tar.gz", ".tgz", ".tar", ".zip"})
+        if (fs::is_regular_file(given) && base.ends_with(ending) && base.size() > std::strlen(ending))
+            return base.substr(0, base.size() - std::strlen(ending));
+    return base;
+}
+
+// Writes into the report folder `out` the files the gradebook of the platform `platform`
+// imports: Moodle's grading worksheet (moodle-grades.csv) or Canvas's gradebook import
+// (canvas-grades.csv, its column named after `program`).
+void write_gradebooks(const fs::path& out, const std::string& platform, const std::string& program,
+                      const std::vector<check::SubmissionResult>& results) {
+    if (platform.find("moodle") != std::string::npos)
+        write_text(out / "moodle-grades.csv", check::moodle_worksheet(results));
+    if (platform.find("canvas") != std::string::npos)
+        write_text(out / "canvas-grades.csv", check::canvas_gradebook(results, program));
+}
+
+// The line that says which platform's export the class was read as.
+std::string platform_line(const std::string& platform, std::size_t students) {
+    const std::string who = std::to_string(students) + (students == 1 ? " student" : " students");
+    if (platform == "moodle")
+        return "a Moodle download of " + who + " (moodle-grades.csv: its grading worksheet)";
+    if (platform == "canvas")
+        return "a Canvas download of " + who + " (canvas-grades.csv: its gradebook import)";
+    if (platform == "github-classroom") return "GitHub Classroom repositories of " + who;
+    return "a download of " + platform + " of " + who;
+}
+
+// The exit status of a graded class, after saying what was not placed: 2, with what the folder
+// holds, when nothing in it could be graded; 1 when a submission could not be; else 0
+// (files of no student are said, and change no status).
+int class_status(const check::ClassFolder& taken, const fs::path& folder,
+                 const std::vector<check::SubmissionResult>& results, bool all_graded) {
+    if (!taken.unplaced.empty())
+        std::cout << "not graded, of no student: " << check::some_names(taken.unplaced, 10) << "\n";
+    const bool any = std::any_of(results.begin(), results.end(), [](const auto& r) {
+        return r.build_verdict != "missing" && r.build_verdict != "refused";
+    });
+    if (!any) {
+        std::cerr << "collection-check: nothing in " << folder.string()
+                  << " could be graded: it holds " << taken.held
+                  << (results.empty() ? "; a class folder holds a folder per student, or a "
+                                        "platform's download (Moodle, Canvas, GitHub Classroom)"
+                                      : "")
+                  << "\n";
+        return 2;
+    }
+    return all_graded ? 0 : 1;
+}
+
 // A class: every submission graded, the report folder written, the class's table printed.
 int grade(const Options& o, const std::vector<check::Case>& cases) {
     const fs::path folder = *o.grade;
-    if (!fs::is_directory(folder)) throw UsageError(folder.string() + ": no such folder");
-    std::string base = folder.string();
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    const fs::path out = o.report ? *o.report : fs::path(base + "-report");
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec) && !(fs::is_regular_file(folder, ec) && check::is_archive(folder)))
+        throw UsageError(folder.string() + ": no such folder" +
+                         (fs::exists(folder, ec) ? " (nor an archive: .zip, .tar, .tar.gz, .tgz)" : ""));
+    const fs::path out = o.report ? *o.report : fs::path(report_base(folder) + "-report");
     const bool bar = ::isatty(2) != 0;
     auto progress = [&](std::size_t done, std::size_t all) {
         if (!bar) return;
@@ -621,10 +679,13 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
                                        check::student_seed(seed, subject.name), subject, reference);
         };
     }
+    const check::ClassFolder taken = check::read_class(folder, check::run_folder());
     std::vector<check::SubmissionResult> results =
-        check::grade_class(settings, o.words[0], cases, folder, progress, more);
+        check::grade_class(settings, o.words[0], cases, taken.students, progress, more);
+    for (const fs::path& made : taken.made) check::remove_tree(made);
     fs::create_directories(out / "feedback");
     write_text(out / "grades.csv", check::grades_csv(results));
+    write_gradebooks(out, taken.platform, o.words[0], results);
     std::string lines;
     for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
     write_text(out / "results.jsonl", lines);
@@ -649,6 +710,8 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
     auto padded = [&](const std::string& name) {
         return name + std::string(width - std::min(width, check::columns(name)), ' ');
     };
+    if (taken.platform != "folders")
+        std::cout << platform_line(taken.platform, results.size()) << "\n";
     bool all_graded = true;
     char row[256];
     std::snprintf(row, sizeof row, " %8s %8s %8s  %s\n", "score", "of", "percent", "build");
@@ -663,7 +726,7 @@ int grade(const Options& o, const std::vector<check::Case>& cases) {
         all_graded = all_graded && r.build_verdict != "missing" && r.build_verdict != "refused";
     }
     std::cout << results.size() << " submissions graded into " << out.string() << "\n";
-    return all_graded ? 0 : 1;
+    return class_status(taken, folder, results, all_graded);
 }
 
 // Runs EXECUTABLE on standard input and writes what it did as a new case.
