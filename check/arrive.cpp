@@ -542,6 +542,7 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
     // A repository: its build, its tests and its hidden folders set aside.
     std::vector<std::string> kept, aside;
     for (const std::string& f : top.folders) (set_aside(f) ? aside : kept).push_back(f + "/");
+    if (kept.empty()) kept.swap(aside);  // a build/ alone is where the student put the program
     const std::string aside_note =
         aside.empty() ? "" : "; " + some_names(aside) + (aside.size() == 1 ? " was" : " were") + " set aside";
     if (std::find(kept.begin(), kept.end(), "src/") != kept.end()) {
@@ -564,10 +565,10 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
             return n;
         }
         if (top.archives.size() != 1) {
-            a.note = shown + " holds " +
-                     (!n.note.empty()    ? n.note
-                      : inside.empty() ? std::string("nothing")
-                                       : described(inside, program));
+            a.note = !n.note.empty() ? shown + ": " + n.note
+                                     : shown + " holds " +
+                                           (inside.empty() ? std::string("nothing")
+                                                           : described(inside, program));
             return a;
         }
     }
