@@ -483,8 +483,22 @@ void gather(int dir, const std::string& prefix, const std::set<std::string>& ski
     }
 }
 
+// True when the file `path` (opened without following a link) is an ELF executable or
+// position-independent executable: what a linker made, whether or not it could set its
+// execute bit (the wall without namespaces refuses a chmod by path).
+bool is_elf_program(const fs::path& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    unsigned char head[18] = {};
+    if (fd.fd < 0 || ::read(fd.fd, head, sizeof head) != static_cast<ssize_t>(sizeof head))
+        return false;
+    const bool elf = head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
+    const unsigned type = head[5] == 2 ? (head[16] << 8) | head[17] : head[16] | (head[17] << 8);
+    return elf && (type == 2 || type == 3);  // ET_EXEC or ET_DYN
+}
+
 // The executables a build made in the folder `folder` that were not among the files it was
-// given (`given`, paths relative to it): plain files with an execute bit, found without
+// given (`given`, paths relative to it): plain files with an execute bit or ELF programs
+// (is_elf_program), found without
 // following a link, passing over hidden names, CMake's own CMakeFiles/ and objects and
 // libraries; at most 100, as paths relative to `folder`, sorted.
 std::vector<std::string> made_executables(const fs::path& folder, const std::vector<Entry>& given) {
@@ -501,7 +515,8 @@ std::vector<std::string> made_executables(const fs::path& folder, const std::vec
             if (fs::is_directory(st)) it.disable_recursion_pending();
             continue;
         }
-        if (!fs::is_regular_file(st) || (st.permissions() & fs::perms::owner_exec) == fs::perms::none)
+        if (!fs::is_regular_file(st) ||
+            ((st.permissions() & fs::perms::owner_exec) == fs::perms::none && !is_elf_program(it->path())))
             continue;
         const std::string e = it->path().extension().string();
         if (e == ".o" || e == ".so" || e == ".a" || e == ".sh") continue;
@@ -635,6 +650,9 @@ Build cmake_program(const fs::path& folder, const std::string& program,
     Build b;
     if (o.end != Outcome::End::exited || o.code != 0) {
         b.message = "cmake could not configure the project:\n" + build_failure(o, said, "cmake");
+        if (current_wall() == Wall::landlock && said.find("Operation not permitted") != std::string::npos)
+            b.message += "(the wall without namespaces refuses the chmod that CMake makes; the "
+                         "namespaces wall, or a Makefile beside the CMakeLists.txt, builds it)\n";
         return b;
     }
     p.argv = {"cmake", "--build", "build"};
