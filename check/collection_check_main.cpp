@@ -84,7 +84,9 @@ const char* const kUsage =
     "\n"
     "Grading a class:\n"
     "  --grade DIR        grade every folder of DIR (named after its student, holding an\n"
-    "                     executable named PROGRAM or sources), N submissions side by side\n"
+    "                     executable named PROGRAM or sources), N submissions side by side;\n"
+    "                     or a platform's export: Moodle's .zip, Canvas's folder, GitHub\n"
+    "                     Classroom's clones\n"
     "  --report OUT       where the grades go (default DIR-report): grades.csv,\n"
     "                     results.jsonl, feedback/NAME.txt and report.html\n"
     "  --cache-size MIB   the most the cache of builds may hold (default 256; 0: no\n"
@@ -128,7 +130,8 @@ const char* const kUsage =
     "so named is visible, read-only, inside the sandbox.\n"
     "Exit status: 0 when every case passed (with --grade: every submission was graded,\n"
     "whatever its score; with --record: the case was written), 1 when a case failed (a\n"
-    "submission could not be graded), 2 for a usage error or a sandbox the kernel refuses.\n";
+    "submission could not be graded), 2 for a usage error, a sandbox the kernel refuses or\n"
+    "a class in which nothing could be graded.\n";
 
 // The widest a student's name is shown in the class's table, in terminal columns.
 constexpr std::size_t kNameColumns = 40;

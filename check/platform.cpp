@@ -194,7 +194,7 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
             g.late = g.late.value_or(false) || k->late;
             offer(g, k->file, path, k->resubmission);
         } else {
-            c.unplaced.push_back(shown + " (a file of no student)");
+            c.unplaced.push_back(shown);
         }
     }
     if (!moodle.empty()) c.platform = "moodle";

@@ -47,7 +47,7 @@ struct Student {
 struct ClassFolder {
     std::string platform;                     // "moodle", "canvas", "github-classroom", "folders"
     std::vector<Student> students;            // in name order
-    std::vector<std::string> unplaced;        // "notes.txt (a file of no student)", made visible
+    std::vector<std::string> unplaced;        // "notes.txt", "fifo (neither a file nor a folder)"
     std::string held;                         // what the folder holds, in a few words
     std::vector<std::filesystem::path> made;  // the folders the checker made, to remove
 };
