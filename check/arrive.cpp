@@ -115,8 +115,8 @@ void write_entry(Reader& r, int dir, const std::string& name, unsigned mode,
             throw std::runtime_error(shown + " holds more than " + in_mib(bounds.file_bytes) +
                                      ", the most a file of an archive may hold");
         if (total > bounds.bytes)
-            throw std::runtime_error("the archive holds more than " + in_mib(bounds.bytes) +
-                                     " (" + shown + " is past it)");
+            throw std::runtime_error("the archive holds more than " + in_mib(bounds.bytes) + " (" +
+                                     shown + " is past it)");
         for (std::size_t at = 0; at < got;) {
             const ssize_t w = ::write(out.fd, chunk.data() + at, got - at);
             if (w < 0 && errno == EINTR) continue;
@@ -248,8 +248,8 @@ Listing list_folder(const fs::path& folder, const std::string& program) {
             l.others.push_back(name);
         }
     }
-    for (auto* v : {&l.sources, &l.folders, &l.archives, &l.executables, &l.others, &l.links,
-                    &l.empty_files})
+    for (auto* v :
+         {&l.sources, &l.folders, &l.archives, &l.executables, &l.others, &l.links, &l.empty_files})
         std::sort(v->begin(), v->end());
     return l;
 }
@@ -279,8 +279,8 @@ Arrival at_top(const fs::path& folder, const Listing& l, const std::string& prog
     if (!l.sources.empty() && std::all_of(l.sources.begin(), l.sources.end(), [&](auto& n) {
             return std::binary_search(l.empty_files.begin(), l.empty_files.end(), n);
         })) {
-        a.note = some_names(l.empty_files) + (l.empty_files.size() == 1 ? " is" : " are") +
-                 " empty";
+        a.note =
+            some_names(l.empty_files) + (l.empty_files.size() == 1 ? " is" : " are") + " empty";
     } else if (!l.sources.empty()) {
         a.kind = Arrival::Kind::sources;
         a.path = folder;
@@ -474,7 +474,8 @@ namespace {
 // The folders of a repository that hold no submission: its build and tests (hidden ones are
 // never listed).
 bool set_aside(const std::string& folder) {
-    return folder == "build" || folder == "tests" || folder == "test" || folder == "cmake-build-debug";
+    return folder == "build" || folder == "tests" || folder == "test" ||
+           folder == "cmake-build-debug";
 }
 
 // Copies the plain files of the folder `from` whose names `take` accepts into the folder
@@ -507,7 +508,8 @@ Arrival from_src(const fs::path& folder, const Listing& top, const std::string& 
     const bool include = std::binary_search(top.folders.begin(), top.folders.end(), "include");
     const fs::path into = unpack_base / fresh_name();
     if (::mkdir(into.c_str(), 0755) != 0)
-        throw std::runtime_error("no folder to gather src/ into: " + std::string(std::strerror(errno)));
+        throw std::runtime_error("no folder to gather src/ into: " +
+                                 std::string(std::strerror(errno)));
     a.unpacked = into.string();
     try {
         ::chmod(into.c_str(), 0755);  // whatever the checker's umask
@@ -517,8 +519,9 @@ Arrival from_src(const fs::path& folder, const Listing& top, const std::string& 
             return e == ".h" || e == ".hh" || e == ".hpp" || e == ".hxx";
         };
         if (include) copy_files(folder / "include", into, header, total);
-        copy_files(folder / "src", into, [&](const std::string& n) { return header(n) || is_c_or_cpp(n); },
-                   total);
+        copy_files(
+            folder / "src", into, [&](const std::string& n) { return header(n) || is_c_or_cpp(n); },
+            total);
     } catch (const std::exception& e) {
         a.kind = Arrival::Kind::refused;
         a.note = std::string("src/ is not built: ") + e.what();
@@ -544,7 +547,9 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
     for (const std::string& f : top.folders) (set_aside(f) ? aside : kept).push_back(f + "/");
     if (kept.empty()) kept.swap(aside);  // a build/ alone is where the student put the program
     const std::string aside_note =
-        aside.empty() ? "" : "; " + some_names(aside) + (aside.size() == 1 ? " was" : " were") + " set aside";
+        aside.empty()
+            ? ""
+            : "; " + some_names(aside) + (aside.size() == 1 ? " was" : " were") + " set aside";
     if (std::find(kept.begin(), kept.end(), "src/") != kept.end()) {
         Arrival s = from_src(folder, top, program, unpack_base);
         if (s.kind != Arrival::Kind::nothing) {
@@ -595,7 +600,7 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
         if (u.kind == Arrival::Kind::nothing)
             u.note = shown + ", an archive holding no program or source: " +
                      visible_text(root.folders.front(), Shown::name) + "/ holds " +
-                     (!u.note.empty()    ? u.note
+                     (!u.note.empty()  ? u.note
                       : inside.empty() ? std::string("nothing")
                                        : described(inside, program));
     } else if (u.kind == Arrival::Kind::nothing) {

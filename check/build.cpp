@@ -516,7 +516,8 @@ std::vector<std::string> made_executables(const fs::path& folder, const std::vec
             continue;
         }
         if (!fs::is_regular_file(st) ||
-            ((st.permissions() & fs::perms::owner_exec) == fs::perms::none && !is_elf_program(it->path())))
+            ((st.permissions() & fs::perms::owner_exec) == fs::perms::none &&
+             !is_elf_program(it->path())))
             continue;
         const std::string e = it->path().extension().string();
         if (e == ".o" || e == ".so" || e == ".a" || e == ".sh") continue;
@@ -544,12 +545,12 @@ Build keep_made(const fs::path& made, const std::string& shown, const std::strin
     if (!refused.empty()) {
         b.built = false;
         // keep_program speaks of a compiler; here another tool made it.
-        b.message =
-            (refused == "the compiler made no plain file" ? tool + " made no plain file named " + shown
-             : refused.starts_with("the compiler's output is a symbolic link")
-                 ? "the " + shown + " " + tool + " made is a symbolic link, not a program"
-                 : refused) +
-            "\n" + said;
+        b.message = (refused == "the compiler made no plain file"
+                         ? tool + " made no plain file named " + shown
+                     : refused.starts_with("the compiler's output is a symbolic link")
+                         ? "the " + shown + " " + tool + " made is a symbolic link, not a program"
+                         : refused) +
+                    "\n" + said;
         fs::remove_all(keep, ec);
         return b;
     }
@@ -604,9 +605,10 @@ Build make_program(const fs::path& folder, const std::string& program,
         const std::vector<std::string> made = made_executables(scratch.path(), files.files);
         if (made.size() == 1) {
             used = made.front();
-            note = (no_rule ? "the Makefile has no rule for " + name + "; make" : "make -- " + name) +
-                   " made " + visible_text(used, Shown::name) +
-                   ", its one executable, which was used\n";
+            note =
+                (no_rule ? "the Makefile has no rule for " + name + "; make" : "make -- " + name) +
+                " made " + visible_text(used, Shown::name) +
+                ", its one executable, which was used\n";
         } else if (no_rule) {
             Build b;
             b.message = "the Makefile has no rule for " + name + ", and make made " +
@@ -650,7 +652,8 @@ Build cmake_program(const fs::path& folder, const std::string& program,
     Build b;
     if (o.end != Outcome::End::exited || o.code != 0) {
         b.message = "cmake could not configure the project:\n" + build_failure(o, said, "cmake");
-        if (current_wall() == Wall::landlock && said.find("Operation not permitted") != std::string::npos)
+        if (current_wall() == Wall::landlock &&
+            said.find("Operation not permitted") != std::string::npos)
             b.message += "(the wall without namespaces refuses the chmod that CMake makes; the "
                          "namespaces wall, or a Makefile beside the CMakeLists.txt, builds it)\n";
         return b;

@@ -1057,7 +1057,11 @@ TEST(Arrive, TheSubmissionIsFoundWhereverItArrivesAndWhatWasThereIsSaid) {
         {"an empty source", {"setcalc.c~"}, Kind::nothing, "", "setcalc.c is empty"},
         {"empty sources", {"main.c~", "util.c~"}, Kind::nothing, "", "main.c and util.c are empty"},
         {"an empty program", {"setcalc*~"}, Kind::nothing, "", "setcalc is empty"},
-        {"an empty source in a folder", {"hw/", "hw/main.c~"}, Kind::nothing, "", "hw/: main.c is empty"},
+        {"an empty source in a folder",
+         {"hw/", "hw/main.c~"},
+         Kind::nothing,
+         "",
+         "hw/: main.c is empty"},
     };
     for (const Row& r : rows) {
         TempFolder t;
@@ -1126,9 +1130,9 @@ std::string zip_end(std::uint64_t entries, std::uint64_t bytes, bool zip64) {
     std::string z = "PK\x03\x04" + std::string(26, '\0');  // the start of a zip
     if (zip64) {
         const std::uint64_t at = z.size();
-        z += little(0x06064b50, 4) + little(44, 8) + little(45, 2) + little(45, 2) +
-             little(0, 4) + little(0, 4) + little(entries, 8) + little(entries, 8) +
-             little(bytes, 8) + little(0, 8);
+        z += little(0x06064b50, 4) + little(44, 8) + little(45, 2) + little(45, 2) + little(0, 4) +
+             little(0, 4) + little(entries, 8) + little(entries, 8) + little(bytes, 8) +
+             little(0, 8);
         z += little(0x07064b50, 4) + little(0, 4) + little(at, 8) + little(1, 4);
         entries = 0xFFFF;
         bytes = 0xFFFFFFFF;

@@ -27,8 +27,8 @@
 #include "check/case.hpp"
 #include "check/formats.hpp"
 #include "check/grade.hpp"
-#include "check/platform.hpp"
 #include "check/judge.hpp"
+#include "check/platform.hpp"
 #include "check/random.hpp"
 #include "check/report.hpp"
 #include "check/run.hpp"
@@ -585,7 +585,8 @@ std::string report_base(const fs::path& given) {
     std::string base = given.string();
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     for (const char* ending : {".tar.gz", ".tgz", ".tar", ".zip"})
-        if (fs::is_regular_file(given) && base.ends_with(ending) && base.size() > std::strlen(ending))
+        if (fs::is_regular_file(given) && base.ends_with(ending) &&
+            base.size() > std::strlen(ending))
             return base.substr(0, base.size() - std::strlen(ending));
     return base;
 }
@@ -638,9 +639,11 @@ int class_status(const check::ClassFolder& taken, const fs::path& folder,
 int grade(const Options& o, const std::vector<check::Case>& cases) {
     const fs::path folder = *o.grade;
     std::error_code ec;
-    if (!fs::is_directory(folder, ec) && !(fs::is_regular_file(folder, ec) && check::is_archive(folder)))
-        throw UsageError(folder.string() + ": no such folder" +
-                         (fs::exists(folder, ec) ? " (nor an archive: .zip, .tar, .tar.gz, .tgz)" : ""));
+    if (!fs::is_directory(folder, ec) &&
+        !(fs::is_regular_file(folder, ec) && check::is_archive(folder)))
+        throw UsageError(
+            folder.string() + ": no such folder" +
+            (fs::exists(folder, ec) ? " (nor an archive: .zip, .tar, .tar.gz, .tgz)" : ""));
     const fs::path out = o.report ? *o.report : fs::path(report_base(folder) + "-report");
     const bool bar = ::isatty(2) != 0;
     auto progress = [&](std::size_t done, std::size_t all) {

@@ -13,8 +13,8 @@ namespace check {
 
 // One submission checked against the cases of one program.
 struct SubmissionResult {
-    std::string program;     // "setcalc"
-    std::string submission;  // the student's name (the folder's), or the executable's path
+    std::string program;       // "setcalc"
+    std::string submission;    // the student's name (the folder's), or the executable's path
     std::string student_id;    // the learning platform's id of the student, or ""
     std::optional<bool> late;  // whether the platform marked the submission late, when it says
     // How the submission was built: "executable" when it was given as an executable,

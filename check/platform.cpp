@@ -19,7 +19,8 @@ namespace check {
 namespace {
 
 bool all_digits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // `s` in lower case (ASCII letters only).
@@ -38,8 +39,8 @@ std::string fresh(const std::string& what) {
 struct Gathered {
     std::string name, id;
     std::optional<bool> late;
-    std::vector<fs::path> file_folders;   // Moodle: the folders of file submissions
-    std::vector<std::string> aside;       // what was set aside, as shown
+    std::vector<fs::path> file_folders;  // Moodle: the folders of file submissions
+    std::vector<std::string> aside;      // what was set aside, as shown
     // Files to gather into a folder of the checker's: their name there, and where they are,
     // with the resubmission that chose them.
     std::map<std::string, std::pair<fs::path, unsigned>> files;
@@ -137,8 +138,8 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
     struct stat st {};
     if (::stat(given.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
         if (!is_archive(given))
-            throw std::runtime_error(given.string() +
-                                     ": neither a folder nor an archive (.zip, .tar, .tar.gz, .tgz)");
+            throw std::runtime_error(
+                given.string() + ": neither a folder nor an archive (.zip, .tar, .tar.gz, .tgz)");
         root = work / fresh("class");
         try {
             unpack(given, root, kClassArchive);
@@ -159,7 +160,7 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
     c.held = holding(root);
 
     std::map<std::string, Gathered> moodle, canvas;  // by id
-    std::vector<fs::path> plain;                      // folders named after their student
+    std::vector<fs::path> plain;                     // folders named after their student
     std::vector<std::string> entries;
     for (const auto& e : fs::directory_iterator(root, ec)) entries.push_back(e.path().filename());
     std::sort(entries.begin(), entries.end());
@@ -168,7 +169,8 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
         const fs::path path = root / name;
         const std::string shown = visible_text(name, Shown::name);
         if (::lstat(path.c_str(), &st) != 0) continue;
-        const bool folder = S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && fs::is_directory(path, ec));
+        const bool folder =
+            S_ISDIR(st.st_mode) || (S_ISLNK(st.st_mode) && fs::is_directory(path, ec));
         const std::optional<MoodleName> m = moodle_name(name);
         if (folder && m && m->rest.empty()) {
             Gathered& g = moodle[m->id];
@@ -245,8 +247,7 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
         for (const std::string& a : g.aside)
             (a.find(" used as ") != std::string::npos ? used : aside).push_back(a);
         for (const std::string& u : used) s.note += u + "\n";
-        if (!aside.empty())
-            s.note += "set aside: " + some_names(aside, 6) + "\n";
+        if (!aside.empty()) s.note += "set aside: " + some_names(aside, 6) + "\n";
         c.students.push_back(std::move(s));
     };
     for (auto& [id, g] : moodle) {
@@ -259,9 +260,10 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
                 s.name = g.name, s.id = g.id;
                 s.folder = folder_for("moodle-" + id);
                 s.within = s.folder.parent_path();
-                s.note = "no file was handed in" +
-                         (g.aside.empty() ? std::string() : "; set aside: " + some_names(g.aside, 6)) +
-                         "\n";
+                s.note =
+                    "no file was handed in" +
+                    (g.aside.empty() ? std::string() : "; set aside: " + some_names(g.aside, 6)) +
+                    "\n";
                 c.students.push_back(std::move(s));
                 continue;
             }
