@@ -442,7 +442,7 @@ void gather(int dir, const std::string& prefix, const std::set<std::string>& ski
     // cppcheck-suppress readdirCalled
     while (const dirent* e = ::readdir(d)) {  // NOLINT(concurrency-mt-unsafe): own stream
         const std::string name = e->d_name;
-        if (name.starts_with(".") || (prefix.empty() && skip.count(name) > 0)) continue;
+        if (name.starts_with(".") || (prefix.empty() && skip.contains(name))) continue;
         names.push_back(name);
     }
     ::closedir(d);
@@ -492,8 +492,10 @@ bool is_elf_program(const fs::path& path) {
     if (fd.fd < 0 || ::read(fd.fd, head, sizeof head) != static_cast<ssize_t>(sizeof head))
         return false;
     const bool elf = head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
-    const unsigned type = head[5] == 2 ? (head[16] << 8) | head[17] : head[16] | (head[17] << 8);
-    return elf && (type == 2 || type == 3);  // ET_EXEC or ET_DYN
+    const unsigned high = head[5] == 2 ? head[16] : head[17],
+                   low = head[5] == 2 ? head[17] : head[16];
+    const unsigned type = (high << 8U) | low;  // in the file's own byte order
+    return elf && (type == 2 || type == 3);    // ET_EXEC or ET_DYN
 }
 
 // The executables a build made in the folder `folder` that were not among the files it was
@@ -522,7 +524,7 @@ std::vector<std::string> made_executables(const fs::path& folder, const std::vec
         const std::string e = it->path().extension().string();
         if (e == ".o" || e == ".so" || e == ".a" || e == ".sh") continue;
         const std::string path = it->path().lexically_relative(folder).string();
-        if (before.count(path) == 0) made.push_back(path);
+        if (!before.contains(path)) made.push_back(path);
     }
     std::sort(made.begin(), made.end());
     return made;

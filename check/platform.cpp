@@ -210,13 +210,13 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
             fs::create_directories(staged);
             ::chmod(staged.c_str(), 0755);
         }
-        const fs::path into = staged / name;
+        fs::path into = staged / name;
         fs::create_directories(into);
         ::chmod(into.c_str(), 0755);
         return into;
     };
     auto gather = [&](Gathered& g, const std::string& prefix) -> fs::path {
-        const fs::path into = folder_for(prefix + g.id);
+        fs::path into = folder_for(prefix + g.id);
         for (const auto& [name, from] : g.files) {
             if (name.find('/') != std::string::npos || name == "." || name == "..") {
                 g.aside.push_back(visible_text(name, Shown::name) + " (a name no file can have)");
@@ -225,7 +225,7 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
             try {
                 copy_plain_file(from.first, into / name, kMaxUnpackedFileBytes);
             } catch (const std::exception& e) {
-                g.aside.push_back(std::string(e.what()));
+                g.aside.emplace_back(e.what());
                 continue;
             }
             if (from.second > 0)
