@@ -544,7 +544,12 @@ Arrival find_submission(const fs::path& folder, const std::string& program,
     if (a.note.empty()) a.note = described(top, program);
     // A repository: its build, its tests and its hidden folders set aside.
     std::vector<std::string> kept, aside;
-    for (const std::string& f : top.folders) (set_aside(f) ? aside : kept).push_back(f + "/");
+    for (const std::string& f : top.folders) {
+        if (set_aside(f))
+            aside.push_back(f + "/");
+        else
+            kept.push_back(f + "/");
+    }
     if (kept.empty()) kept.swap(aside);  // a build/ alone is where the student put the program
     const std::string aside_note =
         aside.empty()

@@ -236,7 +236,7 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
         }
         return into;
     };
-    auto student = [&](Gathered& g, const fs::path& folder) {
+    auto student = [&](const Gathered& g, const fs::path& folder) {
         Student s;
         s.name = g.name;
         s.id = g.id;
@@ -244,8 +244,12 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
         s.folder = folder;
         s.within = folder.parent_path();
         std::vector<std::string> used, aside;
-        for (const std::string& a : g.aside)
-            (a.find(" used as ") != std::string::npos ? used : aside).push_back(a);
+        for (const std::string& a : g.aside) {
+            if (a.find(" used as ") != std::string::npos)
+                used.push_back(a);
+            else
+                aside.push_back(a);
+        }
         for (const std::string& u : used) s.note += u + "\n";
         if (!aside.empty()) s.note += "set aside: " + some_names(aside, 6) + "\n";
         c.students.push_back(std::move(s));

@@ -179,11 +179,19 @@ grade "$g"
 [[ $out == *"GitHub Classroom repositories of 3 students"* ]] || fail "GitHub Classroom: not said: $out"
 report="$work/classroom-report"
 expect_row "$report/grades.csv" ann "ann,2,2,"
-expect_row "$report/grades.csv" ben "ben,1,2,"
-expect_row "$report/grades.csv" cat "cat,2,2,"
 feedback "$report" ann "found in src/, with the headers of include/; build/ and tests/ were set aside"
-feedback "$report" ben "cmake made app, its one executable, which was used"
-feedback "$report" cat "its CMakeLists.txt was built with cmake"
+if "$check" --walls | grep -q '^Here, runs are held by: landlock'; then
+    # That wall refuses the chmod CMake makes: the feedback says so, and what would build it.
+    for s in ben cat; do
+        expect_row "$report/grades.csv" $s "$s,0,2,"
+        feedback "$report" $s "the wall without namespaces refuses the chmod that CMake makes"
+    done
+else
+    expect_row "$report/grades.csv" ben "ben,1,2,"
+    expect_row "$report/grades.csv" cat "cat,2,2,"
+    feedback "$report" ben "cmake made app, its one executable, which was used"
+    feedback "$report" cat "its CMakeLists.txt was built with cmake"
+fi
 
 # --- Nothing to grade: status 2, and what the folder holds.
 mkdir -p "$work/loose"
