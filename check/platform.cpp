@@ -181,6 +181,8 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
                 g.aside.push_back(shown + "/ (" + visible_text(m->kind, Shown::name) + ")");
         } else if (folder) {
             plain.push_back(path);
+        } else if (S_ISLNK(st.st_mode)) {
+            c.unplaced.push_back(shown + " (a symbolic link)");
         } else if (!S_ISREG(st.st_mode)) {
             c.unplaced.push_back(shown + " (neither a file nor a folder)");
         } else if (m && !m->rest.empty()) {
@@ -257,8 +259,14 @@ ClassFolder read_class(const fs::path& given, const fs::path& work) {
     for (auto& [id, g] : moodle) {
         if (!g.files.empty() || g.file_folders.size() != 1) {
             for (const fs::path& f : g.file_folders)
-                for (const auto& e : fs::directory_iterator(f, ec))
+                for (const auto& e : fs::directory_iterator(f, ec)) {
+                    if (fs::is_symlink(fs::symlink_status(f, ec))) {  // never followed
+                        g.aside.push_back(visible_text(f.filename().string(), Shown::name) +
+                                          "/ (a symbolic link)");
+                        break;
+                    }
                     offer(g, e.path().filename().string(), e.path(), 0);
+                }
             if (g.files.empty()) {  // an online text alone, or nothing at all
                 Student s;
                 s.name = g.name, s.id = g.id;
