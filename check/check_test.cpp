@@ -1175,7 +1175,7 @@ TEST(Arrive, AZipsDirectoryIsBoundedBeforeItIsRead) {
     }
     // A class's archive has bounds of its own: more entries, each as small.
     TempFolder t;
-    t.write("c.zip", zip_end(5000, 5000 * 200, false));
+    t.write("c.zip", zip_end(5000, 5000ULL * 200, false));
     const int fd = ::open((t.path / "c.zip").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     EXPECT_NO_THROW(check::bound_zip_directory(fd, check::kClassArchive));
