@@ -55,6 +55,15 @@ bool is_c_or_cpp(const fs::path& p) { return has_ending(p, {".c", ".cc", ".cpp",
 bool is_cpp(const fs::path& p) { return has_ending(p, {".cc", ".cpp", ".cxx"}); }
 bool is_header(const fs::path& p) { return has_ending(p, {".h", ".hh", ".hpp", ".hxx"}); }
 
+// Up to three names of `names`, made visible, then how many more: "a, b, c and 2 more".
+std::string some_executables(const std::vector<std::string>& names) {
+    std::string s;
+    for (std::size_t i = 0; i < names.size() && i < 3; ++i)
+        s += (i == 0 ? "" : ", ") + visible_text(names[i], Shown::name);
+    if (names.size() > 3) s += " and " + std::to_string(names.size() - 3) + " more";
+    return s;
+}
+
 // A size in MiB as a person reads it: "60 MiB", "1.5 MiB".
 std::string in_mib(std::uint64_t bytes) {
     return quantity(std::round(static_cast<double>(bytes) / (1 << 20) * 10) / 10, "MiB");
@@ -421,10 +430,11 @@ constexpr std::size_t kMaxMadeDepth = 8;  // folders of a Makefile's submission,
 
 // Adds to `into` the files and folders of the folder open as `dir` (as `prefix`/NAME),
 // read as build_sources reads them: plain files and folders only, never through a link,
-// within the bounds of a build; names beginning with '.' are passed over, and so is the
-// top's file named `skip` (the program the Makefile is to make anew).
-void gather(int dir, const std::string& prefix, const std::string& skip, std::size_t depth,
-            std::vector<Entry>& into, Sha256& key, std::uint64_t& budget) {
+// within the bounds of a build; names beginning with '.' are passed over, and so are the
+// top's files and folders named in `skip` (the program the Makefile is to make anew, a
+// committed build folder).
+void gather(int dir, const std::string& prefix, const std::set<std::string>& skip,
+            std::size_t depth, std::vector<Entry>& into, Sha256& key, std::uint64_t& budget) {
     const int listed = ::dup(dir);
     DIR* d = listed >= 0 ? ::fdopendir(listed) : nullptr;
     if (d == nullptr) throw std::runtime_error(prefix + ": " + std::strerror(errno));
@@ -432,7 +442,7 @@ void gather(int dir, const std::string& prefix, const std::string& skip, std::si
     // cppcheck-suppress readdirCalled
     while (const dirent* e = ::readdir(d)) {  // NOLINT(concurrency-mt-unsafe): own stream
         const std::string name = e->d_name;
-        if (name.starts_with(".") || (prefix.empty() && name == skip)) continue;
+        if (name.starts_with(".") || (prefix.empty() && skip.contains(name))) continue;
         names.push_back(name);
     }
     ::closedir(d);
@@ -473,6 +483,90 @@ void gather(int dir, const std::string& prefix, const std::string& skip, std::si
     }
 }
 
+// True when the file `path` (opened without following a link) is an ELF executable or
+// position-independent executable: what a linker made, whether or not it could set its
+// execute bit (the wall without namespaces refuses a chmod by path).
+bool is_elf_program(const fs::path& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    unsigned char head[18] = {};
+    if (fd.fd < 0 || ::read(fd.fd, head, sizeof head) != static_cast<ssize_t>(sizeof head))
+        return false;
+    const bool elf = head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F';
+    const unsigned high = head[5] == 2 ? head[16] : head[17],
+                   low = head[5] == 2 ? head[17] : head[16];
+    const unsigned type = (high << 8U) | low;  // in the file's own byte order
+    return elf && (type == 2 || type == 3);    // ET_EXEC or ET_DYN
+}
+
+// The executables a build made in the folder `folder` that were not among the files it was
+// given (`given`, paths relative to it): plain files with an execute bit or ELF programs
+// (is_elf_program), found without
+// following a link, passing over hidden names, CMake's own CMakeFiles/ and objects and
+// libraries; at most 100, as paths relative to `folder`, sorted.
+std::vector<std::string> made_executables(const fs::path& folder, const std::vector<Entry>& given) {
+    std::set<std::string> before;
+    for (const Entry& e : given) before.insert(e.path);
+    std::vector<std::string> made;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, ec), end;
+    for (std::size_t seen = 0; !ec && it != end && seen < 10000 && made.size() < 100;
+         it.increment(ec), ++seen) {
+        const std::string name = it->path().filename().string();
+        const fs::file_status st = it->symlink_status(ec);
+        if (name.starts_with(".") || name == "CMakeFiles") {
+            if (fs::is_directory(st)) it.disable_recursion_pending();
+            continue;
+        }
+        if (!fs::is_regular_file(st) ||
+            ((st.permissions() & fs::perms::owner_exec) == fs::perms::none &&
+             !is_elf_program(it->path())))
+            continue;
+        const std::string e = it->path().extension().string();
+        if (e == ".o" || e == ".so" || e == ".a" || e == ".sh") continue;
+        const std::string path = it->path().lexically_relative(folder).string();
+        if (!before.contains(path)) made.push_back(path);
+    }
+    std::sort(made.begin(), made.end());
+    return made;
+}
+
+// The program `made` (a build's, in its working folder) kept beside the run's working
+// folders as the program of a build keyed `key`; `tool` names what made it, and `said` is
+// what the build printed.
+Build keep_made(const fs::path& made, const std::string& shown, const std::string& tool,
+                const std::string& key, const std::string& said) {
+    Build b;
+    b.built = true;
+    b.message = said;
+    static std::atomic<unsigned> count{0};
+    const fs::path keep =
+        fs::path(run_folder()) / ("made-" + key.substr(0, 16) + "-" + std::to_string(count++));
+    std::error_code ec;
+    fs::create_directories(keep, ec);
+    const std::string refused = keep_program(made, keep);
+    if (!refused.empty()) {
+        b.built = false;
+        // keep_program speaks of a compiler; here another tool made it.
+        b.message = (refused == "the compiler made no plain file"
+                         ? tool + " made no plain file named " + shown
+                     : refused.starts_with("the compiler's output is a symbolic link")
+                         ? "the " + shown + " " + tool + " made is a symbolic link, not a program"
+                         : refused) +
+                    "\n" + said;
+        fs::remove_all(keep, ec);
+        return b;
+    }
+    b.executable = keep / "program";
+    return b;
+}
+
+// What a build run `o` that printed `said` failed with, `tool` naming what ran.
+std::string build_failure(const Outcome& o, const std::string& said, const std::string& tool) {
+    if (o.end == Outcome::End::not_started) return o.start_error + "\n";
+    if (o.end == Outcome::End::wall_limit) return tool + " took too long\n" + said;
+    return said.empty() ? tool + " ended without a program\n" : said;
+}
+
 }  // namespace
 
 Build make_program(const fs::path& folder, const std::string& program,
@@ -483,7 +577,7 @@ Build make_program(const fs::path& folder, const std::string& program,
     files.name = "make";
     Sha256 key;
     std::uint64_t budget = kMaxAllSourceBytes;
-    gather(dir.fd, "", program, 0, files.files, key, budget);
+    gather(dir.fd, "", {program}, 0, files.files, key, budget);
     const fs::path make = fs::canonical(find_executable("make"));
 
     const Limits limits = build_limits(300, 120);  // as generous as a compiler's, and longer
@@ -495,36 +589,105 @@ Build make_program(const fs::path& folder, const std::string& program,
     p.folder = scratch.path();
     p.env = {"TMPDIR=" + scratch.path().string()};
     Outcome o = run_contained(p, limits, containment);
-    const std::string said = plain_lines(o.err + o.out, kMessageLines);
+    std::string said = plain_lines(o.err + o.out, kMessageLines);
+    bool built = o.end == Outcome::End::exited && o.code == 0;
+    const std::string name = visible_text(program, Shown::name);
+    std::string used = program;  // the file of the working folder taken as the program
+    std::string note;            // how it was found, when it is not named PROGRAM
+    const bool no_rule = !built && said.find("No rule to make target") != std::string::npos;
+    const std::string asked = said;  // what make said of PROGRAM
+    if (no_rule) {  // a Makefile whose targets make another name: its first target made
+        p.argv = {"make"};
+        o = run_contained(p, limits, containment);
+        said = plain_lines(o.err + o.out, kMessageLines);
+        built = o.end == Outcome::End::exited && o.code == 0;
+    }
+    struct stat st {};
+    if (built && (no_rule || ::lstat((scratch.path() / program).c_str(), &st) != 0)) {
+        const std::vector<std::string> made = made_executables(scratch.path(), files.files);
+        if (made.size() == 1) {
+            used = made.front();
+            note =
+                (no_rule ? "the Makefile has no rule for " + name + "; make" : "make -- " + name) +
+                " made " + visible_text(used, Shown::name) +
+                ", its one executable, which was used\n";
+        } else if (no_rule) {
+            Build b;
+            b.message = "the Makefile has no rule for " + name + ", and make made " +
+                        (made.empty() ? std::string("no executable")
+                                      : std::to_string(made.size()) + " executables (" +
+                                            some_executables(made) + ")") +
+                        "\n" + asked;
+            return b;
+        }
+    }
+    if (!built) {
+        Build b;
+        b.message = build_failure(o, said, "make");
+        return b;
+    }
+    Build b =
+        keep_made(scratch.path() / used, visible_text(used, Shown::name), "make", key.hex(), said);
+    b.message = note + b.message;
+    return b;
+}
+
+Build cmake_program(const fs::path& folder, const std::string& program,
+                    const Containment& containment) {
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd < 0) throw std::runtime_error(folder.string() + ": " + std::strerror(errno));
+    Case files;  // the working folder cmake runs in holds a copy of the project
+    files.name = "cmake";
+    Sha256 key;
+    std::uint64_t budget = kMaxAllSourceBytes;
+    gather(dir.fd, "", {"build"}, 0, files.files, key, budget);
+    const fs::path cmake = fs::canonical(find_executable("cmake"));
+    const Limits limits = build_limits(300, 120);
+    Scratch scratch(files, std::chrono::seconds(10), limits);
+    Program p;
+    p.executable = cmake;
+    p.argv = {"cmake", "-S", ".", "-B", "build", "-DCMAKE_BUILD_TYPE=Release"};
+    p.folder = scratch.path();
+    p.env = {"TMPDIR=" + scratch.path().string(), "HOME=" + scratch.path().string()};
+    Outcome o = run_contained(p, limits, containment);
+    std::string said = plain_lines(o.err + o.out, kMessageLines);
     Build b;
-    b.built = o.end == Outcome::End::exited && o.code == 0;
-    if (!b.built) {
-        b.message = said.empty() ? "make ended without a program\n" : said;
-        if (o.end == Outcome::End::not_started) b.message = o.start_error + "\n";
-        if (o.end == Outcome::End::wall_limit) b.message = "make took too long\n" + said;
+    if (o.end != Outcome::End::exited || o.code != 0) {
+        b.message = "cmake could not configure the project:\n" + build_failure(o, said, "cmake");
+        if (current_wall() == Wall::landlock &&
+            said.find("Operation not permitted") != std::string::npos)
+            b.message += "(the wall without namespaces refuses the chmod that CMake makes; the "
+                         "namespaces wall, or a Makefile beside the CMakeLists.txt, builds it)\n";
         return b;
     }
-    b.message = said;
-    static std::atomic<unsigned> made{0};
-    const fs::path keep =
-        fs::path(run_folder()) / ("made-" + key.hex().substr(0, 16) + "-" + std::to_string(made++));
-    std::error_code ec;
-    fs::create_directories(keep, ec);
-    const std::string refused = keep_program(scratch.path() / program, keep);
-    if (!refused.empty()) {
-        b.built = false;
-        // keep_program speaks of a compiler; here make made it.
-        const std::string name = visible_text(program, Shown::name);
-        b.message =
-            (refused == "the compiler made no plain file" ? "make made no plain file named " + name
-             : refused.starts_with("the compiler's output is a symbolic link")
-                 ? "the " + name + " make made is a symbolic link, not a program"
-                 : refused) +
-            "\n" + said;
-        fs::remove_all(keep, ec);
+    p.argv = {"cmake", "--build", "build"};
+    o = run_contained(p, limits, containment);
+    said = plain_lines(o.err + o.out, kMessageLines);
+    if (o.end != Outcome::End::exited || o.code != 0) {
+        b.message = build_failure(o, said, "cmake --build");
         return b;
     }
-    b.executable = keep / "program";
+    const std::vector<std::string> made = made_executables(scratch.path() / "build", {});
+    const std::string name = visible_text(program, Shown::name);
+    std::string used, note;
+    for (const std::string& m : made)
+        if (used.empty() && fs::path(m).filename() == program) used = m;
+    if (used.empty() && made.size() == 1) {
+        used = made.front();
+        note = "cmake made " + visible_text(used, Shown::name) +
+               ", its one executable, which was used\n";
+    }
+    if (used.empty()) {
+        b.message = "cmake made " +
+                    (made.empty() ? std::string("no executable")
+                                  : std::to_string(made.size()) + " executables (" +
+                                        some_executables(made) + "), none named " + name) +
+                    "\n";
+        return b;
+    }
+    b = keep_made(scratch.path() / "build" / used, visible_text(used, Shown::name), "cmake",
+                  key.hex(), "");
+    b.message = note + b.message;
     return b;
 }
 

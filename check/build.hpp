@@ -49,10 +49,21 @@ Build build_sources(const std::filesystem::path& path, const std::string& cflags
 // working folder holding a copy of the folder's files and folders (read as sources are:
 // plain files, never through a link, at most kMaxSources of them, kMaxSourceBytes each and
 // kMaxAllSourceBytes together, names beginning with '.' passed over, and the top's file
-// named `program` left out so that it is made anew). The program made is read as a
-// compiler's is. Never cached. Throws std::runtime_error for files that are refused.
+// named `program` left out so that it is made anew). When the Makefile has no rule for
+// PROGRAM, plain `make` makes its first target; then, or when `make -- PROGRAM` made no file
+// of that name, the one executable it made is the program, and the message says so first.
+// The program made is read as a compiler's is. Never cached. Throws std::runtime_error for
+// files that are refused.
 Build make_program(const std::filesystem::path& folder, const std::string& program,
                    const Containment& containment);
+
+// Builds the CMake project of the folder `folder`: `cmake -S . -B build` (Release) and
+// `cmake --build build`, run contained as make_program runs make, in a working folder
+// holding a copy of the project read as make_program reads it (a committed top build/ left
+// out). The executable named PROGRAM that it made is the program, or else its only one
+// (the message says so); more, or none, fail the build and are named.
+Build cmake_program(const std::filesystem::path& folder, const std::string& program,
+                    const Containment& containment);
 
 // Tells the cache that the build whose program is `executable` is no longer used by this
 // checker: from then on it may go when the cache is past its bound.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include "check/case.hpp"
 #include "check/grade.hpp"
 #include "check/judge.hpp"
+#include "check/platform.hpp"
 #include "check/regrade.hpp"
 #include "check/report_page.hpp"
 #include "check/run.hpp"
@@ -1083,6 +1085,30 @@ TEST(Arrive, TheSubmissionIsFoundWhereverItArrivesAndWhatWasThereIsSaid) {
          "",
          "outer.zip, an archive holding no program or source: inner.zip"},
         {"two archives", {"a.zip:", "b.zip:"}, Kind::nothing, "", "2 archives (a.zip and b.zip)"},
+        {"a repository",
+         {".git/", "README.md", ".github/", "src/", "src/main.c", "src/sets.c", "include/",
+          "include/sets.h", "tests/", "tests/test.c", "build/", "build/setcalc*"},
+         Kind::sources,
+         "",
+         "found in src/, with the headers of include/; build/ and tests/ were set aside"},
+        {"a repository without include/",
+         {"src/", "src/main.c", "docs/"},
+         Kind::sources,
+         "",
+         "found in src/"},
+        {"a CMake project",
+         {"CMakeLists.txt", "src/", "src/main.c"},
+         Kind::cmake,
+         "",
+         "its CMakeLists.txt was built with cmake"},
+        {"an empty source", {"setcalc.c~"}, Kind::nothing, "", "setcalc.c is empty"},
+        {"empty sources", {"main.c~", "util.c~"}, Kind::nothing, "", "main.c and util.c are empty"},
+        {"an empty program", {"setcalc*~"}, Kind::nothing, "", "setcalc is empty"},
+        {"an empty source in a folder",
+         {"hw/", "hw/main.c~"},
+         Kind::nothing,
+         "",
+         "hw/: main.c is empty"},
     };
     for (const Row& r : rows) {
         TempFolder t;
@@ -1110,9 +1136,11 @@ TEST(Arrive, TheSubmissionIsFoundWhereverItArrivesAndWhatWasThereIsSaid) {
                     make_archive(student / f, true, {{"inner.zip", 'f', inner, 0}});
                 }
             } else {
-                const bool executable = mark == '*';
+                const bool empty = mark == '~';  // "NAME~": an empty file
+                if (empty) f.pop_back();
+                const bool executable = f.back() == '*';
                 if (executable) f.pop_back();
-                t.write("student/" + f, "x");
+                t.write("student/" + f, empty ? "" : "x");
                 if (executable) ::chmod((student / f).c_str(), 0755);
             }
         }
@@ -1129,8 +1157,189 @@ TEST(Arrive, TheSubmissionIsFoundWhereverItArrivesAndWhatWasThereIsSaid) {
             if (r.kind == Kind::sources) {
                 EXPECT_TRUE(std::filesystem::is_regular_file(a.path / "main.c")) << r.name;
             }
+            if (!a.gathered.empty()) {  // a repository's src/, gathered with its headers
+                const bool include = std::count(r.files.begin(), r.files.end(), "include/") > 0;
+                EXPECT_EQ(std::filesystem::is_regular_file(a.path / "sets.h"), include) << r.name;
+                EXPECT_FALSE(std::filesystem::exists(a.path / "test.c")) << r.name;
+            }
         }
     }
+}
+
+// The end of a zip: its end record claiming `entries` entries in a directory of `bytes`
+// bytes, preceded, when `zip64`, by ZIP64's record and locator claiming them instead.
+std::string zip_end(std::uint64_t entries, std::uint64_t bytes, bool zip64) {
+    auto little = [](std::uint64_t v, int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+        return s;
+    };
+    std::string z = "PK\x03\x04" + std::string(26, '\0');  // the start of a zip
+    if (zip64) {
+        const std::uint64_t at = z.size();
+        z += little(0x06064b50, 4) + little(44, 8) + little(45, 2) + little(45, 2) + little(0, 4) +
+             little(0, 4) + little(entries, 8) + little(entries, 8) + little(bytes, 8) +
+             little(0, 8);
+        z += little(0x07064b50, 4) + little(0, 4) + little(at, 8) + little(1, 4);
+        entries = 0xFFFF;
+        bytes = 0xFFFFFFFF;
+    }
+    return z + little(0x06054b50, 4) + little(0, 2) + little(0, 2) + little(entries, 2) +
+           little(entries, 2) + little(bytes, 4) + little(0, 4) + little(0, 2);
+}
+
+TEST(Arrive, AZipsDirectoryIsBoundedBeforeItIsRead) {
+    struct Row {
+        std::string name;
+        std::uint64_t entries, bytes;
+        bool zip64;
+        std::string said;  // a part of the refusal, or "" when the directory is within bounds
+    };
+    const std::vector<Row> rows = {
+        {"a small directory", 10, 2000, false, ""},
+        {"too many entries", 5000, 2000, false, "its directory lists 5000 entries"},
+        {"a directory of 98 MB", 10, 98000000, false, "its directory takes"},
+        {"ZIP64 entries", 1ULL << 40, 2000, true, "entries; an archive may hold at most 1000"},
+        {"a ZIP64 directory of a terabyte", 10, 1ULL << 40, true, "its directory takes"},
+    };
+    for (const Row& r : rows) {
+        TempFolder t;
+        t.write("c.zip", zip_end(r.entries, r.bytes, r.zip64));
+        const int fd = ::open((t.path / "c.zip").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        std::string said;
+        try {
+            check::bound_zip_directory(fd, check::UnpackBounds{});
+        } catch (const std::runtime_error& e) {
+            said = e.what();
+        }
+        ::close(fd);
+        if (r.said.empty()) {
+            EXPECT_EQ(said, "") << r.name;
+        } else {
+            EXPECT_NE(said.find(r.said), std::string::npos) << r.name << ": " << said;
+        }
+    }
+    // A class's archive has bounds of its own: more entries, each as small.
+    TempFolder t;
+    t.write("c.zip", zip_end(5000, 5000ULL * 200, false));
+    const int fd = ::open((t.path / "c.zip").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_NO_THROW(check::bound_zip_directory(fd, check::kClassArchive));
+    ::close(fd);
+}
+
+TEST(Platform, MoodleNamesGiveTheStudentTheirIdAndTheKind) {
+    struct Row {
+        std::string entry;
+        bool read;
+        std::string name, id, kind, rest;
+    };
+    const std::vector<Row> rows = {
+        {"Jane Doe_123_assignsubmission_file_", true, "Jane Doe", "123", "file", ""},
+        {"Jane Doe_123_assignsubmission_onlinetext_", true, "Jane Doe", "123", "onlinetext", ""},
+        {"Jane Doe_123_assignsubmission_file_setcalc.c", true, "Jane Doe", "123", "file",
+         "setcalc.c"},
+        {"Ann_Marie O'Neil_77_assignsubmission_file_", true, "Ann_Marie O'Neil", "77", "file", ""},
+        {"Zoé Ünal_5_assignsubmission_file_a_b.c", true, "Zoé Ünal", "5", "file", "a_b.c"},
+        {"Jane Doe_12x_assignsubmission_file_", false, "", "", "", ""},
+        {"_123_assignsubmission_file_", false, "", "", "", ""},
+        {"Jane Doe_assignsubmission_file_", false, "", "", "", ""},
+        {"Jane Doe_123_assignsubmission_", false, "", "", "", ""},
+        {"jane", false, "", "", "", ""},
+    };
+    for (const Row& r : rows) {
+        const auto m = check::moodle_name(r.entry);
+        ASSERT_EQ(m.has_value(), r.read) << r.entry;
+        if (!m) continue;
+        EXPECT_EQ(m->name, r.name) << r.entry;
+        EXPECT_EQ(m->id, r.id) << r.entry;
+        EXPECT_EQ(m->kind, r.kind) << r.entry;
+        EXPECT_EQ(m->rest, r.rest) << r.entry;
+    }
+}
+
+TEST(Platform, CanvasNamesGiveTheStudentTheFileAndItsResubmission) {
+    struct Row {
+        std::string entry;
+        bool read;
+        std::string who, user, submission, file;
+        bool late;
+        unsigned resubmission;
+    };
+    const std::vector<Row> rows = {
+        {"doejane_12345_67890_setcalc.c", true, "doejane", "12345", "67890", "setcalc.c", false, 0},
+        {"doejane_LATE_12345_67890_setcalc.c", true, "doejane", "12345", "67890", "setcalc.c", true,
+         0},
+        {"doejane_late_1_2_setcalc-1.c", true, "doejane", "1", "2", "setcalc.c", true, 1},
+        {"doejane_1_2_sets-12.h", true, "doejane", "1", "2", "sets.h", false, 12},
+        {"doejane_1_2_my_file-2", true, "doejane", "1", "2", "my_file", false, 2},
+        {"doejane_1_2_my-file.c", true, "doejane", "1", "2", "my-file.c", false, 0},
+        {"doejane_1_2_-3.c", true, "doejane", "1", "2", "-3.c", false, 0},
+        {"doejane_1_2_.hidden", true, "doejane", "1", "2", ".hidden", false, 0},
+        {"doejane_1_2_", false, "", "", "", "", false, 0},
+        {"doejane_x1_2_a.c", false, "", "", "", "", false, 0},
+        {"doejane_late_1_a.c", false, "", "", "", "", false, 0},
+        {"_1_2_a.c", false, "", "", "", "", false, 0},
+        {"notes.txt", false, "", "", "", "", false, 0},
+    };
+    for (const Row& r : rows) {
+        const auto c = check::canvas_name(r.entry);
+        ASSERT_EQ(c.has_value(), r.read) << r.entry;
+        if (!c) continue;
+        EXPECT_EQ(c->who, r.who) << r.entry;
+        EXPECT_EQ(c->user, r.user) << r.entry;
+        EXPECT_EQ(c->submission, r.submission) << r.entry;
+        EXPECT_EQ(c->file, r.file) << r.entry;
+        EXPECT_EQ(c->late, r.late) << r.entry;
+        EXPECT_EQ(c->resubmission, r.resubmission) << r.entry;
+    }
+}
+
+TEST(Platform, AClassFolderIsReadAsItsPlatformExportedIt) {
+    TempFolder t;
+    std::filesystem::create_directories(t.path / "work");
+    // Canvas: a resubmission wins under the file's own name; a late mark; a loose file.
+    t.write("canvas/doejane_1_10_sets.c", "old");
+    t.write("canvas/doejane_1_10_sets-1.c", "new");
+    t.write("canvas/doejane_1_10_sets.h", "h");
+    t.write("canvas/smithbob_LATE_2_20_main.c", "m");
+    t.write("canvas/notes.txt", "n");
+    const check::ClassFolder c = check::read_class(t.path / "canvas", t.path / "work");
+    EXPECT_EQ(c.platform, "canvas");
+    ASSERT_EQ(c.students.size(), 2U);
+    EXPECT_EQ(c.students[0].name, "doejane");
+    EXPECT_EQ(c.students[0].id, "1");
+    EXPECT_EQ(c.students[0].late, std::optional<bool>(false));
+    EXPECT_EQ(c.students[1].late, std::optional<bool>(true));
+    std::ifstream in(c.students[0].folder / "sets.c");
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "new");
+    EXPECT_TRUE(std::filesystem::is_regular_file(c.students[0].folder / "sets.h"));
+    EXPECT_FALSE(std::filesystem::exists(c.students[0].folder / "sets-1.c"));
+    EXPECT_NE(c.students[0].note.find("sets-1.c used as sets.c"), std::string::npos)
+        << c.students[0].note;
+    EXPECT_EQ(c.unplaced, std::vector<std::string>{"notes.txt"});
+    for (const auto& made : c.made) EXPECT_EQ(made.parent_path(), t.path / "work");
+    // Moodle: one student per id, the online text set aside and said.
+    t.write("moodle/Jane Doe_7_assignsubmission_file_/main.c", "x");
+    t.write("moodle/Jane Doe_7_assignsubmission_onlinetext_/onlinetext.html", "x");
+    t.write("moodle/Cy Young_8_assignsubmission_onlinetext_/onlinetext.html", "x");
+    const check::ClassFolder m = check::read_class(t.path / "moodle", t.path / "work");
+    EXPECT_EQ(m.platform, "moodle");
+    ASSERT_EQ(m.students.size(), 2U);
+    EXPECT_EQ(m.students[1].name, "Jane Doe");
+    EXPECT_EQ(m.students[1].folder, t.path / "moodle/Jane Doe_7_assignsubmission_file_");
+    EXPECT_NE(m.students[1].note.find("onlinetext"), std::string::npos);
+    EXPECT_NE(m.students[0].note.find("no file was handed in"), std::string::npos);
+    // GitHub Classroom: the assignment's prefix is not the student's name.
+    t.write("gh/hw1-ann/.git/HEAD", "x");
+    t.write("gh/hw1-bo-b/.git/HEAD", "x");
+    const check::ClassFolder g = check::read_class(t.path / "gh", t.path / "work");
+    EXPECT_EQ(g.platform, "github-classroom");
+    ASSERT_EQ(g.students.size(), 2U);
+    EXPECT_EQ(g.students[0].name, "ann");
+    EXPECT_EQ(g.students[1].name, "bo-b");
+    EXPECT_THROW(check::read_class(t.path / "none", t.path / "work"), std::runtime_error);
 }
 
 TEST(Arrive, NamesAreListedAsAPersonReadsThem) {

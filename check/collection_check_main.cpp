@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,6 +29,7 @@
 #include "check/formats.hpp"
 #include "check/grade.hpp"
 #include "check/judge.hpp"
+#include "check/platform.hpp"
 #include "check/random.hpp"
 #include "check/regrade.hpp"
 #include "check/report.hpp"
@@ -84,7 +86,9 @@ const char* const kUsage =
     "\n"
     "Grading a class:\n"
     "  --grade DIR        grade every folder of DIR (named after its student, holding an\n"
-    "                     executable named PROGRAM or sources), N submissions side by side\n"
+    "                     executable named PROGRAM or sources), N submissions side by side;\n"
+    "                     or a platform's export: Moodle's .zip, Canvas's folder, GitHub\n"
+    "                     Classroom's clones\n"
     "  --report OUT       where the grades go (default DIR-report): grades.csv,\n"
     "                     results.jsonl, feedback/NAME.txt and report.html\n"
     "  --student NAME     grade only the student NAME (may be repeated) into the existing\n"
@@ -132,7 +136,8 @@ const char* const kUsage =
     "so named is visible, read-only, inside the sandbox.\n"
     "Exit status: 0 when every case passed (with --grade: every submission was graded,\n"
     "whatever its score; with --record: the case was written), 1 when a case failed (a\n"
-    "submission could not be graded), 2 for a usage error or a sandbox the kernel refuses.\n";
+    "submission could not be graded), 2 for a usage error, a sandbox the kernel refuses or\n"
+    "a class in which nothing could be graded.\n";
 
 // The widest a student's name is shown in the class's table, in terminal columns.
 constexpr std::size_t kNameColumns = 40;
@@ -624,6 +629,12 @@ std::uint64_t grading_digest(const Options& o, const std::vector<check::Case>& c
     return check::cases_digest(all);
 }
 
+// True when the student `s` is the one `name` names: by the name the teacher reads, or by
+// the name of their folder.
+bool is_named(const check::Student& s, const std::string& name) {
+    return s.name == name || s.folder.filename().string() == name;
+}
+
 // What a re-grade (--student) keeps of the report: the students not named (none when it is
 // no re-grade, or when the cases changed), whom to grade (empty: everyone) and the class's
 // seed of random sessions that the report was drawn from.
@@ -634,15 +645,15 @@ struct Regrade {
 };
 
 Regrade regrade_of(const Options& o, const fs::path& out, const fs::path& folder,
+                   const std::vector<check::Student>& students,
                    const std::vector<check::Case>& cases) {
     Regrade r;
     if (o.students.empty()) return r;
-    for (const std::string& name : o.students) {
-        std::error_code ec;
-        if (!fs::is_directory(folder / name, ec))
+    for (const std::string& name : o.students)
+        if (std::none_of(students.begin(), students.end(),
+                         [&](const check::Student& s) { return is_named(s, name); }))
             throw UsageError("--student " + check::visible_line(name, false) +
-                             ": no such folder in " + folder.string());
-    }
+                             ": no such student in " + folder.string());
     std::string text;
     if (!check::read_file(out / "results.jsonl", text))
         throw UsageError(
@@ -667,155 +678,233 @@ Regrade regrade_of(const Options& o, const fs::path& out, const fs::path& folder
     }
     r.only = o.students;
     return r;
-}
 
-// A class: every submission graded, the report folder written, the class's table printed.
-int grade(const Options& o, const std::vector<check::Case>& cases) {
-    const fs::path folder = *o.grade;
-    if (!fs::is_directory(folder)) throw UsageError(folder.string() + ": no such folder");
-    std::string base = folder.string();
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    const fs::path out = o.report ? *o.report : fs::path(base + "-report");
-    const bool bar = ::isatty(2) != 0;
-    auto progress = [&](std::size_t done, std::size_t all) {
-        if (!bar) return;
-        const std::size_t width = 30, filled = all == 0 ? width : done * width / all;
-        std::cerr << "\rgrading [" << std::string(filled, '#') << std::string(width - filled, '.')
-                  << "] " << done << " of " << all << std::flush;
-        if (done == all) std::cerr << "\n";
-    };
-    // The replay is pasted by a student in their own folder: it names no folder of the
-    // teacher's (no --allow; the cases as CASES, the folder the teacher hands out).
-    check::Settings settings = settings_of(o);
-    std::vector<std::string> replay;
-    for (std::size_t k = 0; k < settings.replay.size(); ++k) {
-        const std::string& word = settings.replay[k];
-        if (word == "--allow" && k + 1 < settings.replay.size()) {
-            ++k;
-        } else if (word == "--cases" && k + 1 < settings.replay.size()) {
-            replay.insert(replay.end(), {"--cases", "CASES"});
-            settings.replay_note = "CASES: the folder of cases your teacher hands out";
-            ++k;
-        } else {
-            replay.push_back(word);
+    // The name the report folder of the class `given` is named after: the folder, or the archive
+    // without its ending.
+    std::string report_base(const fs::path& given) {
+        std::string base = given.string();
+        while (base.size() > 1 && base.back() == '/') base.pop_back();
+        for (const char* ending : {".tar.gz", ".tgz", ".tar", ".zip"})
+            if (fs::is_regular_file(given) && base.ends_with(ending) &&
+                base.size() > std::strlen(ending))
+                return base.substr(0, base.size() - std::strlen(ending));
+        return base;
+    }
+
+    // Writes into the report folder `out` the files the gradebook of the platform `platform`
+    // imports: Moodle's grading worksheet (moodle-grades.csv) or Canvas's gradebook import
+    // (canvas-grades.csv, its column named after `program`).
+    void write_gradebooks(const fs::path& out, const std::string& platform,
+                          const std::string& program,
+                          const std::vector<check::SubmissionResult>& results) {
+        if (platform.find("moodle") != std::string::npos)
+            write_text(out / "moodle-grades.csv", check::moodle_worksheet(results));
+        if (platform.find("canvas") != std::string::npos)
+            write_text(out / "canvas-grades.csv", check::canvas_gradebook(results, program));
+    }
+
+    // The line that says which platform's export the class was read as.
+    std::string platform_line(const std::string& platform, std::size_t students) {
+        const std::string who =
+            std::to_string(students) + (students == 1 ? " student" : " students");
+        if (platform == "moodle")
+            return "a Moodle download of " + who + " (moodle-grades.csv: its grading worksheet)";
+        if (platform == "canvas")
+            return "a Canvas download of " + who + " (canvas-grades.csv: its gradebook import)";
+        if (platform == "github-classroom") return "GitHub Classroom repositories of " + who;
+        return "a download of " + platform + " of " + who;
+    }
+
+    // The exit status of a graded class, after saying what was not placed: 2, with what the folder
+    // holds, when nothing in it could be graded; 1 when a submission could not be; else 0
+    // (files of no student are said, and change no status).
+    int class_status(const check::ClassFolder& taken, const fs::path& folder,
+                     const std::vector<check::SubmissionResult>& results, bool all_graded) {
+        if (!taken.unplaced.empty())
+            std::cout << "not graded, of no student: " << check::some_names(taken.unplaced, 10)
+                      << "\n";
+        const bool any = std::any_of(results.begin(), results.end(), [](const auto& r) {
+            return r.build_verdict != "missing" && r.build_verdict != "refused";
+        });
+        if (!any) {
+            std::cerr << "collection-check: nothing in " << folder.string()
+                      << " could be graded: it holds " << taken.held
+                      << (results.empty() ? "; a class folder holds a folder per student, or a "
+                                            "platform's download (Moodle, Canvas, GitHub Classroom)"
+                                          : "")
+                      << "\n";
+            return 2;
         }
+        return all_graded ? 0 : 1;
     }
-    settings.replay = replay;
-    // Each student's own random sessions, drawn from the class's seed, the program, its cases
-    // and their name.
-    std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
-    check::RandomPlan plan = o.random;
-    plan.replay = random_replay(settings);
-    // A re-grade of a few students: the report's other students are kept, unless what they
-    // were graded against changed.
-    const Regrade again = regrade_of(o, out, folder, cases);
-    const std::uint64_t seed = plan.seed_given ? plan.seed
-                               : again.seed    ? *again.seed
-                                               : check::drawn_seed();
-    fs::path reference;
-    if (plan.sessions > 0) {
-        reference = reference_for(o.words[0]);
-        std::cout << "random sessions of " << o.words[0] << " for each student from seed " << seed
-                  << " (--seed " << seed << " draws the same sessions)\n";
-        const std::uint64_t digest = check::cases_digest(cases);
-        more = [&, digest](const check::Subject& subject) {
-            return check::check_random(settings, o.words[0], plan,
-                                       check::student_seed(seed, subject.name, o.words[0], digest),
-                                       subject, reference);
-        };
-    }
-    std::vector<check::SubmissionResult> results =
-        check::grade_class(settings, o.words[0], cases, folder, progress, more, again.only);
-    std::set<std::string> graded;
-    for (const check::SubmissionResult& r : results) graded.insert(r.submission);
-    if (!again.only.empty()) results = check::merged_class(again.kept, std::move(results));
-    check::name_identical(results);
-    fs::create_directories(out / "feedback");
-    write_text(out / "grading.json",
-               check::grading_json(
-                   {o.words[0], grading_digest(o, cases),
-                    plan.sessions > 0 ? std::optional<std::uint64_t>(seed) : std::nullopt}));
-    write_text(out / "grades.csv", check::grades_csv(results));
-    std::string lines;
-    for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
-    write_text(out / "results.jsonl", lines);
-    std::vector<std::string> names;
-    names.reserve(results.size());
-    for (const check::SubmissionResult& r : results) names.push_back(r.submission);
-    const std::vector<std::string> files = check::file_names(names);
-    for (std::size_t k = 0; k < results.size(); ++k)
-        if (graded.contains(results[k].submission))  // the others' feedback is kept
-            write_text(out / "feedback" / (files[k] + ".txt"), check::feedback_text(results[k]));
-    write_text(out / "report.html", check::report_html(results));
-    // Names made visible and cut to kNameColumns, padded by their columns (not bytes): as
-    // UTF-8 where the locale is, and with every byte past ASCII as \xHH where it is not.
-    const bool utf8 = check::utf8_locale();
-    std::vector<std::string> shown;
-    std::size_t width = 7;
-    for (const check::SubmissionResult& r : results) {
-        std::string name = check::visible_text(r.submission, check::Shown::name);
-        if (!utf8) name = check::ascii_text(name);
-        shown.push_back(check::cut_to_columns(name, kNameColumns, utf8 ? "\u2026" : "~"));
-        width = std::max(width, check::columns(shown.back()));
-    }
-    auto padded = [&](const std::string& name) {
-        return name + std::string(width - std::min(width, check::columns(name)), ' ');
-    };
-    bool all_graded = true;
-    char row[256];
-    std::snprintf(row, sizeof row, " %8s %8s %8s  %s\n", "score", "of", "percent", "build");
-    std::cout << padded("student") << row;
-    for (std::size_t k = 0; k < results.size(); ++k) {
-        const check::SubmissionResult& r = results[k];
-        const double max = r.max_score();
-        std::snprintf(row, sizeof row, " %8g %8g %7.1f%%  %s\n", r.score(), max,
-                      max > 0 ? 100 * r.score() / max : 0.0,
-                      r.build_verdict.empty() ? "executable" : r.build_verdict.c_str());
-        std::cout << padded(shown[k]) << row;
-        all_graded = all_graded && r.build_verdict != "missing" && r.build_verdict != "refused";
-    }
-    if (again.only.empty())
-        std::cout << results.size() << " submissions graded into " << out.string() << "\n";
-    else
-        std::cout << graded.size() << " of " << results.size() << " submissions graded again into "
-                  << out.string() << " (the others kept)\n";
-    return all_graded ? 0 : 1;
-}
 
-// Runs EXECUTABLE on standard input and writes what it did as a new case.
-int record(Options& o) {
-    const fs::path folder = *o.cases / o.words[0] / *o.record;
-    if (fs::exists(folder))
-        throw UsageError(folder.string() + " already exists: a recorded case never replaces one");
-    std::string input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
-    check::Settings s = settings_of(o);
-    std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
-    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
-    if (subject.command.empty())
-        throw std::runtime_error("it did not build:\n" + subject.build_message);
-    check::Case c;
-    c.name = *o.record;
-    c.input = input;
-    check::Scratch scratch(c, std::chrono::seconds(10), s.limits);
-    check::Outcome r = check::run_case(c, subject.command, scratch, s.limits, s.containment);
-    if (r.end != check::Outcome::End::exited)
-        throw std::runtime_error("the program did not end by itself (" +
-                                 std::string(r.end == check::Outcome::End::signaled
-                                                 ? "killed by a signal"
-                                             : r.start_error.empty() ? "a limit stopped it"
-                                                                     : r.start_error) +
-                                 "): no case is written");
-    fs::create_directories(folder);
-    write_text(folder / "kind", std::string(check::kind_name(o.record_kind)) + "\n");
-    if (!input.empty()) write_text(folder / "input", input);
-    write_text(folder / "output", r.out);
-    if (r.code != 0) write_text(folder / "status", std::to_string(r.code) + "\n");
-    if (!r.err.empty()) write_text(folder / "stderr", r.err);
-    std::cout << "recorded " << folder.string() << ": "
-              << check::quantity(static_cast<double>(r.out.size()), "byte") << " of output, status "
-              << r.code << "\n";
-    return 0;
-}
+    // A class: every submission graded, the report folder written, the class's table printed.
+    int grade(const Options& o, const std::vector<check::Case>& cases) {
+        const fs::path folder = *o.grade;
+        std::error_code ec;
+        if (!fs::is_directory(folder, ec) &&
+            !(fs::is_regular_file(folder, ec) && check::is_archive(folder)))
+            throw UsageError(
+                folder.string() + ": no such folder" +
+                (fs::exists(folder, ec) ? " (nor an archive: .zip, .tar, .tar.gz, .tgz)" : ""));
+        const fs::path out = o.report ? *o.report : fs::path(report_base(folder) + "-report");
+        const bool bar = ::isatty(2) != 0;
+        auto progress = [&](std::size_t done, std::size_t all) {
+            if (!bar) return;
+            const std::size_t width = 30, filled = all == 0 ? width : done * width / all;
+            std::cerr << "\rgrading [" << std::string(filled, '#')
+                      << std::string(width - filled, '.') << "] " << done << " of " << all
+                      << std::flush;
+            if (done == all) std::cerr << "\n";
+        };
+        // The replay is pasted by a student in their own folder: it names no folder of the
+        // teacher's (no --allow; the cases as CASES, the folder the teacher hands out).
+        check::Settings settings = settings_of(o);
+        std::vector<std::string> replay;
+        for (std::size_t k = 0; k < settings.replay.size(); ++k) {
+            const std::string& word = settings.replay[k];
+            if (word == "--allow" && k + 1 < settings.replay.size()) {
+                ++k;
+            } else if (word == "--cases" && k + 1 < settings.replay.size()) {
+                replay.insert(replay.end(), {"--cases", "CASES"});
+                settings.replay_note = "CASES: the folder of cases your teacher hands out";
+                ++k;
+            } else {
+                replay.push_back(word);
+            }
+        }
+        settings.replay = replay;
+        // Each student's own random sessions, drawn from the class's seed, the program, its cases
+        // and their name.
+        std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
+        check::RandomPlan plan = o.random;
+        plan.replay = random_replay(settings);
+        // A re-grade of a few students: the report's other students are kept, unless what they
+        // were graded against changed.
+        const check::ClassFolder taken = check::read_class(folder, check::run_folder());
+        const Regrade again = regrade_of(o, out, folder, taken.students, cases);
+        const std::uint64_t seed = plan.seed_given ? plan.seed
+                                   : again.seed    ? *again.seed
+                                                   : check::drawn_seed();
+        fs::path reference;
+        if (plan.sessions > 0) {
+            reference = reference_for(o.words[0]);
+            std::cout << "random sessions of " << o.words[0] << " for each student from seed "
+                      << seed << " (--seed " << seed << " draws the same sessions)\n";
+            const std::uint64_t digest = check::cases_digest(cases);
+            more = [&, digest](const check::Subject& subject) {
+                return check::check_random(
+                    settings, o.words[0], plan,
+                    check::student_seed(seed, subject.name, o.words[0], digest), subject,
+                    reference);
+            };
+        }
+        std::vector<check::Student> chosen;
+        for (const check::Student& student : taken.students)
+            if (again.only.empty() ||
+                std::any_of(again.only.begin(), again.only.end(),
+                            [&](const std::string& name) { return is_named(student, name); }))
+                chosen.push_back(student);
+        std::vector<check::SubmissionResult> results =
+            check::grade_class(settings, o.words[0], cases, chosen, progress, more);
+        for (const fs::path& made : taken.made) check::remove_tree(made);
+        std::set<std::string> graded;
+        for (const check::SubmissionResult& r : results) graded.insert(r.submission);
+        if (!again.only.empty()) results = check::merged_class(again.kept, std::move(results));
+        check::name_identical(results);
+        fs::create_directories(out / "feedback");
+        write_text(out / "grading.json",
+                   check::grading_json(
+                       {o.words[0], grading_digest(o, cases),
+                        plan.sessions > 0 ? std::optional<std::uint64_t>(seed) : std::nullopt}));
+        write_text(out / "grades.csv", check::grades_csv(results));
+        write_gradebooks(out, taken.platform, o.words[0], results);
+        std::string lines;
+        for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
+        write_text(out / "results.jsonl", lines);
+        std::vector<std::string> names;
+        names.reserve(results.size());
+        for (const check::SubmissionResult& r : results) names.push_back(r.submission);
+        const std::vector<std::string> files = check::file_names(names);
+        for (std::size_t k = 0; k < results.size(); ++k)
+            if (graded.contains(results[k].submission))  // the others' feedback is kept
+                write_text(out / "feedback" / (files[k] + ".txt"),
+                           check::feedback_text(results[k]));
+        write_text(out / "report.html", check::report_html(results));
+        // Names made visible and cut to kNameColumns, padded by their columns (not bytes): as
+        // UTF-8 where the locale is, and with every byte past ASCII as \xHH where it is not.
+        const bool utf8 = check::utf8_locale();
+        std::vector<std::string> shown;
+        std::size_t width = 7;
+        for (const check::SubmissionResult& r : results) {
+            std::string name = check::visible_text(r.submission, check::Shown::name);
+            if (!utf8) name = check::ascii_text(name);
+            shown.push_back(check::cut_to_columns(name, kNameColumns, utf8 ? "\u2026" : "~"));
+            width = std::max(width, check::columns(shown.back()));
+        }
+        auto padded = [&](const std::string& name) {
+            return name + std::string(width - std::min(width, check::columns(name)), ' ');
+        };
+        if (taken.platform != "folders")
+            std::cout << platform_line(taken.platform, results.size()) << "\n";
+        bool all_graded = true;
+        char row[256];
+        std::snprintf(row, sizeof row, " %8s %8s %8s  %s\n", "score", "of", "percent", "build");
+        std::cout << padded("student") << row;
+        for (std::size_t k = 0; k < results.size(); ++k) {
+            const check::SubmissionResult& r = results[k];
+            const double max = r.max_score();
+            std::snprintf(row, sizeof row, " %8g %8g %7.1f%%  %s\n", r.score(), max,
+                          max > 0 ? 100 * r.score() / max : 0.0,
+                          r.build_verdict.empty() ? "executable" : r.build_verdict.c_str());
+            std::cout << padded(shown[k]) << row;
+            all_graded = all_graded && r.build_verdict != "missing" && r.build_verdict != "refused";
+        }
+        if (again.only.empty())
+            std::cout << results.size() << " submissions graded into " << out.string() << "\n";
+        else
+            std::cout << graded.size() << " of " << results.size()
+                      << " submissions graded again into " << out.string()
+                      << " (the others kept)\n";
+        return class_status(taken, folder, results, all_graded);
+    }
+
+    // Runs EXECUTABLE on standard input and writes what it did as a new case.
+    int record(Options & o) {
+        const fs::path folder = *o.cases / o.words[0] / *o.record;
+        if (fs::exists(folder))
+            throw UsageError(folder.string() +
+                             " already exists: a recorded case never replaces one");
+        std::string input{std::istreambuf_iterator<char>(std::cin),
+                          std::istreambuf_iterator<char>()};
+        check::Settings s = settings_of(o);
+        std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
+        check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+        if (subject.command.empty())
+            throw std::runtime_error("it did not build:\n" + subject.build_message);
+        check::Case c;
+        c.name = *o.record;
+        c.input = input;
+        check::Scratch scratch(c, std::chrono::seconds(10), s.limits);
+        check::Outcome r = check::run_case(c, subject.command, scratch, s.limits, s.containment);
+        if (r.end != check::Outcome::End::exited)
+            throw std::runtime_error("the program did not end by itself (" +
+                                     std::string(r.end == check::Outcome::End::signaled
+                                                     ? "killed by a signal"
+                                                 : r.start_error.empty() ? "a limit stopped it"
+                                                                         : r.start_error) +
+                                     "): no case is written");
+        fs::create_directories(folder);
+        write_text(folder / "kind", std::string(check::kind_name(o.record_kind)) + "\n");
+        if (!input.empty()) write_text(folder / "input", input);
+        write_text(folder / "output", r.out);
+        if (r.code != 0) write_text(folder / "status", std::to_string(r.code) + "\n");
+        if (!r.err.empty()) write_text(folder / "stderr", r.err);
+        std::cout << "recorded " << folder.string() << ": "
+                  << check::quantity(static_cast<double>(r.out.size()), "byte")
+                  << " of output, status " << r.code << "\n";
+        return 0;
+    }
 
 }  // namespace
 

@@ -399,6 +399,13 @@ json with_sources(json j, const SubmissionResult& s) {
     return j;
 }
 
+// Adds to `j` the platform's id of the student ("student_id") and its late mark ("late"),
+// where the platform gives them.
+void add_identity(json& j, const SubmissionResult& s) {
+    if (!s.student_id.empty()) j["student_id"] = s.student_id;
+    if (s.late) j["late"] = *s.late;
+}
+
 }  // namespace
 
 std::string to_json(const SubmissionResult& s) {
@@ -422,16 +429,17 @@ std::string to_json(const SubmissionResult& s) {
         }
         cases.push_back(std::move(one));
     }
-    const json j = {{"program", s.program},
-                    {"submission", s.submission},
-                    {"sandbox", wall_name(current_wall())},
-                    {"score", s.score()},
-                    {"max_score", s.max_score()},
-                    {"passed", s.passed()},
-                    {"failed", s.cases.size() - s.passed()},
-                    {"seconds", s.seconds},
-                    {"build", {{"verdict", build_word(s)}, {"message", s.build_message}}},
-                    {"cases", cases}};
+    json j = {{"program", s.program},
+              {"submission", s.submission},
+              {"sandbox", wall_name(current_wall())},
+              {"score", s.score()},
+              {"max_score", s.max_score()},
+              {"passed", s.passed()},
+              {"failed", s.cases.size() - s.passed()},
+              {"seconds", s.seconds},
+              {"build", {{"verdict", build_word(s)}, {"message", s.build_message}}},
+              {"cases", cases}};
+    add_identity(j, s);
     return dump(with_sources(j, s));
 }
 
@@ -539,7 +547,12 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
             if (!seen[r.name]) seen[r.name] = true, names.push_back(r.name);
     const bool same = std::any_of(
         all.begin(), all.end(), [](const SubmissionResult& s) { return !s.same_sources.empty(); });
-    std::string csv = "name,score,max_score,percent,build";
+    const bool ids = std::any_of(all.begin(), all.end(),
+                                 [](const SubmissionResult& s) { return !s.student_id.empty(); });
+    const bool late = std::any_of(all.begin(), all.end(),
+                                  [](const SubmissionResult& s) { return s.late.has_value(); });
+    std::string csv = std::string("name") + (ids ? ",id" : "") + (late ? ",late" : "") +
+                      ",score,max_score,percent,build";
     // One piece at a time: gcc 12 warns falsely (-Wrestrict) of `"," + csv_field(name)`
     // inlined here.
     for (const std::string& name : names) {
@@ -551,8 +564,15 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
     for (const SubmissionResult& s : all) {
         std::map<std::string, const CaseResult*> by_name;
         for (const CaseResult& r : s.cases) by_name.emplace(r.name, &r);
-        csv += csv_field(s.submission) + "," + number(s.score()) + "," + number(s.max_score()) +
-               "," + fixed(percent(s.score(), s.max_score()), 1) + "," + csv_field(build_word(s));
+        csv += csv_field(s.submission);
+        if (ids) {
+            csv += ',';
+            csv += csv_field(s.student_id);
+        }
+        if (late) csv += s.late.value_or(false) ? ",late" : ",";
+        csv += ',';
+        csv += number(s.score()) + "," + number(s.max_score()) + "," +
+               fixed(percent(s.score(), s.max_score()), 1) + "," + csv_field(build_word(s));
         for (const std::string& name : names) {
             const auto found = by_name.find(name);
             csv += ",";
@@ -565,6 +585,51 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
             csv += ',';
             csv += csv_field(names);
         }
+        csv += "\r\n";
+    }
+    return csv;
+}
+
+std::string moodle_worksheet(const std::vector<SubmissionResult>& all) {
+    std::string csv =
+        "\"Identifier\",\"Full name\",\"Email address\",\"Status\",\"Grade\",\"Maximum Grade\","
+        "\"Grade can be changed\",\"Last modified (submission)\",\"Last modified (grade)\","
+        "\"Feedback comments\"\r\n";
+    for (const SubmissionResult& s : all) {
+        if (s.student_id.empty()) continue;
+        const bool handed_in = s.build_verdict != "missing";
+        // One piece at a time, as in grades_csv (gcc 12's false -Wrestrict).
+        csv += csv_field("Participant " + s.student_id);
+        csv += ',';
+        csv += csv_field(s.submission);
+        csv += ",,";
+        csv += handed_in ? "\"Submitted for grading\"," : "\"No submission\",";
+        csv += number(s.score());
+        csv += ',';
+        csv += number(s.max_score());
+        csv += ",Yes,-,-,";
+        csv += csv_field(summary_line(s));
+        csv += "\r\n";
+    }
+    return csv;
+}
+
+std::string canvas_gradebook(const std::vector<SubmissionResult>& all,
+                             const std::string& assignment) {
+    double max = 0;
+    for (const SubmissionResult& s : all) max = std::max(max, s.max_score());
+    std::string csv = "Student,ID,SIS User ID,SIS Login ID,Section,";
+    csv += csv_field(assignment);
+    csv += "\r\n    Points Possible,,,,,";
+    csv += number(max);
+    csv += "\r\n";
+    for (const SubmissionResult& s : all) {
+        if (s.student_id.empty()) continue;
+        csv += csv_field(s.submission);
+        csv += ',';
+        csv += csv_field(s.student_id);
+        csv += ",,,,";
+        csv += number(s.score());
         csv += "\r\n";
     }
     return csv;

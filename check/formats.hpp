@@ -3,6 +3,7 @@
 // (report_page.hpp); a student's own feedback as plain text.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +13,10 @@ namespace check {
 
 // One submission checked against the cases of one program.
 struct SubmissionResult {
-    std::string program;     // "setcalc"
-    std::string submission;  // the student's name (the folder's), or the executable's path
+    std::string program;       // "setcalc"
+    std::string submission;    // the student's name (the folder's), or the executable's path
+    std::string student_id;    // the learning platform's id of the student, or ""
+    std::optional<bool> late;  // whether the platform marked the submission late, when it says
     // How the submission was built: "executable" when it was given as an executable,
     // "built" when its sources compiled, "compile-error" when they did not (then `cases`
     // are all compile-error and score nothing); for a class also "missing" and "refused".
@@ -31,7 +34,7 @@ struct SubmissionResult {
 };
 
 // {"program", "submission", "score", "max_score", "passed", "failed", "seconds",
-//  "build": {"verdict", "message"},
+//  "build": {"verdict", "message"}, "student_id" and "late" where the platform gives them,
 //  "cases": [{"name", "kind", "verdict", "points", "score", "hidden", "wall_s", "cpu_s",
 //             "max_rss_kib", "message", "session", "input", "expected", "actual"}],
 //  "sources", "same_sources"}
@@ -59,11 +62,25 @@ std::string to_junit(const SubmissionResult& s);
 // the verdict, the message and (for a visible case) the input fed.
 std::string to_tap(const SubmissionResult& s);
 
-// grades.csv: a header row (name, score, max_score, percent, build, then each case's name,
-// then same_sources where two submissions or more have the same sources), then a row per
-// submission with each case's verdict word (and the others with the same sources, joined by
-// "; "); RFC 4180 quoting.
+// grades.csv: a header row (name, then id when a submission has the platform's id of its
+// student, late when the platform marks lateness, then score, max_score, percent, build,
+// then each case's name, then same_sources where two submissions or more have the same
+// sources), then a row per submission with each case's verdict word (late: "late" or empty;
+// the others with the same sources, joined by "; "); RFC 4180 quoting.
 std::string grades_csv(const std::vector<SubmissionResult>& all);
+
+// Moodle's grading worksheet, as its "Upload grading worksheet" takes it: "Identifier" (
+// "Participant ID"), "Full name", "Email address" (empty: not known here), "Status",
+// "Grade" (the score), "Maximum Grade", "Grade can be changed", "Last modified
+// (submission)", "Last modified (grade)", "Feedback comments" (the summary line); one row
+// per submission with a student id.
+std::string moodle_worksheet(const std::vector<SubmissionResult>& all);
+
+// Canvas's gradebook import: Student, ID, SIS User ID, SIS Login ID, Section (the SIS
+// columns and the section empty), then the column `assignment`; a "Points Possible" row;
+// then one row per submission with a student id, its score in that column.
+std::string canvas_gradebook(const std::vector<SubmissionResult>& all,
+                             const std::string& assignment);
 
 // What the student sees: how it was built, every case's line and message, but for a hidden
 // case only its name and verdict; a visible case that failed as an earlier one did names

@@ -655,6 +655,77 @@ TEST(Formats, TimeLimitsAreTracedToTheLineOnlyTheyFeed) {
     }
 }
 
+TEST(Formats, GradebooksCarryThePlatformsIdentityColumns) {
+    auto student = [](const std::string& name, const std::string& id, std::optional<bool> late,
+                      Verdict v, const std::string& build) {
+        SubmissionResult s;
+        s.program = "setcalc";
+        s.submission = name;
+        s.student_id = id;
+        s.late = late;
+        s.build_verdict = build;
+        s.cases = {result("one", v), result("two", Verdict::passed)};
+        return s;
+    };
+    struct Row {
+        std::string name;
+        std::vector<SubmissionResult> all;
+        std::string csv, moodle, canvas;  // a part of each, or "" for none
+    };
+    const std::vector<Row> rows = {
+        {"folders: no identity columns",
+         {student("ann", "", std::nullopt, Verdict::passed, "built")},
+         "name,score,max_score,percent,build,one,two\r\nann,2,2,",
+         "",
+         ""},
+        {"Moodle: an id, no late mark",
+         {student("Doe, Jane", "101", std::nullopt, Verdict::wrong_output, "built"),
+          student("Cy", "103", std::nullopt, Verdict::not_started, "missing")},
+         "name,id,score,max_score,percent,build,one,two\r\n\"Doe, Jane\",101,1,2,",
+         "Participant 101,\"Doe, Jane\",,\"Submitted for grading\",1,2,Yes,-,-,"
+         "\"1 of 2 cases passed, score 1 of 2\"\r\nParticipant 103,Cy,,\"No submission\",1,2,",
+         "\"Doe, Jane\",101,,,,1\r\n"},
+        {"Canvas: an id and a late mark",
+         {student("doejane", "12345", false, Verdict::passed, "built"),
+          student("smithbob", "222", true, Verdict::crashed, "built")},
+         "name,id,late,score,max_score,percent,build,one,two\r\ndoejane,12345,,2,2,100.0,"
+         "built,passed,passed\r\nsmithbob,222,late,1,2,",
+         "",
+         "Student,ID,SIS User ID,SIS Login ID,Section,setcalc\r\n    Points Possible,,,,,2\r\n"
+         "doejane,12345,,,,2\r\nsmithbob,222,,,,1\r\n"},
+        {"a formula in a name stays text",
+         {student("=HYPERLINK(1)", "7", std::nullopt, Verdict::passed, "built")},
+         "'=HYPERLINK(1),7,2,2,",
+         "Participant 7,'=HYPERLINK(1),",
+         "'=HYPERLINK(1),7,,,,2"},
+    };
+    for (const Row& r : rows) {
+        const std::string csv = check::grades_csv(r.all);
+        EXPECT_NE(csv.find(r.csv), std::string::npos) << r.name << ":\n" << csv;
+        const std::string moodle = check::moodle_worksheet(r.all);
+        EXPECT_EQ(
+            moodle.rfind("\"Identifier\",\"Full name\",\"Email address\",\"Status\",\"Grade\","
+                         "\"Maximum Grade\",",
+                         0),
+            0U);
+        if (!r.moodle.empty()) {
+            EXPECT_NE(moodle.find(r.moodle), std::string::npos) << r.name << ":\n" << moodle;
+        }
+        const std::string canvas = check::canvas_gradebook(r.all, "setcalc");
+        if (!r.canvas.empty()) {
+            EXPECT_NE(canvas.find(r.canvas), std::string::npos) << r.name << ":\n" << canvas;
+        }
+        // A submission without an id has no row a gradebook could match.
+        if (r.all.front().student_id.empty()) {
+            EXPECT_EQ(std::count(moodle.begin(), moodle.end(), '\n'), 1) << moodle;
+            EXPECT_EQ(std::count(canvas.begin(), canvas.end(), '\n'), 2) << canvas;
+        }
+        const json j = json::parse(check::to_json(r.all.front()));
+        EXPECT_EQ(j.contains("student_id"), !r.all.front().student_id.empty()) << r.name;
+        EXPECT_EQ(j.contains("late"), r.all.front().late.has_value()) << r.name;
+    }
+}
+
 TEST(Formats, AnExecutableIsCalledExecutableInEveryFormat) {
     for (const std::string build : {"executable", ""}) {
         SubmissionResult s;

@@ -434,8 +434,11 @@ Subject subject_for(Settings& s, const std::string& name, const std::string& pro
         subject.build_message =
             (subject.build_verdict == "built" ? note : where) + subject.build_message;
         break;
-    case Arrival::Kind::makefile: {
-        Build b = make_program(found.path, program, s.containment);
+    case Arrival::Kind::makefile:
+    case Arrival::Kind::cmake: {
+        Build b = found.kind == Arrival::Kind::cmake
+                      ? cmake_program(found.path, program, s.containment)
+                      : make_program(found.path, program, s.containment);
         subject.build_verdict = b.built ? "built" : "compile-error";
         subject.build_message = (b.built ? note : where) + b.message;
         if (b.built) subject.command.push_back(b.executable.string());
@@ -458,7 +461,9 @@ Subject subject_for(Settings& s, const std::string& name, const std::string& pro
 // Makefile's, once made; and the program that was looked for when nothing was found).
 void replay_in_folder(Subject& subject, const Arrival& found, const std::string& program) {
     fs::path place;  // the folder that holds the submission, relative to the student's
-    if (!found.unpacked.empty()) {
+    if (!found.gathered.empty()) {
+        place = found.gathered;
+    } else if (!found.unpacked.empty()) {
         const fs::path root = fs::path(found.unpacked);
         const fs::path folder =
             found.kind == Arrival::Kind::program ? found.path.parent_path() : found.path;
@@ -472,11 +477,34 @@ void replay_in_folder(Subject& subject, const Arrival& found, const std::string&
     if (!sources) word += program;
     subject.replay_words = {word};
     subject.replay_note.clear();
-    if (!found.unpacked.empty())
+    if (!found.unpacked.empty() && found.gathered.empty())
         subject.replay_note = "after unpacking " + found.shown + " in your folder";
     if (found.kind == Arrival::Kind::makefile)
         subject.replay_note = (subject.replay_note.empty() ? "" : subject.replay_note + ", ") +
                               "after make has made " + program;
+    if (found.kind == Arrival::Kind::cmake)
+        subject.replay_note = (subject.replay_note.empty() ? "" : subject.replay_note + ", ") +
+                              "after cmake has built " + program;
+}
+
+// The executable of the submission `found`, moved out of the folder its archive was
+// unpacked into (to a file of its own in the run folder), and that folder removed: what
+// the rest of the archive held is freed at once. `command` then names where it went.
+void free_unpacked(Arrival& found, Subject& subject) {
+    if (found.unpacked.empty()) return;
+    if (found.kind == Arrival::Kind::program && !subject.command.empty()) {
+        static std::atomic<unsigned> next{0};
+        const fs::path kept = fs::path(run_folder()) / ("program-" + std::to_string(::getpid()) +
+                                                        "-" + std::to_string(next++));
+        if (::rename(subject.command.front().c_str(), kept.c_str()) == 0) {
+            subject.command.front() = kept.string();
+            found.path = kept;  // removed once the student's cases have run
+        } else {
+            return;  // kept where it is, and removed with its folder at the end
+        }
+    }
+    remove_tree(found.unpacked);
+    found.unpacked.clear();
 }
 
 }  // namespace
@@ -486,17 +514,31 @@ std::vector<SubmissionResult> grade_class(
     const fs::path& folder, const std::function<void(std::size_t done, std::size_t all)>& progress,
     const std::function<std::vector<CaseResult>(const Subject&)>& more,
     const std::vector<std::string>& only) {
-    std::vector<fs::path> submissions;
+    std::vector<Student> students;
     for (const auto& e : fs::directory_iterator(folder)) {
         std::error_code ec;
         // Links to folders too, so that they are refused where the teacher sees them.
-        if (e.is_directory(ec) && !e.path().filename().string().starts_with(".") &&
-            (only.empty() ||
-             std::find(only.begin(), only.end(), e.path().filename().string()) != only.end()))
-            submissions.push_back(e.path());
+        const std::string name = e.path().filename().string();
+        if (e.is_directory(ec) && !name.starts_with(".") &&
+            (only.empty() || std::find(only.begin(), only.end(), name) != only.end())) {
+            Student one;
+            one.name = name;
+            one.folder = e.path();
+            one.within = folder;
+            students.push_back(std::move(one));
+        }
     }
-    std::sort(submissions.begin(), submissions.end());
-    const std::size_t count = submissions.size();
+    std::sort(students.begin(), students.end(),
+              [](const Student& a, const Student& b) { return a.folder < b.folder; });
+    return grade_class(s, program, cases, students, progress, more);
+}
+
+std::vector<SubmissionResult> grade_class(
+    const Settings& s, const std::string& program, const std::vector<Case>& cases,
+    const std::vector<Student>& students,
+    const std::function<void(std::size_t done, std::size_t all)>& progress,
+    const std::function<std::vector<CaseResult>(const Subject&)>& more) {
+    const std::size_t count = students.size();
     const unsigned jobs = std::max(1U, s.jobs);
     Settings one = s;
     one.jobs = 1;
@@ -511,12 +553,12 @@ std::vector<SubmissionResult> grade_class(
     };
     // Every submission found, and built where it must be, `jobs` at a time.
     in_parallel(count, jobs, [&](std::size_t i) {
-        const fs::path& d = submissions[i];
-        const std::string name = d.filename().string();
+        const fs::path& d = students[i].folder;
+        const std::string& name = students[i].name;
         Settings mine = one;
         Subject subject;
         subject.name = name;
-        std::string refused = refusal(folder, d, program);
+        std::string refused = refusal(students[i].within, d, program);
         Arrival found;
         try {
             if (refused.empty()) found = find_submission(d, program, run_folder());
@@ -537,10 +579,15 @@ std::vector<SubmissionResult> grade_class(
             results[i].sources =
                 sources_fingerprint(found.path, found.kind == Arrival::Kind::program);
         replay_in_folder(subject, found, program);
+        free_unpacked(found, subject);
+        if (!students[i].note.empty())
+            subject.build_message = students[i].note + subject.build_message;
         subjects[i] = std::move(subject);
         arrivals[i] = std::move(found);
         results[i].program = program;
         results[i].submission = name;
+        results[i].student_id = students[i].id;
+        results[i].late = students[i].late;
         results[i].build_verdict = subjects[i].build_verdict;
         results[i].build_message = subjects[i].build_message;
         results[i].cases.resize(cases.size());
@@ -549,6 +596,15 @@ std::vector<SubmissionResult> grade_class(
     // runs out of time in several cases holds one job each time, never the whole class.
     std::vector<double> seconds(count, 0);
     std::vector<std::size_t> left(count, cases.size());
+    // The program taken out of a student's archive, removed once it has run its last.
+    auto forget = [&](std::size_t i) {
+        if (arrivals[i].kind == Arrival::Kind::program && arrivals[i].unpacked.empty() &&
+            !arrivals[i].path.empty() && subjects[i].build_verdict == "executable" &&
+            !subjects[i].command.empty() &&
+            subjects[i].command.front() == arrivals[i].path.string() &&
+            arrivals[i].path.parent_path() == fs::path(run_folder()))
+            ::unlink(arrivals[i].path.c_str());
+    };
     auto settle = [&](std::size_t i) {  // the submission's cases are all in
         if (s.first_failure) {
             SubmissionResult& r = results[i];
@@ -557,7 +613,10 @@ std::vector<SubmissionResult> grade_class(
                              [](const CaseResult& c) { return c.verdict != Verdict::passed; });
             if (first != r.cases.end()) r.cases.erase(first + 1, r.cases.end());
         }
-        if (!more) done();
+        if (!more) {
+            forget(i);
+            done();
+        }
     };
     in_parallel(count * cases.size(), jobs, [&](std::size_t t) {
         // Case by case across the class: one student's cases are not taken together, so
@@ -576,7 +635,10 @@ std::vector<SubmissionResult> grade_class(
         if (last) settle(i);
     });
     if (cases.empty() && !more)
-        for (std::size_t i = 0; i < count; ++i) done();
+        for (std::size_t i = 0; i < count; ++i) {
+            forget(i);
+            done();
+        }
     // The cases of each student's own (their random sessions), one student after another,
     // each spreading its own over the processors.
     for (std::size_t i = 0; i < count && more; ++i) {
@@ -585,6 +647,7 @@ std::vector<SubmissionResult> grade_class(
         seconds[i] +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         for (CaseResult& r : own) results[i].cases.push_back(std::move(r));
+        forget(i);
         done();
     }
     for (std::size_t i = 0; i < count; ++i) {

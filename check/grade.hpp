@@ -11,6 +11,7 @@
 #include "check/build.hpp"
 #include "check/case.hpp"
 #include "check/formats.hpp"
+#include "check/platform.hpp"
 #include "check/sandbox.hpp"
 
 namespace check {
@@ -81,6 +82,19 @@ std::vector<SubmissionResult> grade_class(
     const std::function<void(std::size_t done, std::size_t all)>& progress,
     const std::function<std::vector<CaseResult>(const Subject&)>& more = nullptr,
     const std::vector<std::string>& only = {});
+
+// Grades the students `students` (check/platform.hpp) as the folder overload grades the
+// folders of a class: each student's folder, refused when it is a link or leads out of its
+// `within`; each result carries the student's name, id and late mark, and the student's note
+// opens its build message. Every folder an archive of a student's was unpacked into is
+// removed as soon as that student's submission is built (an executable taken out of it
+// first), and that executable once their cases (and sessions) have run: one student's
+// archive never holds the run folder's space while another's is graded.
+std::vector<SubmissionResult> grade_class(
+    const Settings& s, const std::string& program, const std::vector<Case>& cases,
+    const std::vector<Student>& students,
+    const std::function<void(std::size_t done, std::size_t all)>& progress,
+    const std::function<std::vector<CaseResult>(const Subject&)>& more = nullptr);
 
 // The words quoted for bash where they need it, so that the line pasted into bash runs
 // with exactly these words whatever bytes they hold: a word of printable characters in

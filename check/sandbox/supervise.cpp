@@ -567,17 +567,17 @@ std::string describe_walls() {
     t += "The system-call filter, in both walls, refuses tracing, other processes' memory,\n"
          "keys, BPF, perf events, userfaultfd, io_uring, SysV IPC, POSIX message queues,\n"
          "memfds, new namespaces, mounts, any socket but a Unix one, and any change of
-"
+         "
          "another process's limits, priority, scheduling, processors or I/O priority.
-";
-    t += "Memory: the run's processes together, measured by the checker every 10 ms; each
-"
-         "process's address space held to --memory plus 8 GiB, its refusals seen.
-";
-    const Wall chosen = g_wall != Wall::none ? g_wall
-                        : ns                 ? Wall::namespaces
-                        : ll                 ? Wall::landlock
-                                             : Wall::none;
+         ";
+        t += "Memory: the run's processes together, measured by the checker every 10 ms; each
+             "
+             "process's address space held to --memory plus 8 GiB, its refusals seen.
+             ";
+        const Wall chosen = g_wall != Wall::none ? g_wall
+                            : ns                 ? Wall::namespaces
+                            : ll                 ? Wall::landlock
+                                                 : Wall::none;
     t += std::string("Working folders: ") +
          (ns || ::geteuid() == 0 ? "file systems of their own, each limited in size\n"
                                  : "folders of the temporary folder, measured every 10 ms\n");
