@@ -38,6 +38,7 @@ namespace {
 
 const char* const kUsage =
     "usage: collection-check [OPTION...] PROGRAM EXECUTABLE [ARGUMENT...]\n"
+    "       collection-check [OPTION...] PROGRAM SOURCE [SOURCE...] [-- ARGUMENT...]\n"
     "       collection-check --grade DIR [--report OUT] [OPTION...] PROGRAM\n"
     "       collection-check --record NAME --cases DIR [--kind KIND] PROGRAM EXECUTABLE < INPUT\n"
     "       collection-check --list [--all] PROGRAM\n"
@@ -47,6 +48,10 @@ const char* const kUsage =
     "EXECUTABLE (looked up on PATH when it holds no slash; or a C or C++ source file, or\n"
     "a folder of them, built first), started with the ARGUMENTs\n"
     "before each case's own arguments, each case in a fresh working folder.\n"
+    "The SOURCE files (and headers) named after a source file are built with it, up to\n"
+    "\"--\" or the first word that names none; the headers its sources include by a plain\n"
+    "name (\"myset.h\") are taken from their folder. A script's own folder is visible to\n"
+    "its runs, read-only.\n"
     "By default only the exercise cases run: valid input whose output and status the\n"
     "exercise itself fixes. The collection cases rest on this collection's own choices.\n"
     "Every run is sandboxed: it sees the system read-only, its working folder, and\n"
@@ -67,6 +72,8 @@ const char* const kUsage =
     "  --memcheck         run every case under Valgrind's memcheck: a memory fault fails\n"
     "                     the case with the verdict memory-error\n"
     "  --cflags FLAGS     more flags for the compiler, after -O2 -Wall -std=c17 or c++20\n"
+    "                     (a word beginning with -l goes after the sources)\n"
+    "  --libs FLAGS       flags for the linker, after the sources (C links -lm always)\n"
     "\n"
     "Random sessions against the collection's own PROGRAM:\n"
     "  --random N         run N random sessions of valid input on EXECUTABLE and on\n"
@@ -122,6 +129,7 @@ const char* const kUsage =
     "  --help             show this text\n"
     "\n"
     "Options may stand anywhere before \"--\"; every word after it is taken as it stands.\n"
+    "An option's value may follow it as the next word or after '=' (--cflags=-g).\n"
     "An ARGUMENT naming an existing file or folder is passed as an absolute path; a file\n"
     "so named is visible, read-only, inside the sandbox.\n"
     "Exit status: 0 when every case passed (with --grade: every submission was graded,\n"
@@ -155,9 +163,14 @@ struct Options {
     check::Kind record_kind = check::Kind::exercise;
     bool first_failure = false, memcheck = false, walls = false;
     double presentation_credit = 0;
-    std::string cflags;
+    std::string cflags, libs;
     std::uint64_t cache_bytes = check::kDefaultCacheBytes;
     std::vector<std::string> words;  // PROGRAM, EXECUTABLE, ARGUMENT...
+    std::vector<std::string> more;   // the files built with a source EXECUTABLE
+    // Where the first "--" after EXECUTABLE stood among the words, and whether it is one of
+    // them (it came after an earlier "--"): it ends the files built with a source.
+    std::optional<std::size_t> dashes;
+    bool dashes_kept = false;
     check::RandomPlan random;
     bool timeout_given = false;
 };
@@ -186,16 +199,62 @@ std::uint64_t parse_mib(const std::string& option, const std::string& text) {
     return static_cast<std::uint64_t>(parse_number(option, text, 1 << 20, "MiB") * (1 << 20));
 }
 
+// The error for the unknown option `word` (`joined`: the value written with it after '='),
+// seen when `words` words (PROGRAM, EXECUTABLE, ...) had come before it.
+UsageError unknown_option(const std::string& word, const std::optional<std::string>& joined,
+                          std::size_t words) {
+    const std::string shown = check::visible_line(word + (joined ? "=" + *joined : ""), false);
+    if (words >= 2)
+        return UsageError("unknown option " + shown +
+                          " (an argument of the program that begins with - goes after --: "
+                          "collection-check [OPTION...] PROGRAM EXECUTABLE -- " +
+                          shown + ")");
+    return UsageError("unknown option " + shown);
+}
+
+// Takes the files built with a source file EXECUTABLE out of the words: the words after it
+// that name C or C++ sources or headers, up to the first "--" after EXECUTABLE (dropped
+// from the words) or the first word that names none. Nothing changes for any other
+// EXECUTABLE.
+void split_sources(Options& o) {
+    std::error_code ec;
+    if (o.words.size() < 2 || !check::is_source(o.words[1]) || fs::is_directory(o.words[1], ec))
+        return;
+    std::size_t end = 2;
+    while (end < o.words.size() && (!o.dashes || end < *o.dashes) &&
+           check::is_build_file(o.words[end]))
+        ++end;
+    o.more.assign(o.words.begin() + 2, o.words.begin() + static_cast<long>(end));
+    if (o.dashes && o.dashes_kept && *o.dashes == end)
+        o.words.erase(o.words.begin() + static_cast<long>(end));
+    o.words.erase(o.words.begin() + 2, o.words.begin() + static_cast<long>(end));
+}
+
 // Reads the command line; nothing when --help was asked for.
 std::optional<Options> parse(int argc, char** argv) {
     Options o;
     bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
+        // --OPTION=VALUE is --OPTION VALUE.
+        std::optional<std::string> joined;
+        if (!options_end && word.starts_with("--") && word.find('=') != std::string::npos) {
+            joined = word.substr(word.find('=') + 1);
+            word.erase(word.find('='));
+        }
         auto value = [&]() -> std::string {
+            if (joined) {
+                std::string v = *joined;
+                joined.reset();
+                return v;
+            }
             if (i + 1 >= argc) throw UsageError(word + " needs a value");
             return argv[++i];
         };
+        if (word == "--" && o.words.size() >= 2 && !o.dashes) {
+            o.dashes = o.words.size();
+            o.dashes_kept = options_end;
+        }
         if (options_end || word.size() < 2 || word[0] != '-') {
             o.words.push_back(word);
         } else if (word == "--") {
@@ -245,8 +304,9 @@ std::optional<Options> parse(int argc, char** argv) {
             o.jobs = parse_count(word, value(), 256);
         } else if (word == "--allow") {
             std::error_code ec;
-            fs::path allowed = fs::canonical(value(), ec);
-            if (ec) throw UsageError("--allow " + std::string(argv[i]) + ": " + ec.message());
+            const std::string asked = value();
+            fs::path allowed = fs::canonical(asked, ec);
+            if (ec) throw UsageError("--allow " + asked + ": " + ec.message());
             if (check::beneath(fs::weakly_canonical(fs::temp_directory_path()), allowed))
                 throw UsageError("--allow " + allowed.string() +
                                  ": it holds the temporary folder, where every case's working "
@@ -278,6 +338,8 @@ std::optional<Options> parse(int argc, char** argv) {
             o.memcheck = true;
         } else if (word == "--cflags") {
             o.cflags = value();
+        } else if (word == "--libs") {
+            o.libs = value();
         } else if (word == "--cache-size") {
             const std::string mib = value();
             o.cache_bytes = mib == "0" ? 0 : parse_mib(word, mib);
@@ -304,10 +366,13 @@ std::optional<Options> parse(int argc, char** argv) {
         } else if (word == "--cases") {
             o.cases = fs::absolute(value());
         } else {
-            throw UsageError("unknown option " + word +
-                             " (put -- before arguments of the program that begin with -)");
+            throw unknown_option(word, joined, o.words.size());
         }
+        if (joined)
+            throw UsageError(word + " takes no value (got \"" + word + "=" +
+                             check::visible_line(*joined, false) + "\")");
     }
+    split_sources(o);
     if (o.walls) return o;
     if (o.words.empty()) throw UsageError("no PROGRAM given");
     if (o.grade && o.words.size() > 1)
@@ -394,6 +459,7 @@ check::Settings settings_of(const Options& o) {
     s.presentation_credit = o.presentation_credit;
     s.jobs = o.jobs;
     s.cflags = o.cflags;
+    s.libs = o.libs;
     s.cache_bytes = o.cache_bytes;
     s.timeout_given = o.timeout_given;
     s.limits = o.limits;
@@ -427,6 +493,7 @@ check::Settings settings_of(const Options& o) {
         s.replay.emplace_back("--unsandboxed");
     if (o.memcheck) s.replay.emplace_back("--memcheck");
     if (!o.cflags.empty()) s.replay.insert(s.replay.end(), {"--cflags", o.cflags});
+    if (!o.libs.empty()) s.replay.insert(s.replay.end(), {"--libs", o.libs});
     if (o.cases) s.replay.insert(s.replay.end(), {"--cases", o.cases->string()});
     s.program = o.words[0];
     return s;
@@ -458,7 +525,7 @@ int check_one_submission(Options& o, const std::vector<check::Case>& cases) {
     check::Settings s = settings_of(o);
     std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
     warn_if_installed(o);
-    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments, o.more);
     const bool text = o.format == "text";
     if (text && !subject.build_message.empty())
         std::cout << (subject.build_verdict == "compile-error" ? "the sources did not compile:\n"
@@ -531,7 +598,7 @@ int check_random_submission(Options& o) {
     const std::uint64_t seed = plan.seed_given ? plan.seed : check::drawn_seed();
     std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
     warn_if_installed(o);
-    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments, o.more);
     const bool text = o.format == "text";
     const std::string drawn = "random sessions of " + o.words[0] + " from seed " +
                               std::to_string(seed) + " (--seed " + std::to_string(seed) +
@@ -674,7 +741,7 @@ int record(Options& o) {
     std::string input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
     check::Settings s = settings_of(o);
     std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
-    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments, o.more);
     if (subject.command.empty())
         throw std::runtime_error("it did not build:\n" + subject.build_message);
     check::Case c;
