@@ -1,6 +1,7 @@
 #include "check/scripts.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -47,6 +48,18 @@ std::vector<std::string> host_path() {
     std::istringstream parts(path ? path : "");
     for (std::string f; std::getline(parts, f, ':');) folders.push_back(f);
     return folders;
+}
+
+// True when the user runs go as may read the folder `folder` and reach it from the root:
+// always when it is the checker's own user; otherwise only when the folder and every folder
+// above it let others in.
+bool reachable(const fs::path& folder) {
+    if (program_uid() == ::getuid()) return true;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || (st.st_mode & 0005) != 0005) return false;
+    for (fs::path up = folder.parent_path(); up != up.parent_path(); up = up.parent_path())
+        if (::stat(up.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+    return true;
 }
 
 }  // namespace
@@ -132,6 +145,11 @@ fs::path script_folder(const fs::path& script, const std::vector<fs::path>& hidd
     const fs::path home_folder = home && *home ? fs::weakly_canonical(home, ec) : fs::path();
     if (!home_folder.empty() && home_folder != "/" && beneath(home_folder, folder)) {
         why_not = folder == home_folder ? "it is your home folder" : "it holds your home folder";
+        return {};
+    }
+    if (!reachable(folder)) {
+        why_not = "the user " + std::to_string(program_uid()) +
+                  " that runs go as may not read it or a folder above it";
         return {};
     }
     return folder;

@@ -5,7 +5,8 @@
 //
 // The script's folder is never made visible when it holds the temporary folder (where
 // every case's working folder is), the home folder, or is or lies beneath a hidden path (the
-// cases, the collection's own programs); hidden paths beneath it stay hidden in every wall.
+// cases, the collection's own programs), or when the user runs go as (65534 for a checker
+// run by root) could not read it; hidden paths beneath it stay hidden in every wall.
 #pragma once
 
 #include <filesystem>
