@@ -320,8 +320,8 @@ void read_named(const std::vector<std::string>& given, std::vector<Entry>& into,
     std::vector<Wanted> queue;
     for (const std::string& g : given) {
         const fs::path p(g);
-        queue.push_back({p.has_parent_path() ? p.parent_path() : fs::path("."),
-                         p.filename().string(), true});
+        queue.push_back(
+            {p.has_parent_path() ? p.parent_path() : fs::path("."), p.filename().string(), true});
     }
     std::set<std::string> taken;
     for (std::size_t i = 0; i < queue.size(); ++i) {
@@ -385,16 +385,16 @@ std::string failure_notes(const std::vector<Entry>& files, const std::vector<std
         }
         names += (names.empty() ? "" : ", ") + visible_text(e.path, Shown::name);
     }
-    std::string standard = cpp ? "C++20 (-std=c++20)" : "C17 (-std=c17)";
+    std::string standard =
+        cpp ? "C++20 (-std=c++20; --cflags=-std=c++23 builds as C++23)" : "C17 (-std=c17)";
     for (const std::string& f : flags)
         if (f.starts_with("-std=")) {
             standard = f.substr(5);
-            for (char& c : standard) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (char& c : standard)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             standard += " (" + f + ")";
         }
     std::string notes = "built together: " + names + "; as " + standard + "\n";
-    if (cpp && said.find("c++2b") != std::string::npos)
-        notes += "a part of C++23 was used: --cflags=-std=c++23 builds it as C++23\n";
     if (said.find("multiple definition of `main'") != std::string::npos ||
         said.find("multiple definition of \u2018main\u2019") != std::string::npos)
         notes += std::string("more than one of these files defines main: ") +

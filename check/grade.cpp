@@ -311,8 +311,10 @@ std::vector<std::string> replay_build_line(const Build& b, const std::string& wo
         place = word;
     } else {
         sources.push_back(word);
-        for (const std::string& m : more)
-            if (is_source(m)) sources.push_back(m);
+        for (const std::string& m : more) {
+            const std::string e = fs::path(m).extension().string();
+            if (e == ".c" || e == ".cc" || e == ".cpp" || e == ".cxx") sources.push_back(m);
+        }
         place = fs::path(word).parent_path();
     }
     std::string output = place.empty() ? "." : place.string();
@@ -338,7 +340,8 @@ void script_subject(Subject& subject, const fs::path& real) {
 }
 
 Subject subject_of(Settings& s, const std::string& name, const std::string& word,
-                   const std::vector<std::string>& arguments, const std::vector<std::string>& more) {
+                   const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& more) {
     Subject subject;
     subject.name = name;
     subject.replay_words = {word};

@@ -18,7 +18,7 @@ namespace check {
 namespace {
 
 // The folders of the system that every run sees, read-only.
-constexpr std::array<const char*, 8> kSystemFolders = {"/usr", "/etc",  "/bin",  "/sbin",
+constexpr std::array<const char*, 8> kSystemFolders = {"/usr", "/etc",   "/bin",   "/sbin",
                                                        "/lib", "/lib32", "/lib64", "/libx32"};
 // The folders of the run's PATH.
 constexpr std::array<const char*, 3> kRunPath = {"/usr/local/bin", "/usr/bin", "/bin"};

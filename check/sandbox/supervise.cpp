@@ -134,8 +134,8 @@ fs::path runnable(const fs::path& path, bool switch_user, bool in_namespaces) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return path;
     // A file no one may execute is only read (a script's module, a data file): readable
     // by all, it is kept where it is, so that its path still names it.
-    bool open_to_all = (st.st_mode & 0111) == 0 ? (st.st_mode & 0004) != 0
-                                                 : (st.st_mode & 0005) == 0005;
+    bool open_to_all =
+        (st.st_mode & 0111) == 0 ? (st.st_mode & 0004) != 0 : (st.st_mode & 0005) == 0005;
     // Without namespaces, it is reached through the host's folders, which must let all in.
     for (fs::path up = path.parent_path(); open_to_all && !in_namespaces && up != up.parent_path();
          up = up.parent_path())
