@@ -204,12 +204,18 @@ std::uint64_t parse_mib(const std::string& option, const std::string& text) {
 UsageError unknown_option(const std::string& word, const std::optional<std::string>& joined,
                           std::size_t words) {
     const std::string shown = check::visible_line(word + (joined ? "=" + *joined : ""), false);
+    std::string said = "unknown option " + shown;
     if (words >= 2)
-        return UsageError("unknown option " + shown +
-                          " (an argument of the program that begins with - goes after --: "
-                          "collection-check [OPTION...] PROGRAM EXECUTABLE -- " +
-                          shown + ")");
-    return UsageError("unknown option " + shown);
+        said += " (an argument of the program that begins with - goes after --: "
+                "collection-check [OPTION...] PROGRAM EXECUTABLE -- " +
+                shown + ")";
+    return UsageError{said};
+}
+
+// The error for the option `word`, which takes no value, written with `joined` after '='.
+UsageError no_value(const std::string& word, const std::string& joined) {
+    return UsageError(word + " takes no value (got \"" +
+                      check::visible_line(word + "=" + joined, false) + "\")");
 }
 
 // Takes the files built with a source file EXECUTABLE out of the words: the words after it
@@ -368,9 +374,7 @@ std::optional<Options> parse(int argc, char** argv) {
         } else {
             throw unknown_option(word, joined, o.words.size());
         }
-        if (joined)
-            throw UsageError(word + " takes no value (got \"" + word + "=" +
-                             check::visible_line(*joined, false) + "\")");
+        if (joined) throw no_value(word, *joined);
     }
     split_sources(o);
     if (o.walls) return o;

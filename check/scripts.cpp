@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <sstream>
@@ -27,15 +28,14 @@ constexpr std::array<const char*, 3> kRunPath = {"/usr/local/bin", "/usr/bin", "
 bool in_system(const fs::path& path) {
     std::error_code ec;
     const fs::path real = fs::weakly_canonical(path, ec);
-    for (const char* f : kSystemFolders)
-        if (beneath(ec ? path : real, f)) return true;
-    return false;
+    return std::any_of(kSystemFolders.begin(), kSystemFolders.end(),
+                       [&](const char* f) { return beneath(ec ? path : real, f); });
 }
 
 // The executable file `name` in one of `folders`, or an empty path.
 fs::path found_in(const std::string& name, const std::vector<std::string>& folders) {
     for (const std::string& f : folders) {
-        const fs::path p = fs::path(f) / name;
+        fs::path p = fs::path(f) / name;
         if (!f.empty() && ::access(p.c_str(), X_OK) == 0) return p;
     }
     return {};
@@ -131,7 +131,7 @@ std::string interpreter_trouble(const std::string& line) {
 fs::path script_folder(const fs::path& script, const std::vector<fs::path>& hidden,
                        std::string& why_not) {
     why_not.clear();
-    const fs::path folder = script.parent_path();
+    fs::path folder = script.parent_path();
     if (folder.empty() || in_system(folder)) return {};
     for (const fs::path& h : hidden)
         if (!h.empty() && beneath(folder, h)) return {};
@@ -148,19 +148,20 @@ fs::path script_folder(const fs::path& script, const std::vector<fs::path>& hidd
         return {};
     }
     if (!reachable(folder)) {
-        why_not = "the user " + std::to_string(program_uid()) +
-                  " that runs go as may not read it or a folder above it";
+        why_not = "the user runs go as (" + std::to_string(program_uid()) +
+                  ") may not read it or a folder above it";
         return {};
     }
     return folder;
 }
 
 bool looks_for_a_file(const std::string& err) {
-    for (const char* words :
-         {"No module named", "ModuleNotFoundError", "ImportError", "No such file or directory",
-          "can't open file", "cannot open", "Can't locate", "cannot load such file", "not found"})
-        if (err.find(words) != std::string::npos) return true;
-    return false;
+    const std::array<const char*, 9> words = {
+        "No module named", "ModuleNotFoundError", "ImportError",  "No such file or directory",
+        "can't open file", "cannot open",         "Can't locate", "cannot load such file",
+        "not found"};
+    return std::any_of(words.begin(), words.end(),
+                       [&](const char* w) { return err.find(w) != std::string::npos; });
 }
 
 }  // namespace check
