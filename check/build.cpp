@@ -408,14 +408,18 @@ std::string failure_notes(const std::vector<Entry>& files, const std::vector<std
         const std::string line = said.substr(from, end == std::string::npos ? end : end - from);
         if (!line.ends_with(missing)) continue;
         const std::string header = line.substr(0, line.size() - missing.size());
+        const std::string visible_header = visible_text(header, Shown::name);
         const bool quoted = std::any_of(files.begin(), files.end(), [&](const Entry& e) {
             return e.content.find("\"" + header + "\"") != std::string::npos;
         });
         if (quoted)
-            notes += "the header " + header +
+            notes += "the header " + visible_header +
                      " was not found: a header is taken from the folder of the source that "
-                     "includes it by its plain name; give the folder that holds the sources "
-                     "and headers instead (collection-check PROGRAM ./FOLDER/)\n";
+                     "includes it by its plain name; name it after the sources "
+                     "(collection-check PROGRAM ./main.c ../include/" +
+                     visible_header +
+                     "), or give the folder that holds the sources and headers "
+                     "(collection-check PROGRAM ./FOLDER/)\n";
         break;
     }
     if (said.find("undefined reference to") != std::string::npos)
