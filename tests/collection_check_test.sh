@@ -715,6 +715,8 @@ EOT
     mkdir "$s/lost" && cp "$s/headers/demo.c" "$s/lost/"
     run --cases "$work/cases" --case sum demo "$s/lost/demo.c"
     expect 1 "the header myset.h was not found" "collection-check PROGRAM ./FOLDER/"
+    run --cases "$work/cases" --case sum demo "$s/lost/demo.c" "$s/headers/myset.h"
+    expect 0 "1 passed, 0 failed"
     # The words after the sources, and every word after --, are the program's arguments.
     run --cases "$work/cases" --case args demo "$s/pow/demo.c" a b c
     expect 0 "1 passed, 0 failed"
