@@ -741,6 +741,13 @@ EOT
     run --cases "$work/cases" --case sum demo "$work/cases/demo/demo"
     expect 1 "sum FAILED"
     rm "$work/cases/demo/demo" "$work/cases/demo/lib.sh"
+    # A script whose folder holds the cases sees its folder, but not the cases in it.
+    printf '#!/bin/sh\n. "$(dirname "$0")/lib.sh"\nanswer\ncat "$(dirname "$0")/cases/demo/sum/output" || echo hidden\n' \
+        >"$work/peek"
+    chmod +x "$work/peek"
+    cp "$s/scripts/lib.sh" "$work/"
+    run --cases "$work/cases" --case sum demo "$work/peek"
+    expect 1 "sum FAILED" "standard output differs at line 2" "hidden$"
 
     # Replay lines from sources: the line of a failing random session builds the program
     # beside its source and runs it there, for one student and in a class's feedback.
