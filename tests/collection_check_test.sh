@@ -684,7 +684,7 @@ EOC
     # Each line: its arguments | the status | what the output holds. Built and passing, or
     # failing with the remedy named.
     while IFS='|' read -r args want text; do
-        eval "words=($args)"
+        read -ra words <<<"$args"
         run --cases "$work/cases" --case sum demo "${words[@]}"
         expect "$want" "$text"
     done <<EOT
