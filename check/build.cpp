@@ -286,7 +286,7 @@ namespace {
 void key_part(Sha256& key, const std::string& s) { key.add(std::to_string(s.size()) + ":" + s); }
 
 // The headers that `text` includes by a plain name (#include "NAME", NAME without a slash
-// and not beginning with '.'), in the order it names them.
+// or a control byte and not beginning with '.'), in the order it names them.
 std::vector<std::string> quoted_includes(const std::string& text) {
     std::vector<std::string> names;
     std::istringstream lines(text);
@@ -300,7 +300,11 @@ std::vector<std::string> quoted_includes(const std::string& text) {
         const std::size_t end = line.find('"', at + 1);
         if (end == std::string::npos) continue;
         const std::string name = line.substr(at + 1, end - at - 1);
-        if (!name.empty() && name.find('/') == std::string::npos && !name.starts_with("."))
+        const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        });
+        if (!name.empty() && name.find('/') == std::string::npos && !name.starts_with(".") &&
+            !control)
             names.push_back(name);
     }
     return names;
@@ -387,8 +391,8 @@ std::string failure_notes(const std::vector<Entry>& files, const std::vector<std
     }
     std::string standard =
         cpp ? "C++20 (-std=c++20; --cflags=-std=c++23 builds as C++23)" : "C17 (-std=c17)";
-    for (const std::string& f : flags)
-        if (f.starts_with("-std=")) {
+    for (std::size_t k = 3; k < flags.size(); ++k)  // a standard the person chose
+        if (const std::string& f = flags[k]; f.starts_with("-std=")) {
             standard = f.substr(5);
             for (char& c : standard)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));

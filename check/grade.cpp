@@ -361,9 +361,9 @@ Subject subject_of(Settings& s, const std::string& name, const std::string& word
         if (!b.built) return subject;
         subject.command.push_back(b.executable.string());
         subject.replay_build = replay_build_line(b, word, more, s.program);
-        subject.replay_run = {subject.replay_build[static_cast<std::size_t>(
-            std::find(subject.replay_build.begin(), subject.replay_build.end(), "-o") -
-            subject.replay_build.begin() + 1)]};
+        // The program the line makes: the word after -o, before the linker's flags.
+        subject.replay_run = {
+            subject.replay_build[subject.replay_build.size() - b.libs.size() - 1]};
         subject.replay_run.insert(subject.replay_run.end(), arguments.begin(), arguments.end());
         subject.build = std::move(b);
     } else {

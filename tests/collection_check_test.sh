@@ -700,7 +700,8 @@ $s/several/main.c|1|a function was not found: name every source after the first,
 $s/stray/|1|built together: main.c, main_old.c, myset.h, sets.c; as C17 (-std=c17)
 $s/stray/|1|more than one of these files defines main: move the old one out of the folder
 $s/stray/main.c $s/stray/sets.c $s/stray/main_old.c|1|leave the old one out of the files named
-$s/cpp23.cpp|1|built together: cpp23.cpp; as C++20 (-std=c++20)
+--cflags=-std=c11 $s/stray/|1|; as C11 (-std=c11)
+$s/cpp23.cpp|1|built together: cpp23.cpp; as C++20 (-std=c++20; --cflags=-std=c++23 builds as C++23)
 --cflags=-std=c++23 $s/cpp23.cpp|0|1 passed, 0 failed
 $s/scripts/demo|0|1 passed, 0 failed
 $s/crlf/demo|1|its first line, #!/bin/sh, ends with a carriage return: the file was saved with Windows line ends (CRLF)
