@@ -406,25 +406,26 @@ std::string failure_notes(const std::vector<Entry>& files, const std::vector<std
                            "after the program (collection-check PROGRAM ./main.c ./sets.c)\n"
                          : "leave the old one out of the files named\n");
     const std::string missing = ": No such file or directory";
-    for (std::size_t at = said.find("fatal error: "); at != std::string::npos;
+    std::string header;  // the first header the compiler did not find, when one did not
+    for (std::size_t at = said.find("fatal error: "); at != std::string::npos && header.empty();
          at = said.find("fatal error: ", at + 1)) {
         const std::size_t from = at + 13, end = said.find('\n', from);
         const std::string line = said.substr(from, end == std::string::npos ? end : end - from);
-        if (!line.ends_with(missing)) continue;
-        const std::string header = line.substr(0, line.size() - missing.size());
-        const std::string visible_header = visible_text(header, Shown::name);
-        const bool quoted = std::any_of(files.begin(), files.end(), [&](const Entry& e) {
+        if (line.ends_with(missing)) header = line.substr(0, line.size() - missing.size());
+    }
+    const bool quoted =
+        !header.empty() && std::any_of(files.begin(), files.end(), [&](const Entry& e) {
             return e.content.find("\"" + header + "\"") != std::string::npos;
         });
-        if (quoted)
-            notes += "the header " + visible_header +
-                     " was not found: a header is taken from the folder of the source that "
-                     "includes it by its plain name; name it after the sources "
-                     "(collection-check PROGRAM ./main.c ../include/" +
-                     visible_header +
-                     "), or give the folder that holds the sources and headers "
-                     "(collection-check PROGRAM ./FOLDER/)\n";
-        break;
+    if (quoted) {
+        const std::string shown_header = visible_text(header, Shown::name);
+        notes += "the header " + shown_header +
+                 " was not found: a header is taken from the folder of the source that "
+                 "includes it by its plain name; name it after the sources "
+                 "(collection-check PROGRAM ./main.c ../include/" +
+                 shown_header +
+                 "), or give the folder that holds the sources and headers "
+                 "(collection-check PROGRAM ./FOLDER/)\n";
     }
     if (said.find("undefined reference to") != std::string::npos)
         notes += std::string("a function was not found: ") +
