@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -287,6 +288,178 @@ std::string Sha256::hex() {
     return out;
 }
 
+namespace {
+
+// The part of a build's cache key that is `s`, headed by its length so that parts cannot
+// run together.
+void key_part(Sha256& key, const std::string& s) { key.add(std::to_string(s.size()) + ":" + s); }
+
+// The headers that `text` includes by a plain name (#include "NAME", NAME without a slash
+// or a control byte and not beginning with '.'), in the order it names them.
+std::vector<std::string> quoted_includes(const std::string& text) {
+    std::vector<std::string> names;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t at = line.find_first_not_of(" \t");
+        if (at == std::string::npos || line[at] != '#') continue;
+        at = line.find_first_not_of(" \t", at + 1);
+        if (at == std::string::npos || line.compare(at, 7, "include") != 0) continue;
+        at = line.find_first_not_of(" \t", at + 7);
+        if (at == std::string::npos || line[at] != '"') continue;
+        const std::size_t end = line.find('"', at + 1);
+        if (end == std::string::npos) continue;
+        const std::string name = line.substr(at + 1, end - at - 1);
+        const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+        });
+        if (!name.empty() && name.find('/') == std::string::npos && !name.starts_with(".") &&
+            !control)
+            names.push_back(name);
+    }
+    return names;
+}
+
+// Reads the files `given` (paths a person named, reached through links or not) into
+// `into`, each under its own name, and then every header they include by a plain name that
+// the folder of the file including it holds (read without following a link), feeding `key`
+// as they go, within the bounds of a build. Two files of the same name are refused.
+void read_named(const std::vector<std::string>& given, std::vector<Entry>& into, Sha256& key,
+                std::uint64_t& budget) {
+    struct Wanted {
+        fs::path folder;
+        std::string name;
+        bool named;  // given by the person, not found by an #include
+    };
+    std::vector<Wanted> queue;
+    for (const std::string& g : given) {
+        const fs::path p(g);
+        queue.push_back(
+            {p.has_parent_path() ? p.parent_path() : fs::path("."), p.filename().string(), true});
+    }
+    std::set<std::string> taken;
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        const Wanted w = queue[i];
+        const std::string shown = visible_text(w.name, Shown::name);
+        if (taken.contains(w.name)) {
+            if (w.named)
+                throw std::runtime_error("two files named " + shown +
+                                         ": the files built together need names of their own");
+            continue;  // included again, or by files of two folders: the first one found
+        }
+        Fd dir(::open(w.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.fd < 0)
+            throw std::runtime_error(visible_text(w.folder.string(), Shown::name) + ": " +
+                                     std::strerror(errno));
+        if (!w.named) {  // a header the sources include: taken when its folder holds it
+            struct stat st {};
+            if (::fstatat(dir.fd, w.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        }
+        if (into.size() >= kMaxSources)
+            throw std::runtime_error("more than " + std::to_string(kMaxSources) +
+                                     " files to build together");
+        Entry e;
+        e.path = w.name;
+        key_part(key, e.path);
+        const std::uint64_t before = budget;
+        read_source(dir.fd, w.name, e.content, key, budget);
+        key_part(key, std::to_string(before - budget));
+        taken.insert(w.name);
+        for (const std::string& name : quoted_includes(e.content))
+            queue.push_back({w.folder, name, false});
+        into.push_back(std::move(e));
+    }
+}
+
+// The flags of a build: before the sources (-O2 -Wall, the standard, then `cflags` less
+// its -l words) and after them (the -l words of `cflags`, then `libs`, then -lm for C).
+void split_flags(const std::string& cflags, const std::string& libs, bool cpp,
+                 std::vector<std::string>& before, std::vector<std::string>& after) {
+    before = {"-O2", "-Wall", cpp ? "-std=c++20" : "-std=c17"};
+    after.clear();
+    std::istringstream words(cflags);
+    for (std::string w; words >> w;) (w.starts_with("-l") ? after : before).push_back(w);
+    std::istringstream more(libs);
+    for (std::string w; more >> w;) after.push_back(w);
+    if (!cpp && std::find(after.begin(), after.end(), "-lm") == after.end())
+        after.emplace_back("-lm");
+}
+
+// The lines that end the message of a build that failed: the files built together and the
+// standard used, and the remedy for the failure the compiler's text `said` shows, when it
+// is one of the common ones.
+std::string failure_notes(const std::vector<Entry>& files, const std::vector<std::string>& flags,
+                          bool cpp, bool folder, const std::string& said) {
+    std::string names;
+    std::size_t shown = 0;
+    for (const Entry& e : files) {
+        if (++shown > 20) {
+            names += " and " + std::to_string(files.size() - 20) + " more";
+            break;
+        }
+        names += (names.empty() ? "" : ", ") + visible_text(e.path, Shown::name);
+    }
+    std::string standard =
+        cpp ? "C++20 (-std=c++20; --cflags=-std=c++23 builds as C++23)" : "C17 (-std=c17)";
+    for (std::size_t k = 3; k < flags.size(); ++k)  // a standard the person chose
+        if (const std::string& f = flags[k]; f.starts_with("-std=")) {
+            standard = f.substr(5);
+            for (char& c : standard)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            standard += " (" + f + ")";
+        }
+    std::string notes = "built together: " + names + "; as " + standard + "\n";
+    if (said.find("multiple definition of `main'") != std::string::npos ||
+        said.find("multiple definition of \u2018main\u2019") != std::string::npos)
+        notes += std::string("more than one of these files defines main: ") +
+                 (folder ? "move the old one out of the folder, or name the sources to build "
+                           "after the program (collection-check PROGRAM ./main.c ./sets.c)\n"
+                         : "leave the old one out of the files named\n");
+    const std::string missing = ": No such file or directory";
+    std::string header;  // the first header the compiler did not find, when one did not
+    for (std::size_t at = said.find("fatal error: "); at != std::string::npos && header.empty();
+         at = said.find("fatal error: ", at + 1)) {
+        const std::size_t from = at + 13, end = said.find('\n', from);
+        const std::string line = said.substr(from, end == std::string::npos ? end : end - from);
+        if (line.ends_with(missing)) header = line.substr(0, line.size() - missing.size());
+    }
+    const bool quoted =
+        !header.empty() && std::any_of(files.begin(), files.end(), [&](const Entry& e) {
+            return e.content.find("\"" + header + "\"") != std::string::npos;
+        });
+    if (quoted) {
+        const std::string shown_header = visible_text(header, Shown::name);
+        notes += "the header " + shown_header +
+                 " was not found: a header is taken from the folder of the source that "
+                 "includes it by its plain name; name it after the sources "
+                 "(collection-check PROGRAM ./main.c ../include/" +
+                 shown_header +
+                 "), or give the folder that holds the sources and headers "
+                 "(collection-check PROGRAM ./FOLDER/)\n";
+    }
+    if (said.find("undefined reference to") != std::string::npos)
+        notes += std::string("a function was not found: ") +
+                 (folder ? "" : "name every source after the first, or give their folder; ") +
+                 "a library goes in --libs (--libs=-lNAME)\n";
+    return notes;
+}
+
+}  // namespace
+
+bool is_build_file(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_regular_file(path, ec) && (is_c_or_cpp(path) || is_header(path));
+}
+
+std::vector<std::string> build_line(const Build& b, const std::vector<std::string>& sources,
+                                    const std::string& output) {
+    std::vector<std::string> line = {b.compiler};
+    line.insert(line.end(), b.flags.begin(), b.flags.end());
+    line.insert(line.end(), sources.begin(), sources.end());
+    line.insert(line.end(), {"-o", output});
+    line.insert(line.end(), b.libs.begin(), b.libs.end());
+    return line;
+}
+
 bool is_source(const fs::path& path) {
     std::error_code ec;
     if (fs::is_regular_file(path, ec)) return is_c_or_cpp(path);
@@ -297,14 +470,14 @@ bool is_source(const fs::path& path) {
 }
 
 Build build_sources(const fs::path& path, const std::string& cflags, const Containment& containment,
-                    std::uint64_t cache_bytes) {
+                    std::uint64_t cache_bytes, const BuildExtras& extras) {
     // The files that go into the build: the sources, and a folder's headers, found in the
     // folder opened once, so that every file is read from that folder and no other.
     std::error_code ec;
     const bool folder = fs::is_directory(path, ec);
     Fd dir(folder ? ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD);
     if (folder && dir.fd < 0) throw std::runtime_error(path.string() + ": " + std::strerror(errno));
-    std::vector<std::string> files;  // names in the folder, or the one file's path
+    std::vector<std::string> files;  // names in the folder, or the paths of the files named
     if (folder) {
         const int listed = ::dup(dir.fd);
         DIR* d = listed >= 0 ? ::fdopendir(listed) : nullptr;
@@ -322,10 +495,13 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
             files.push_back(name);
         }
         ::closedir(d);
+        std::sort(files.begin(), files.end());
     } else {
         files.push_back(path.string());
+        for (const fs::path& m : extras.more)
+            if (std::find(files.begin(), files.end(), m.string()) == files.end())
+                files.push_back(m.string());
     }
-    std::sort(files.begin(), files.end());
     for (const std::string& f : files) {
         const std::string name = fs::path(f).filename().string();
         if (std::any_of(name.begin(), name.end(),
@@ -336,9 +512,15 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
     const bool cpp =
         std::any_of(files.begin(), files.end(), [](const std::string& f) { return is_cpp(f); });
     const fs::path compiler = fs::canonical(find_executable(cpp ? "c++" : "cc"));
-    std::vector<std::string> flags = {"-O2", "-Wall", cpp ? "-std=c++20" : "-std=c17", "-pipe"};
-    std::istringstream words(cflags);
-    for (std::string w; words >> w;) flags.push_back(w);
+    std::vector<std::string> flags, libs;
+    split_flags(cflags, extras.libs, cpp, flags, libs);
+    Build b;
+    b.compiler = cpp ? "c++" : "cc";
+    b.flags = flags;
+    b.libs = libs;
+    for (const std::string& f : files)
+        if (is_c_or_cpp(f)) b.sources.push_back(f);
+    flags.emplace_back("-pipe");
 
     Case sources;  // the working folder the compiler runs in holds the sources
     sources.name = "build";
@@ -347,8 +529,11 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
     auto part = [&](const std::string& s) { key.add(std::to_string(s.size()) + ":" + s); };
     part(compiler.string());
     for (const std::string& f : flags) part(f);
+    part("after");
+    for (const std::string& f : libs) part(f);
     std::uint64_t budget = kMaxAllSourceBytes;
-    for (const std::string& f : files) {
+    if (!folder) read_named(files, sources.files, key, budget);
+    for (const std::string& f : folder ? files : std::vector<std::string>()) {
         Entry e;
         e.path = fs::path(f).filename().string();
         part(e.path);
@@ -358,7 +543,6 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
         sources.files.push_back(std::move(e));
     }
     const std::string hex = key.hex();
-    Build b;
     const fs::path cache = cache_bytes == 0 ? fs::path() : cache_folder();
     const fs::path entry = cache.empty() ? fs::path() : cache / hex;
     if (!entry.empty()) {
@@ -381,9 +565,9 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
     p.argv = {compiler.filename().string()};
     p.argv.insert(p.argv.end(), flags.begin(), flags.end());
     // "./NAME": no source name can read as an option (-...) or a response file (@...).
-    for (const Entry& e : sources.files)
-        if (is_c_or_cpp(e.path)) p.argv.push_back("./" + e.path);
+    for (const std::string& f : b.sources) p.argv.push_back("./" + fs::path(f).filename().string());
     p.argv.insert(p.argv.end(), {"-o", "program"});
+    p.argv.insert(p.argv.end(), libs.begin(), libs.end());
     p.folder = scratch.path();
     p.env = {"TMPDIR=" + scratch.path().string()};
     Outcome o = run_contained(p, limits, containment);
@@ -394,6 +578,8 @@ Build build_sources(const fs::path& path, const std::string& cflags, const Conta
         b.message = said.empty() ? "the compiler ended without a program" : said;
         if (o.end == Outcome::End::not_started) b.message = o.start_error + "\n";
         if (o.end == Outcome::End::wall_limit) b.message = "the compiler took too long\n" + said;
+        flags.pop_back();  // -pipe
+        b.message += failure_notes(sources.files, flags, cpp, folder, o.err + o.out);
     } else {
         b.message = said;
     }

@@ -1,5 +1,7 @@
-// Submissions given as sources: a C or C++ file, or a folder of them with one main, built
-// with the system's compiler inside the sandbox and kept in a cache keyed by the sources.
+// Submissions given as sources: a C or C++ file (with more files named beside it, and the
+// headers its sources include from their own folders), or a folder of them with one main,
+// built with the system's compiler inside the sandbox and kept in a cache keyed by the
+// sources.
 //
 // What a build takes and keeps is bounded, whatever the sources hold: at most kMaxSources
 // files, each at most kMaxSourceBytes and all together at most kMaxAllSourceBytes, read as
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "check/sandbox.hpp"
 
@@ -27,22 +30,52 @@ struct Build {
     bool built = false;
     std::string message;               // the compiler's first lines (errors or warnings)
     std::filesystem::path executable;  // when built
+    // How it was compiled, for a line a person can type to build it again: the compiler
+    // ("cc" or "c++"), the flags before the sources, the sources compiled (the names within
+    // the folder, or the files as they were given) and the linker's flags after them.
+    std::string compiler;
+    std::vector<std::string> flags, sources, libs;
+};
+
+// What a build is given besides its sources and compiler flags.
+struct BuildExtras {
+    std::string libs;  // the linker's flags, after the sources (words split at blanks)
+    // More files built with a source file (sources or headers, each named as it is found):
+    // a folder's build takes none.
+    std::vector<std::filesystem::path> more;
 };
 
 // True when `path` is a C or C++ source file (.c, .cc, .cpp, .cxx) or a folder holding one.
 bool is_source(const std::filesystem::path& path);
 
-// Compiles the sources at `path` (a file, or every source of a folder, with the folder's
-// headers beside them): cc -std=c17 for C, c++ -std=c++20 when any file is C++, both with
-// -O2 -Wall and then `cflags` (words split at blanks), within generous limits of their
-// own. `path` itself may be reached through links (the caller chose it); what the folder
-// holds may not. A build of the same sources and flags is taken from the cache
+// True when `path` is a plain file (reached through links or not) whose name ends as a C or
+// C++ source or header does: a file that can be built with a source file.
+bool is_build_file(const std::filesystem::path& path);
+
+// Compiles the sources at `path` (every source of a folder, with the folder's headers
+// beside them; or a file with the files `extras.more`, and the headers that these include
+// by a plain name ("myset.h") from the folder of the file that includes them, all in one
+// folder): cc -std=c17 for C, c++ -std=c++20 when any file is C++, both with -O2 -Wall and
+// then `cflags` (words split at blanks; a word beginning with -l goes after the sources),
+// then the sources, then `extras.libs` and, for C, -lm (the math library). A build that
+// fails says which files were built together and which standard, and the likely remedy for
+// the common failures (two mains, a header not found, a definition not found). `path` and
+// `extras.more` may be reached through links (the caller chose them); what a folder holds,
+// and an included header, may not. Two files of the same name are refused. A build of the
+// same sources and flags is taken from the cache
 // ($XDG_CACHE_HOME/collection-check, or ~/.cache/collection-check) when it is there; the
 // cache then holds at most `cache_bytes` (0: no cache, the build is kept only for this
 // run). Throws std::runtime_error, saying why in plain words, for sources that are refused:
 // too many, too large, links, or names holding control bytes.
 Build build_sources(const std::filesystem::path& path, const std::string& cflags,
-                    const Containment& containment, std::uint64_t cache_bytes = kDefaultCacheBytes);
+                    const Containment& containment, std::uint64_t cache_bytes = kDefaultCacheBytes,
+                    const BuildExtras& extras = {});
+
+// The command that makes the program of the build `b` again, as a person types it: the
+// compiler, its flags, `sources` (the sources of `b` as the person names them), -o
+// `output`, and the linker's flags.
+std::vector<std::string> build_line(const Build& b, const std::vector<std::string>& sources,
+                                    const std::string& output);
 
 // Makes the program `program` from the folder `folder` that holds a Makefile: `make --
 // PROGRAM` run contained as `containment` says, within generous limits of its own, in a

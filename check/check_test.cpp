@@ -1429,8 +1429,8 @@ check::SubmissionResult student(const std::string& name, check::Verdict v) {
     r.message = "  the message\n";
     r.session = "the union of {} and {1}";
     r.fed = "1\n";
-    r.want = "{1}\n";
-    r.got = "{}\n";
+    r.want = check::keep("{1}\n");
+    r.got = check::keep("{}\n");
     s.cases.push_back(r);
     return s;
 }
@@ -1447,7 +1447,8 @@ TEST(Regrade, AReportReadBackKeepsWhatThePageShows) {
     EXPECT_EQ(back[0].build_message, "setcalc.c was built\n");
     const check::CaseResult& r = back[0].cases.at(0);
     EXPECT_EQ(r.session, "the union of {} and {1}");
-    EXPECT_EQ(r.got, "{}\n");
+    ASSERT_EQ(r.got.parts.size(), 1U);
+    EXPECT_EQ(r.got.parts[0].bytes, "{}\n");
     EXPECT_EQ(r.actual.text, "{}\n");  // the page's excerpt, remade
     EXPECT_EQ(r.points, 2U);
     EXPECT_EQ(r.message, "  the message\n");

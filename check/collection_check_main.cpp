@@ -42,6 +42,7 @@ namespace {
 
 const char* const kUsage =
     "usage: collection-check [OPTION...] PROGRAM EXECUTABLE [ARGUMENT...]\n"
+    "       collection-check [OPTION...] PROGRAM SOURCE [SOURCE...] [-- ARGUMENT...]\n"
     "       collection-check --grade DIR [--report OUT] [--student NAME...] [OPTION...] PROGRAM\n"
     "       collection-check --record NAME --cases DIR [--kind KIND] PROGRAM EXECUTABLE < INPUT\n"
     "       collection-check --list [--all] PROGRAM\n"
@@ -51,6 +52,10 @@ const char* const kUsage =
     "EXECUTABLE (looked up on PATH when it holds no slash; or a C or C++ source file, or\n"
     "a folder of them, built first), started with the ARGUMENTs\n"
     "before each case's own arguments, each case in a fresh working folder.\n"
+    "The SOURCE files (and headers) named after a source file are built with it, up to\n"
+    "\"--\" or the first word that names none; the headers its sources include by a plain\n"
+    "name (\"myset.h\") are taken from their folder. A script's own folder is visible to\n"
+    "its runs, read-only.\n"
     "By default only the exercise cases run: valid input whose output and status the\n"
     "exercise itself fixes. The collection cases rest on this collection's own choices.\n"
     "Every run is sandboxed: it sees the system read-only, its working folder, and\n"
@@ -71,6 +76,8 @@ const char* const kUsage =
     "  --memcheck         run every case under Valgrind's memcheck: a memory fault fails\n"
     "                     the case with the verdict memory-error\n"
     "  --cflags FLAGS     more flags for the compiler, after -O2 -Wall -std=c17 or c++20\n"
+    "                     (a word beginning with -l goes after the sources)\n"
+    "  --libs FLAGS       flags for the linker, after the sources (C links -lm always)\n"
     "\n"
     "Random sessions against the collection's own PROGRAM:\n"
     "  --random N         run N random sessions of valid input on EXECUTABLE and on\n"
@@ -132,6 +139,7 @@ const char* const kUsage =
     "  --help             show this text\n"
     "\n"
     "Options may stand anywhere before \"--\"; every word after it is taken as it stands.\n"
+    "An option's value may follow it as the next word or after '=' (--cflags=-g).\n"
     "An ARGUMENT naming an existing file or folder is passed as an absolute path; a file\n"
     "so named is visible, read-only, inside the sandbox.\n"
     "Exit status: 0 when every case passed (with --grade: every submission was graded,\n"
@@ -167,9 +175,14 @@ struct Options {
     check::Kind record_kind = check::Kind::exercise;
     bool first_failure = false, memcheck = false, walls = false;
     double presentation_credit = 0;
-    std::string cflags;
+    std::string cflags, libs;
     std::uint64_t cache_bytes = check::kDefaultCacheBytes;
     std::vector<std::string> words;  // PROGRAM, EXECUTABLE, ARGUMENT...
+    std::vector<std::string> more;   // the files built with a source EXECUTABLE
+    // Where the first "--" after EXECUTABLE stood among the words, and whether it is one of
+    // them (it came after an earlier "--"): it ends the files built with a source.
+    std::optional<std::size_t> dashes;
+    bool dashes_kept = false;
     check::RandomPlan random;
     bool timeout_given = false;
 };
@@ -198,16 +211,68 @@ std::uint64_t parse_mib(const std::string& option, const std::string& text) {
     return static_cast<std::uint64_t>(parse_number(option, text, 1 << 20, "MiB") * (1 << 20));
 }
 
+// The error for the unknown option `word` (`joined`: the value written with it after '='),
+// seen when `words` words (PROGRAM, EXECUTABLE, ...) had come before it.
+UsageError unknown_option(const std::string& word, const std::optional<std::string>& joined,
+                          std::size_t words) {
+    const std::string shown = check::visible_line(word + (joined ? "=" + *joined : ""), false);
+    std::string said = "unknown option " + shown;
+    if (words >= 2)
+        said += " (an argument of the program that begins with - goes after --: "
+                "collection-check [OPTION...] PROGRAM EXECUTABLE -- " +
+                shown + ")";
+    return UsageError{said};
+}
+
+// The error for the option `word`, which takes no value, written with `joined` after '='.
+UsageError no_value(const std::string& word, const std::string& joined) {
+    return UsageError(word + " takes no value (got \"" +
+                      check::visible_line(word + "=" + joined, false) + "\")");
+}
+
+// Takes the files built with a source file EXECUTABLE out of the words: the words after it
+// that name C or C++ sources or headers, up to the first "--" after EXECUTABLE (dropped
+// from the words) or the first word that names none. Nothing changes for any other
+// EXECUTABLE.
+void split_sources(Options& o) {
+    std::error_code ec;
+    if (o.words.size() < 2 || !check::is_source(o.words[1]) || fs::is_directory(o.words[1], ec))
+        return;
+    std::size_t end = 2;
+    while (end < o.words.size() && (!o.dashes || end < *o.dashes) &&
+           check::is_build_file(o.words[end]))
+        ++end;
+    o.more.assign(o.words.begin() + 2, o.words.begin() + static_cast<long>(end));
+    if (o.dashes && o.dashes_kept && *o.dashes == end)
+        o.words.erase(o.words.begin() + static_cast<long>(end));
+    o.words.erase(o.words.begin() + 2, o.words.begin() + static_cast<long>(end));
+}
+
 // Reads the command line; nothing when --help was asked for.
 std::optional<Options> parse(int argc, char** argv) {
     Options o;
     bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
+        // --OPTION=VALUE is --OPTION VALUE.
+        std::optional<std::string> joined;
+        if (!options_end && word.starts_with("--") && word.find('=') != std::string::npos) {
+            joined = word.substr(word.find('=') + 1);
+            word.erase(word.find('='));
+        }
         auto value = [&]() -> std::string {
+            if (joined) {
+                std::string v = *joined;
+                joined.reset();
+                return v;
+            }
             if (i + 1 >= argc) throw UsageError(word + " needs a value");
             return argv[++i];
         };
+        if (word == "--" && o.words.size() >= 2 && !o.dashes) {
+            o.dashes = o.words.size();
+            o.dashes_kept = options_end;
+        }
         if (options_end || word.size() < 2 || word[0] != '-') {
             o.words.push_back(word);
         } else if (word == "--") {
@@ -257,8 +322,9 @@ std::optional<Options> parse(int argc, char** argv) {
             o.jobs = parse_count(word, value(), 256);
         } else if (word == "--allow") {
             std::error_code ec;
-            fs::path allowed = fs::canonical(value(), ec);
-            if (ec) throw UsageError("--allow " + std::string(argv[i]) + ": " + ec.message());
+            const std::string asked = value();
+            fs::path allowed = fs::canonical(asked, ec);
+            if (ec) throw UsageError("--allow " + asked + ": " + ec.message());
             if (check::beneath(fs::weakly_canonical(fs::temp_directory_path()), allowed))
                 throw UsageError("--allow " + allowed.string() +
                                  ": it holds the temporary folder, where every case's working "
@@ -296,6 +362,8 @@ std::optional<Options> parse(int argc, char** argv) {
             o.memcheck = true;
         } else if (word == "--cflags") {
             o.cflags = value();
+        } else if (word == "--libs") {
+            o.libs = value();
         } else if (word == "--cache-size") {
             const std::string mib = value();
             o.cache_bytes = mib == "0" ? 0 : parse_mib(word, mib);
@@ -322,10 +390,11 @@ std::optional<Options> parse(int argc, char** argv) {
         } else if (word == "--cases") {
             o.cases = fs::absolute(value());
         } else {
-            throw UsageError("unknown option " + word +
-                             " (put -- before arguments of the program that begin with -)");
+            throw unknown_option(word, joined, o.words.size());
         }
+        if (joined) throw no_value(word, *joined);
     }
+    split_sources(o);
     if (o.walls) return o;
     if (o.words.empty()) throw UsageError("no PROGRAM given");
     if (o.grade && o.words.size() > 1)
@@ -413,6 +482,7 @@ check::Settings settings_of(const Options& o) {
     s.presentation_credit = o.presentation_credit;
     s.jobs = o.jobs;
     s.cflags = o.cflags;
+    s.libs = o.libs;
     s.cache_bytes = o.cache_bytes;
     s.timeout_given = o.timeout_given;
     s.limits = o.limits;
@@ -446,6 +516,7 @@ check::Settings settings_of(const Options& o) {
         s.replay.emplace_back("--unsandboxed");
     if (o.memcheck) s.replay.emplace_back("--memcheck");
     if (!o.cflags.empty()) s.replay.insert(s.replay.end(), {"--cflags", o.cflags});
+    if (!o.libs.empty()) s.replay.insert(s.replay.end(), {"--libs", o.libs});
     if (o.cases) s.replay.insert(s.replay.end(), {"--cases", o.cases->string()});
     s.program = o.words[0];
     return s;
@@ -477,7 +548,7 @@ int check_one_submission(Options& o, const std::vector<check::Case>& cases) {
     check::Settings s = settings_of(o);
     std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
     warn_if_installed(o);
-    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments, o.more);
     const bool text = o.format == "text";
     if (text && !subject.build_message.empty())
         std::cout << (subject.build_verdict == "compile-error" ? "the sources did not compile:\n"
@@ -550,7 +621,7 @@ int check_random_submission(Options& o) {
     const std::uint64_t seed = plan.seed_given ? plan.seed : check::drawn_seed();
     std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
     warn_if_installed(o);
-    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments, o.more);
     const bool text = o.format == "text";
     const std::string drawn = "random sessions of " + o.words[0] + " from seed " +
                               std::to_string(seed) + " (--seed " + std::to_string(seed) +
@@ -635,6 +706,41 @@ bool is_named(const check::Student& s, const std::string& name) {
     return s.name == name || s.folder.filename().string() == name;
 }
 
+// Runs EXECUTABLE on standard input and writes what it did as a new case.
+int record(Options& o) {
+    const fs::path folder = *o.cases / o.words[0] / *o.record;
+    if (fs::exists(folder))
+        throw UsageError(folder.string() + " already exists: a recorded case never replaces one");
+    std::string input{std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()};
+    check::Settings s = settings_of(o);
+    std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
+    check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments, o.more);
+    if (subject.command.empty())
+        throw std::runtime_error("it did not build:\n" + subject.build_message);
+    check::Case c;
+    c.name = *o.record;
+    c.input = input;
+    check::Scratch scratch(c, std::chrono::seconds(10), s.limits);
+    check::Outcome r = check::run_case(c, subject.command, scratch, s.limits, s.containment);
+    if (r.end != check::Outcome::End::exited)
+        throw std::runtime_error("the program did not end by itself (" +
+                                 std::string(r.end == check::Outcome::End::signaled
+                                                 ? "killed by a signal"
+                                             : r.start_error.empty() ? "a limit stopped it"
+                                                                     : r.start_error) +
+                                 "): no case is written");
+    fs::create_directories(folder);
+    write_text(folder / "kind", std::string(check::kind_name(o.record_kind)) + "\n");
+    if (!input.empty()) write_text(folder / "input", input);
+    write_text(folder / "output", r.out);
+    if (r.code != 0) write_text(folder / "status", std::to_string(r.code) + "\n");
+    if (!r.err.empty()) write_text(folder / "stderr", r.err);
+    std::cout << "recorded " << folder.string() << ": "
+              << check::quantity(static_cast<double>(r.out.size()), "byte") << " of output, status "
+              << r.code << "\n";
+    return 0;
+}
+
 // What a re-grade (--student) keeps of the report: the students not named (none when it is
 // no re-grade, or when the cases changed), whom to grade (empty: everyone) and the class's
 // seed of random sessions that the report was drawn from.
@@ -678,233 +784,190 @@ Regrade regrade_of(const Options& o, const fs::path& out, const fs::path& folder
     }
     r.only = o.students;
     return r;
+}
 
-    // The name the report folder of the class `given` is named after: the folder, or the archive
-    // without its ending.
-    std::string report_base(const fs::path& given) {
-        std::string base = given.string();
-        while (base.size() > 1 && base.back() == '/') base.pop_back();
-        for (const char* ending : {".tar.gz", ".tgz", ".tar", ".zip"})
-            if (fs::is_regular_file(given) && base.ends_with(ending) &&
-                base.size() > std::strlen(ending))
-                return base.substr(0, base.size() - std::strlen(ending));
-        return base;
+// The name the report folder of the class `given` is named after: the folder, or the archive
+// without its ending.
+std::string report_base(const fs::path& given) {
+    std::string base = given.string();
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    for (const char* ending : {".tar.gz", ".tgz", ".tar", ".zip"})
+        if (fs::is_regular_file(given) && base.ends_with(ending) &&
+            base.size() > std::strlen(ending))
+            return base.substr(0, base.size() - std::strlen(ending));
+    return base;
+}
+
+// Writes into the report folder `out` the files the gradebook of the platform `platform`
+// imports: Moodle's grading worksheet (moodle-grades.csv) or Canvas's gradebook import
+// (canvas-grades.csv, its column named after `program`).
+void write_gradebooks(const fs::path& out, const std::string& platform, const std::string& program,
+                      const std::vector<check::SubmissionResult>& results) {
+    if (platform.find("moodle") != std::string::npos)
+        write_text(out / "moodle-grades.csv", check::moodle_worksheet(results));
+    if (platform.find("canvas") != std::string::npos)
+        write_text(out / "canvas-grades.csv", check::canvas_gradebook(results, program));
+}
+
+// The line that says which platform's export the class was read as.
+std::string platform_line(const std::string& platform, std::size_t students) {
+    const std::string who = std::to_string(students) + (students == 1 ? " student" : " students");
+    if (platform == "moodle")
+        return "a Moodle download of " + who + " (moodle-grades.csv: its grading worksheet)";
+    if (platform == "canvas")
+        return "a Canvas download of " + who + " (canvas-grades.csv: its gradebook import)";
+    if (platform == "github-classroom") return "GitHub Classroom repositories of " + who;
+    return "a download of " + platform + " of " + who;
+}
+
+// The exit status of a graded class, after saying what was not placed: 2, with what the folder
+// holds, when nothing in it could be graded; 1 when a submission could not be; else 0
+// (files of no student are said, and change no status).
+int class_status(const check::ClassFolder& taken, const fs::path& folder,
+                 const std::vector<check::SubmissionResult>& results, bool all_graded) {
+    if (!taken.unplaced.empty())
+        std::cout << "not graded, of no student: " << check::some_names(taken.unplaced, 10) << "\n";
+    const bool any = std::any_of(results.begin(), results.end(), [](const auto& r) {
+        return r.build_verdict != "missing" && r.build_verdict != "refused";
+    });
+    if (!any) {
+        std::cerr << "collection-check: nothing in " << folder.string()
+                  << " could be graded: it holds " << taken.held
+                  << (results.empty() ? "; a class folder holds a folder per student, or a "
+                                        "platform's download (Moodle, Canvas, GitHub Classroom)"
+                                      : "")
+                  << "\n";
+        return 2;
     }
+    return all_graded ? 0 : 1;
+}
 
-    // Writes into the report folder `out` the files the gradebook of the platform `platform`
-    // imports: Moodle's grading worksheet (moodle-grades.csv) or Canvas's gradebook import
-    // (canvas-grades.csv, its column named after `program`).
-    void write_gradebooks(const fs::path& out, const std::string& platform,
-                          const std::string& program,
-                          const std::vector<check::SubmissionResult>& results) {
-        if (platform.find("moodle") != std::string::npos)
-            write_text(out / "moodle-grades.csv", check::moodle_worksheet(results));
-        if (platform.find("canvas") != std::string::npos)
-            write_text(out / "canvas-grades.csv", check::canvas_gradebook(results, program));
-    }
-
-    // The line that says which platform's export the class was read as.
-    std::string platform_line(const std::string& platform, std::size_t students) {
-        const std::string who =
-            std::to_string(students) + (students == 1 ? " student" : " students");
-        if (platform == "moodle")
-            return "a Moodle download of " + who + " (moodle-grades.csv: its grading worksheet)";
-        if (platform == "canvas")
-            return "a Canvas download of " + who + " (canvas-grades.csv: its gradebook import)";
-        if (platform == "github-classroom") return "GitHub Classroom repositories of " + who;
-        return "a download of " + platform + " of " + who;
-    }
-
-    // The exit status of a graded class, after saying what was not placed: 2, with what the folder
-    // holds, when nothing in it could be graded; 1 when a submission could not be; else 0
-    // (files of no student are said, and change no status).
-    int class_status(const check::ClassFolder& taken, const fs::path& folder,
-                     const std::vector<check::SubmissionResult>& results, bool all_graded) {
-        if (!taken.unplaced.empty())
-            std::cout << "not graded, of no student: " << check::some_names(taken.unplaced, 10)
-                      << "\n";
-        const bool any = std::any_of(results.begin(), results.end(), [](const auto& r) {
-            return r.build_verdict != "missing" && r.build_verdict != "refused";
-        });
-        if (!any) {
-            std::cerr << "collection-check: nothing in " << folder.string()
-                      << " could be graded: it holds " << taken.held
-                      << (results.empty() ? "; a class folder holds a folder per student, or a "
-                                            "platform's download (Moodle, Canvas, GitHub Classroom)"
-                                          : "")
-                      << "\n";
-            return 2;
+// A class: every submission graded, the report folder written, the class's table printed.
+int grade(const Options& o, const std::vector<check::Case>& cases) {
+    const fs::path folder = *o.grade;
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec) &&
+        !(fs::is_regular_file(folder, ec) && check::is_archive(folder)))
+        throw UsageError(
+            folder.string() + ": no such folder" +
+            (fs::exists(folder, ec) ? " (nor an archive: .zip, .tar, .tar.gz, .tgz)" : ""));
+    const fs::path out = o.report ? *o.report : fs::path(report_base(folder) + "-report");
+    const bool bar = ::isatty(2) != 0;
+    auto progress = [&](std::size_t done, std::size_t all) {
+        if (!bar) return;
+        const std::size_t width = 30, filled = all == 0 ? width : done * width / all;
+        std::cerr << "\rgrading [" << std::string(filled, '#') << std::string(width - filled, '.')
+                  << "] " << done << " of " << all << std::flush;
+        if (done == all) std::cerr << "\n";
+    };
+    // The replay is pasted by a student in their own folder: it names no folder of the
+    // teacher's (no --allow; the cases as CASES, the folder the teacher hands out).
+    check::Settings settings = settings_of(o);
+    std::vector<std::string> replay;
+    for (std::size_t k = 0; k < settings.replay.size(); ++k) {
+        const std::string& word = settings.replay[k];
+        if (word == "--allow" && k + 1 < settings.replay.size()) {
+            ++k;
+        } else if (word == "--cases" && k + 1 < settings.replay.size()) {
+            replay.insert(replay.end(), {"--cases", "CASES"});
+            settings.replay_note = "CASES: the folder of cases your teacher hands out";
+            ++k;
+        } else {
+            replay.push_back(word);
         }
-        return all_graded ? 0 : 1;
     }
-
-    // A class: every submission graded, the report folder written, the class's table printed.
-    int grade(const Options& o, const std::vector<check::Case>& cases) {
-        const fs::path folder = *o.grade;
-        std::error_code ec;
-        if (!fs::is_directory(folder, ec) &&
-            !(fs::is_regular_file(folder, ec) && check::is_archive(folder)))
-            throw UsageError(
-                folder.string() + ": no such folder" +
-                (fs::exists(folder, ec) ? " (nor an archive: .zip, .tar, .tar.gz, .tgz)" : ""));
-        const fs::path out = o.report ? *o.report : fs::path(report_base(folder) + "-report");
-        const bool bar = ::isatty(2) != 0;
-        auto progress = [&](std::size_t done, std::size_t all) {
-            if (!bar) return;
-            const std::size_t width = 30, filled = all == 0 ? width : done * width / all;
-            std::cerr << "\rgrading [" << std::string(filled, '#')
-                      << std::string(width - filled, '.') << "] " << done << " of " << all
-                      << std::flush;
-            if (done == all) std::cerr << "\n";
+    settings.replay = replay;
+    // Each student's own random sessions, drawn from the class's seed, the program, its cases
+    // and their name.
+    std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
+    check::RandomPlan plan = o.random;
+    plan.replay = random_replay(settings);
+    // A re-grade of a few students: the report's other students are kept, unless what they
+    // were graded against changed.
+    const check::ClassFolder taken = check::read_class(folder, check::run_folder());
+    const Regrade again = regrade_of(o, out, folder, taken.students, cases);
+    const std::uint64_t seed = plan.seed_given ? plan.seed
+                               : again.seed    ? *again.seed
+                                               : check::drawn_seed();
+    fs::path reference;
+    if (plan.sessions > 0) {
+        reference = reference_for(o.words[0]);
+        std::cout << "random sessions of " << o.words[0] << " for each student from seed " << seed
+                  << " (--seed " << seed << " draws the same sessions)\n";
+        const std::uint64_t digest = check::cases_digest(cases);
+        more = [&, digest](const check::Subject& subject) {
+            return check::check_random(settings, o.words[0], plan,
+                                       check::student_seed(seed, subject.name, o.words[0], digest),
+                                       subject, reference);
         };
-        // The replay is pasted by a student in their own folder: it names no folder of the
-        // teacher's (no --allow; the cases as CASES, the folder the teacher hands out).
-        check::Settings settings = settings_of(o);
-        std::vector<std::string> replay;
-        for (std::size_t k = 0; k < settings.replay.size(); ++k) {
-            const std::string& word = settings.replay[k];
-            if (word == "--allow" && k + 1 < settings.replay.size()) {
-                ++k;
-            } else if (word == "--cases" && k + 1 < settings.replay.size()) {
-                replay.insert(replay.end(), {"--cases", "CASES"});
-                settings.replay_note = "CASES: the folder of cases your teacher hands out";
-                ++k;
-            } else {
-                replay.push_back(word);
-            }
-        }
-        settings.replay = replay;
-        // Each student's own random sessions, drawn from the class's seed, the program, its cases
-        // and their name.
-        std::function<std::vector<check::CaseResult>(const check::Subject&)> more;
-        check::RandomPlan plan = o.random;
-        plan.replay = random_replay(settings);
-        // A re-grade of a few students: the report's other students are kept, unless what they
-        // were graded against changed.
-        const check::ClassFolder taken = check::read_class(folder, check::run_folder());
-        const Regrade again = regrade_of(o, out, folder, taken.students, cases);
-        const std::uint64_t seed = plan.seed_given ? plan.seed
-                                   : again.seed    ? *again.seed
-                                                   : check::drawn_seed();
-        fs::path reference;
-        if (plan.sessions > 0) {
-            reference = reference_for(o.words[0]);
-            std::cout << "random sessions of " << o.words[0] << " for each student from seed "
-                      << seed << " (--seed " << seed << " draws the same sessions)\n";
-            const std::uint64_t digest = check::cases_digest(cases);
-            more = [&, digest](const check::Subject& subject) {
-                return check::check_random(
-                    settings, o.words[0], plan,
-                    check::student_seed(seed, subject.name, o.words[0], digest), subject,
-                    reference);
-            };
-        }
-        std::vector<check::Student> chosen;
-        for (const check::Student& student : taken.students)
-            if (again.only.empty() ||
-                std::any_of(again.only.begin(), again.only.end(),
-                            [&](const std::string& name) { return is_named(student, name); }))
-                chosen.push_back(student);
-        std::vector<check::SubmissionResult> results =
-            check::grade_class(settings, o.words[0], cases, chosen, progress, more);
-        for (const fs::path& made : taken.made) check::remove_tree(made);
-        std::set<std::string> graded;
-        for (const check::SubmissionResult& r : results) graded.insert(r.submission);
-        if (!again.only.empty()) results = check::merged_class(again.kept, std::move(results));
-        check::name_identical(results);
-        fs::create_directories(out / "feedback");
-        write_text(out / "grading.json",
-                   check::grading_json(
-                       {o.words[0], grading_digest(o, cases),
-                        plan.sessions > 0 ? std::optional<std::uint64_t>(seed) : std::nullopt}));
-        write_text(out / "grades.csv", check::grades_csv(results));
-        write_gradebooks(out, taken.platform, o.words[0], results);
-        std::string lines;
-        for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
-        write_text(out / "results.jsonl", lines);
-        std::vector<std::string> names;
-        names.reserve(results.size());
-        for (const check::SubmissionResult& r : results) names.push_back(r.submission);
-        const std::vector<std::string> files = check::file_names(names);
-        for (std::size_t k = 0; k < results.size(); ++k)
-            if (graded.contains(results[k].submission))  // the others' feedback is kept
-                write_text(out / "feedback" / (files[k] + ".txt"),
-                           check::feedback_text(results[k]));
-        write_text(out / "report.html", check::report_html(results));
-        // Names made visible and cut to kNameColumns, padded by their columns (not bytes): as
-        // UTF-8 where the locale is, and with every byte past ASCII as \xHH where it is not.
-        const bool utf8 = check::utf8_locale();
-        std::vector<std::string> shown;
-        std::size_t width = 7;
-        for (const check::SubmissionResult& r : results) {
-            std::string name = check::visible_text(r.submission, check::Shown::name);
-            if (!utf8) name = check::ascii_text(name);
-            shown.push_back(check::cut_to_columns(name, kNameColumns, utf8 ? "\u2026" : "~"));
-            width = std::max(width, check::columns(shown.back()));
-        }
-        auto padded = [&](const std::string& name) {
-            return name + std::string(width - std::min(width, check::columns(name)), ' ');
-        };
-        if (taken.platform != "folders")
-            std::cout << platform_line(taken.platform, results.size()) << "\n";
-        bool all_graded = true;
-        char row[256];
-        std::snprintf(row, sizeof row, " %8s %8s %8s  %s\n", "score", "of", "percent", "build");
-        std::cout << padded("student") << row;
-        for (std::size_t k = 0; k < results.size(); ++k) {
-            const check::SubmissionResult& r = results[k];
-            const double max = r.max_score();
-            std::snprintf(row, sizeof row, " %8g %8g %7.1f%%  %s\n", r.score(), max,
-                          max > 0 ? 100 * r.score() / max : 0.0,
-                          r.build_verdict.empty() ? "executable" : r.build_verdict.c_str());
-            std::cout << padded(shown[k]) << row;
-            all_graded = all_graded && r.build_verdict != "missing" && r.build_verdict != "refused";
-        }
-        if (again.only.empty())
-            std::cout << results.size() << " submissions graded into " << out.string() << "\n";
-        else
-            std::cout << graded.size() << " of " << results.size()
-                      << " submissions graded again into " << out.string()
-                      << " (the others kept)\n";
-        return class_status(taken, folder, results, all_graded);
     }
-
-    // Runs EXECUTABLE on standard input and writes what it did as a new case.
-    int record(Options & o) {
-        const fs::path folder = *o.cases / o.words[0] / *o.record;
-        if (fs::exists(folder))
-            throw UsageError(folder.string() +
-                             " already exists: a recorded case never replaces one");
-        std::string input{std::istreambuf_iterator<char>(std::cin),
-                          std::istreambuf_iterator<char>()};
-        check::Settings s = settings_of(o);
-        std::vector<std::string> arguments(o.words.begin() + 2, o.words.end());
-        check::Subject subject = check::subject_of(s, o.words[1], o.words[1], arguments);
-        if (subject.command.empty())
-            throw std::runtime_error("it did not build:\n" + subject.build_message);
-        check::Case c;
-        c.name = *o.record;
-        c.input = input;
-        check::Scratch scratch(c, std::chrono::seconds(10), s.limits);
-        check::Outcome r = check::run_case(c, subject.command, scratch, s.limits, s.containment);
-        if (r.end != check::Outcome::End::exited)
-            throw std::runtime_error("the program did not end by itself (" +
-                                     std::string(r.end == check::Outcome::End::signaled
-                                                     ? "killed by a signal"
-                                                 : r.start_error.empty() ? "a limit stopped it"
-                                                                         : r.start_error) +
-                                     "): no case is written");
-        fs::create_directories(folder);
-        write_text(folder / "kind", std::string(check::kind_name(o.record_kind)) + "\n");
-        if (!input.empty()) write_text(folder / "input", input);
-        write_text(folder / "output", r.out);
-        if (r.code != 0) write_text(folder / "status", std::to_string(r.code) + "\n");
-        if (!r.err.empty()) write_text(folder / "stderr", r.err);
-        std::cout << "recorded " << folder.string() << ": "
-                  << check::quantity(static_cast<double>(r.out.size()), "byte")
-                  << " of output, status " << r.code << "\n";
-        return 0;
+    std::vector<check::Student> chosen;
+    for (const check::Student& student : taken.students)
+        if (again.only.empty() ||
+            std::any_of(again.only.begin(), again.only.end(),
+                        [&](const std::string& name) { return is_named(student, name); }))
+            chosen.push_back(student);
+    std::vector<check::SubmissionResult> results =
+        check::grade_class(settings, o.words[0], cases, chosen, progress, more);
+    for (const fs::path& made : taken.made) check::remove_tree(made);
+    std::set<std::string> graded;
+    for (const check::SubmissionResult& r : results) graded.insert(r.submission);
+    if (!again.only.empty()) results = check::merged_class(again.kept, std::move(results));
+    check::name_identical(results);
+    fs::create_directories(out / "feedback");
+    write_text(out / "grading.json",
+               check::grading_json(
+                   {o.words[0], grading_digest(o, cases),
+                    plan.sessions > 0 ? std::optional<std::uint64_t>(seed) : std::nullopt}));
+    write_text(out / "grades.csv", check::grades_csv(results));
+    write_gradebooks(out, taken.platform, o.words[0], results);
+    std::string lines;
+    for (const check::SubmissionResult& r : results) lines += check::to_json(r) + "\n";
+    write_text(out / "results.jsonl", lines);
+    std::vector<std::string> names;
+    names.reserve(results.size());
+    for (const check::SubmissionResult& r : results) names.push_back(r.submission);
+    const std::vector<std::string> files = check::file_names(names);
+    for (std::size_t k = 0; k < results.size(); ++k)
+        if (graded.contains(results[k].submission))  // the others' feedback is kept
+            write_text(out / "feedback" / (files[k] + ".txt"), check::feedback_text(results[k]));
+    write_text(out / "report.html", check::report_html(results));
+    // Names made visible and cut to kNameColumns, padded by their columns (not bytes): as
+    // UTF-8 where the locale is, and with every byte past ASCII as \xHH where it is not.
+    const bool utf8 = check::utf8_locale();
+    std::vector<std::string> shown;
+    std::size_t width = 7;
+    for (const check::SubmissionResult& r : results) {
+        std::string name = check::visible_text(r.submission, check::Shown::name);
+        if (!utf8) name = check::ascii_text(name);
+        shown.push_back(check::cut_to_columns(name, kNameColumns, utf8 ? "\u2026" : "~"));
+        width = std::max(width, check::columns(shown.back()));
     }
+    auto padded = [&](const std::string& name) {
+        return name + std::string(width - std::min(width, check::columns(name)), ' ');
+    };
+    if (taken.platform != "folders")
+        std::cout << platform_line(taken.platform, results.size()) << "\n";
+    bool all_graded = true;
+    char row[256];
+    std::snprintf(row, sizeof row, " %8s %8s %8s  %s\n", "score", "of", "percent", "build");
+    std::cout << padded("student") << row;
+    for (std::size_t k = 0; k < results.size(); ++k) {
+        const check::SubmissionResult& r = results[k];
+        const double max = r.max_score();
+        std::snprintf(row, sizeof row, " %8g %8g %7.1f%%  %s\n", r.score(), max,
+                      max > 0 ? 100 * r.score() / max : 0.0,
+                      r.build_verdict.empty() ? "executable" : r.build_verdict.c_str());
+        std::cout << padded(shown[k]) << row;
+        all_graded = all_graded && r.build_verdict != "missing" && r.build_verdict != "refused";
+    }
+    if (again.only.empty())
+        std::cout << results.size() << " submissions graded into " << out.string() << "\n";
+    else
+        std::cout << graded.size() << " of " << results.size() << " submissions graded again into "
+                  << out.string() << " (the others kept)\n";
+    return class_status(taken, folder, results, all_graded);
+}
 
 }  // namespace
 

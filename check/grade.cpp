@@ -21,6 +21,7 @@
 #include "check/regrade.hpp"
 #include "check/report_page.hpp"
 #include "check/run.hpp"
+#include "check/scripts.hpp"
 
 namespace fs = std::filesystem;
 
@@ -94,6 +95,14 @@ std::vector<std::string> under_memcheck(const std::vector<std::string>& command,
     return wrapped;
 }
 
+// What a failing run of the script `subject` adds to its message: what stops it from
+// starting, and, when it seems to look for a file beside it, why its folder is not seen.
+std::string script_notes(const Subject& subject, const Outcome& o) {
+    std::string notes = subject.start_trouble;
+    if (!subject.unseen_folder.empty() && looks_for_a_file(o.err)) notes += subject.unseen_folder;
+    return notes;
+}
+
 }  // namespace
 
 CaseResult check_case(const Settings& s, const Case& given, const Subject& subject,
@@ -119,6 +128,8 @@ CaseResult check_case(const Settings& s, const Case& given, const Subject& subje
     Limits limits = s.limits;
     if (c.wall > 0) limits.wall = c.wall;  // the case's own limit, from the reference's time
     Containment containment = s.containment;
+    containment.allowed.insert(containment.allowed.end(), subject.visible.begin(),
+                               subject.visible.end());
     std::vector<std::string> command = subject.command;
     const int fault_status = s.memcheck ? memcheck_status(c) : -1;
     if (s.memcheck) {
@@ -151,6 +162,10 @@ CaseResult check_case(const Settings& s, const Case& given, const Subject& subje
         r.verdict = j.verdict;
         r.message = j.message;
         r.key = j.key;
+        if (r.verdict == Verdict::not_started)
+            r.message += script_notes(subject, o);
+        else if (r.verdict != Verdict::passed)
+            r.message = script_notes(subject, o) + r.message;
         if (s.memcheck && r.verdict != Verdict::not_started && r.verdict != Verdict::time_limit) {
             // The log is only the message: the program can reach it, and remove or forge it
             // (a forged one fails only the program that forged it).
@@ -290,27 +305,81 @@ fs::path own_program_of(const fs::path& executable) {
     return {};
 }
 
+std::vector<std::string> replay_build_line(const Build& b, const std::string& word,
+                                           const std::vector<std::string>& more,
+                                           const std::string& program) {
+    std::vector<std::string> sources;
+    fs::path place;  // the folder the program is made in
+    if (word.ends_with("/")) {
+        for (const std::string& name : b.sources) sources.push_back(word + name);
+        place = word;
+    } else {
+        sources.push_back(word);
+        for (const std::string& m : more) {
+            const std::string e = fs::path(m).extension().string();
+            if (e == ".c" || e == ".cc" || e == ".cpp" || e == ".cxx") sources.push_back(m);
+        }
+        place = fs::path(word).parent_path();
+    }
+    std::string output = place.empty() ? "." : place.string();
+    if (!output.ends_with("/")) output += "/";
+    return build_line(b, sources, output + (program.empty() ? "program" : program));
+}
+
+// Fills in how the script `subject` (the file `real`) runs: its folder made visible, or why
+// it is not; what its #! line keeps from starting.
+void script_subject(Subject& subject, const fs::path& real) {
+    const std::optional<std::string> line = interpreter_line(real);
+    if (!line) return;
+    subject.start_trouble = interpreter_trouble(*line);
+    std::string why_not;
+    const fs::path folder = script_folder(real, hidden_paths(), why_not);
+    if (!folder.empty()) subject.visible.push_back(folder);
+    if (!why_not.empty())
+        subject.unseen_folder = "  the script's folder, " +
+                                visible_text(real.parent_path().string(), Shown::name) +
+                                ", is not visible to the run (" + why_not +
+                                "): a file it reads beside it (a module) needs --allow FILE, "
+                                "or a folder of its own that holds the script and its files\n";
+}
+
 Subject subject_of(Settings& s, const std::string& name, const std::string& word,
-                   const std::vector<std::string>& arguments) {
+                   const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& more) {
     Subject subject;
     subject.name = name;
     subject.replay_words = {word};
+    subject.replay_words.insert(subject.replay_words.end(), more.begin(), more.end());
     std::error_code ec;
+    const bool source_file = is_source(word) && !fs::is_directory(word, ec);
     if (is_source(word)) {  // a source file, or a folder of them, rather than a program
-        // Built with its lines known to the memory checker, when it is used. The path the
-        // user gave is followed to where it leads; what a folder holds is not.
+        // Built with its lines known to the memory checker, when it is used. The paths the
+        // user gave are followed to where they lead; what a folder holds is not.
+        BuildExtras extras;
+        extras.libs = s.libs;
+        for (const std::string& m : more) extras.more.push_back(fs::canonical(m));
         Build b = build_sources(fs::canonical(word), s.memcheck ? s.cflags + " -g" : s.cflags,
-                                s.containment, s.cache_bytes);
+                                s.containment, s.cache_bytes, extras);
         subject.build_verdict = b.built ? "built" : "compile-error";
         subject.build_message = b.message;
         if (!b.built) return subject;
         subject.command.push_back(b.executable.string());
+        subject.replay_build = replay_build_line(b, word, more, s.program);
+        // The program the line makes: the word after -o, before the linker's flags.
+        subject.replay_run = {
+            subject.replay_build[subject.replay_build.size() - b.libs.size() - 1]};
+        subject.replay_run.insert(subject.replay_run.end(), arguments.begin(), arguments.end());
+        subject.build = std::move(b);
     } else {
         subject.build_verdict = "executable";
         fs::path executable = find_executable(word);
         fs::path real = fs::canonical(executable, ec);
         subject.command.push_back(ec ? executable.string() : real.string());
+        if (!ec) script_subject(subject, real);
     }
+    // A first ARGUMENT that could be a source would be read as one of the sources.
+    if (source_file && !arguments.empty() && is_build_file(arguments.front()))
+        subject.replay_words.emplace_back("--");
     for (const std::string& a : arguments) {
         std::string arg = a;
         if (!arg.empty() && fs::exists(arg, ec)) {
@@ -474,6 +543,10 @@ void replay_in_folder(Subject& subject, const Arrival& found, const std::string&
     }
     std::string word = place.empty() || place == "." ? "./" : place.string() + "/";
     const bool sources = found.kind == Arrival::Kind::sources;
+    if (sources && !subject.replay_build.empty()) {
+        subject.replay_build = replay_build_line(subject.build, word, {}, program);
+        subject.replay_run = {word + program};
+    }
     if (!sources) word += program;
     subject.replay_words = {word};
     subject.replay_note.clear();
@@ -505,6 +578,18 @@ void free_unpacked(Arrival& found, Subject& subject) {
     }
     remove_tree(found.unpacked);
     found.unpacked.clear();
+}
+
+// Keeps the folders a student's script `subject` sees besides to those of the student's own
+// folder `d` (or of the archive `found` unpacked): never a folder of the class's.
+void keep_own_folders(Subject& subject, const fs::path& d, const Arrival& found) {
+    std::error_code ec;
+    const fs::path own = fs::canonical(d, ec);
+    std::erase_if(subject.visible, [&](const fs::path& v) {
+        return !((!own.empty() && beneath(v, own)) ||
+                 (!found.unpacked.empty() && beneath(v, fs::weakly_canonical(found.unpacked, ec))));
+    });
+    subject.unseen_folder.clear();
 }
 
 }  // namespace
@@ -579,6 +664,7 @@ std::vector<SubmissionResult> grade_class(
             results[i].sources =
                 sources_fingerprint(found.path, found.kind == Arrival::Kind::program);
         replay_in_folder(subject, found, program);
+        keep_own_folders(subject, d, found);
         free_unpacked(found, subject);
         if (!students[i].note.empty())
             subject.build_message = students[i].note + subject.build_message;

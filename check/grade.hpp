@@ -24,6 +24,7 @@ struct Settings {
     double presentation_credit = 0;  // the share of the points a presentation verdict earns
     unsigned jobs = 1;               // cases (or, for a class, submissions) side by side
     std::string cflags;              // more compiler flags for sources
+    std::string libs;                // the linker's flags for sources, after them
     Limits limits;
     Containment containment;
     std::vector<std::string> replay;                 // the replay command's options, before --case
@@ -43,12 +44,31 @@ struct Subject {
     std::string build_message;
     std::vector<std::string> replay_words;  // EXECUTABLE and ARGUMENTs, as the replay names them
     std::string replay_note;                // what the replay's EXECUTABLE needs first, or ""
+    // For sources: the build (how it was compiled); the command that builds the program
+    // where the person can run it, and the words that run it then with its ARGUMENTs.
+    Build build;
+    std::vector<std::string> replay_build, replay_run;
+    // For a script: the folders its runs see besides (its own, read-only); what stops it
+    // from starting (its #! line), and why its folder is not seen; "" when nothing.
+    std::vector<std::filesystem::path> visible;
+    std::string start_trouble, unseen_folder;
 };
 
 // The subject of EXECUTABLE `word` with `arguments`: a file looked up on PATH, or sources
-// (a file or a folder) built first. ARGUMENTs naming files are made absolute and visible.
+// (a file or a folder) built first, a source file with the files `more` (sources or
+// headers) beside. ARGUMENTs naming files are made absolute and visible. A script's folder
+// is made visible (check/scripts.hpp), and what stops it from starting is said with the
+// failures of its runs.
 Subject subject_of(Settings& s, const std::string& name, const std::string& word,
-                   const std::vector<std::string>& arguments);
+                   const std::vector<std::string>& arguments,
+                   const std::vector<std::string>& more = {});
+
+// The command that builds the program of `b` from its sources as a person names them: the
+// folder `word` (ending with '/') and the names of `b.sources` in it, or the file `word` and
+// the sources among `more`; the program is PROGRAM `program` in the folder of `word`.
+std::vector<std::string> replay_build_line(const Build& b, const std::string& word,
+                                           const std::vector<std::string>& more,
+                                           const std::string& program);
 
 // Checks one case from start to verdict, in a fresh working folder. `complete`, when given,
 // fills in what the case expects (its output, status, standard error, files afterwards)

@@ -253,6 +253,16 @@ std::string dialogue(const Case& c, const Fed& f, const std::string& out, const 
     return indented;
 }
 
+// The line that replays the session `f` on the subject: its input piped into the program
+// with the session's arguments; for sources, the program built first where it is run.
+std::string replay_line(const Subject& subject, const Fed& f) {
+    const bool built = !subject.replay_build.empty();
+    std::vector<std::string> run = built ? subject.replay_run : subject.replay_words;
+    run.insert(run.end(), f.args.begin(), f.args.end());
+    return "  to replay it: " + (built ? shell_words(subject.replay_build) + " && " : "") +
+           printf_words(f.input) + " | " + shell_words(run) + "\n";
+}
+
 // The help under a failing session: the dialogue, the commands that replay and record it.
 std::string session_help(const Settings& s, const RandomPlan& plan, std::uint64_t seed, unsigned k,
                          const Case& c, const Fed& f, const std::string& out,
@@ -275,11 +285,7 @@ std::string session_help(const Settings& s, const RandomPlan& plan, std::uint64_
         h += "  its working folder holds: " + names + "\n";
     }
     std::vector<std::string> words = subject.replay_words;
-    if (f.files.empty()) {
-        std::vector<std::string> run = words;
-        run.insert(run.end(), f.args.begin(), f.args.end());
-        h += "  to replay it: " + printf_words(f.input) + " | " + shell_words(run) + "\n";
-    }
+    if (f.files.empty()) h += replay_line(subject, f);
     std::vector<std::string> again = plan.replay;
     again.insert(again.end(), {"--seed", std::to_string(seed), "--session", std::to_string(k)});
     if (std::any_of(words.begin(), words.end(),

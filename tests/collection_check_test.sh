@@ -23,6 +23,11 @@
 
 #   regrade        one student re-graded into the class's report, the others kept; the whole
 #                  class again once a case changed; identical sources named together
+
+#   written        programs as students write them: C using the math library, headers
+#                  beside a source, several sources, a stray main, C++23, scripts with
+#                  modules beside them or a broken #! line, --option=value, and replay
+#                  lines that build the program from its sources
 set -uo pipefail
 
 scenario=$1 bin=$2 cases=$3
@@ -206,7 +211,7 @@ usage)
 2|no-such-program: not found in any folder of PATH|--cases "$cases" polycalc no-such-program
 2|$work: not an executable file|--cases "$cases" polycalc "$work"
 2|unknown option --fast|--fast --cases "$cases" polycalc "$bin/polycalc"
-2|unknown option -u (put -- before|--cases "$cases" polycalc python3 -u x.py
+2|unknown option -u (an argument of the program that begins with - goes after --|--cases "$cases" polycalc python3 -u x.py
 2|--timeout needs a number of seconds above 0 (got "0")|--timeout 0 polycalc "$bin/polycalc"
 2|--timeout needs a number of seconds above 0 (got "ten")|--timeout ten polycalc "$bin/polycalc"
 2|--timeout needs a number of seconds above 0 (got "")|--timeout "" polycalc "$bin/polycalc"
@@ -764,6 +769,139 @@ EOJ
     run --cases "$work/cases" --allow "$work/java" setcalc -- java -cp "$work/java" SetCalc
     expect 0 "java ok"
     last_line_is "1 passed, 0 failed"
+    ;;
+
+written)
+    chmod 755 "$work" # the user runs go as, when root checks, reads the students' folders
+    # Each student's program prints what the case "demo/sum" expects: 8 (2 to the power 3),
+    # or says what it was given.
+    made_case demo sum exercise '' $'8\n'
+    mkdir -p "$work/cases/demo/args"
+    echo exercise >"$work/cases/demo/args/kind"
+    printf '%s\n' '3 arguments' >"$work/cases/demo/args/output"
+    s="$work/s" # the students' folders
+    mkdir -p "$s"/{pow,headers,several,stray,scripts,crlf,home}
+    cat >"$s/pow/demo.c" <<'EOC'
+#include <math.h>
+#include <stdio.h>
+int main(int argc, char **argv) {
+    volatile double x = 2;
+    (void)argv;
+    if (argc > 1) return printf("%d arguments\n", argc - 1) < 0;
+    return printf("%.0f\n", pow(x, 3)) < 0;
+}
+EOC
+    printf '#define TWO 2\nint cube(int x);\n' >"$s/headers/myset.h"
+    printf '#include "myset.h"\n#include <stdio.h>\nint cube(int x) { return x * x * x; }\nint main(void) { return printf("%%d\\n", cube(TWO)) < 0; }\n' \
+        >"$s/headers/demo.c"
+    cp "$s/headers/myset.h" "$s/several/"
+    printf '#include "myset.h"\n#include <stdio.h>\nint main(void) { return printf("%%d\\n", cube(TWO)) < 0; }\n' \
+        >"$s/several/main.c"
+    printf '#include "myset.h"\nint cube(int x) { return x * x * x; }\n' >"$s/several/sets.c"
+    cp "$s/several/"* "$s/stray/"
+    printf 'int main(void) { return 1; }\n' >"$s/stray/main_old.c"
+    printf '#include <cstdio>\n#include <utility>\nint main() { if (std::puts("8") < 0) std::unreachable(); }\n' \
+        >"$s/cpp23.cpp"
+    printf '#!/bin/sh\n. "$(dirname "$0")/lib.sh"\nanswer\n' >"$s/scripts/demo"
+    printf 'answer() { echo 8; }\n' >"$s/scripts/lib.sh"
+    printf '#!/bin/sh\r\necho 8\r\n' >"$s/crlf/demo"
+    printf '#!/bin/missing-shell\necho 8\n' >"$s/scripts/missing"
+    printf '#!/usr/bin/env missing-shell\necho 8\n' >"$s/scripts/missing-env"
+    cp "$s/scripts/demo" "$s/scripts/lib.sh" "$s/home/"
+    chmod +x "$s/scripts/"* "$s/crlf/demo" "$s/home/demo"
+    # Each line: its arguments | the status | what the output holds. Built and passing, or
+    # failing with the remedy named.
+    while IFS='|' read -r args want text; do
+        read -ra words <<<"$args"
+        run --cases "$work/cases" --case sum demo "${words[@]}"
+        expect "$want" "$text"
+    done <<EOT
+$s/pow/demo.c|0|1 passed, 0 failed
+--cflags=-Wextra --libs=-lm $s/pow/demo.c|0|1 passed, 0 failed
+--cflags -lm $s/pow/demo.c|0|1 passed, 0 failed
+$s/headers/demo.c|0|1 passed, 0 failed
+$s/several/main.c $s/several/sets.c|0|1 passed, 0 failed
+-- $s/several/main.c $s/several/sets.c|0|1 passed, 0 failed
+$s/several/main.c $s/several/sets.c $s/several/myset.h|0|1 passed, 0 failed
+$s/several/main.c|1|built together: main.c, myset.h; as C17 (-std=c17)
+$s/several/main.c|1|a function was not found: name every source after the first, or give their folder
+$s/stray/|1|built together: main.c, main_old.c, myset.h, sets.c; as C17 (-std=c17)
+$s/stray/|1|more than one of these files defines main: move the old one out of the folder
+$s/stray/main.c $s/stray/sets.c $s/stray/main_old.c|1|leave the old one out of the files named
+--cflags=-std=c11 $s/stray/|1|; as C11 (-std=c11)
+$s/cpp23.cpp|1|built together: cpp23.cpp; as C++20 (-std=c++20; --cflags=-std=c++23 builds as C++23)
+--cflags=-std=c++23 $s/cpp23.cpp|0|1 passed, 0 failed
+$s/scripts/demo|0|1 passed, 0 failed
+$s/crlf/demo|1|its first line, #!/bin/sh, ends with a carriage return: the file was saved with Windows line ends (CRLF)
+$s/scripts/missing|1|its #! line names the interpreter /bin/missing-shell, which this machine does not have
+$s/scripts/missing-env|1|its #! line asks env for missing-shell, which no folder of the run's PATH
+--timeout=5 --cpu=2 --memory=256 $s/pow/demo.c|0|1 passed, 0 failed
+--all=yes $s/pow/demo.c|2|--all takes no value (got "--all=yes")
+--cflagz=-g $s/pow/demo.c|2|unknown option --cflagz=-g
+$s/pow/demo.c --weird|2|goes after --: collection-check [OPTION...] PROGRAM EXECUTABLE -- --weird
+EOT
+    # A header missing from the source's folder is named, with the folder as the remedy.
+    mkdir "$s/lost" && cp "$s/headers/demo.c" "$s/lost/"
+    run --cases "$work/cases" --case sum demo "$s/lost/demo.c"
+    expect 1 "the header myset.h was not found" "collection-check PROGRAM ./FOLDER/"
+    run --cases "$work/cases" --case sum demo "$s/lost/demo.c" "$s/headers/myset.h"
+    expect 0 "1 passed, 0 failed"
+    # The words after the sources, and every word after --, are the program's arguments.
+    run --cases "$work/cases" --case args demo "$s/pow/demo.c" a b c
+    expect 0 "1 passed, 0 failed"
+    run --cases "$work/cases" --case args demo "$s/several/main.c" "$s/several/sets.c" -- "$s/pow/demo.c" b c
+    expect 1 "args FAILED"
+    run --cases "$work/cases" --case args demo "$s/pow/demo.c" -- "$s/several/sets.c" b c
+    expect 0 "1 passed, 0 failed"
+    # The line that runs a failing case alone names every source, and "--" before an
+    # argument that is one.
+    run --cases "$work/cases" --case args demo "$s/several/main.c" "$s/several/sets.c" -- "$s/pow/demo.c" b c
+    [[ $out == *"demo $s/several/main.c $s/several/sets.c -- $s/pow/demo.c b c"* ]] ||
+        fail "the line to run it alone lost the sources or the --: $out"
+    # A script in the home folder: its folder stays hidden, and its failure says which
+    # --allow helps.
+    HOME="$s/home" run --cases "$work/cases" --case sum demo "$s/home/demo"
+    expect 1 "the script's folder, $s/home, is not visible to the run (it is your home folder)" \
+        "needs --allow FILE"
+    HOME="$s/home" run --allow "$s/home/lib.sh" --cases "$work/cases" --case sum demo "$s/home/demo"
+    expect 0 "1 passed, 0 failed"
+    # The cases stay hidden from a script kept in their folder, whose folder is not shown.
+    cp "$s/scripts/demo" "$s/scripts/lib.sh" "$work/cases/demo/"
+    run --cases "$work/cases" --case sum demo "$work/cases/demo/demo"
+    expect 1 "sum FAILED"
+    rm "$work/cases/demo/demo" "$work/cases/demo/lib.sh"
+    # A script whose folder holds the cases sees its folder, but not the cases in it.
+    printf '#!/bin/sh\n. "$(dirname "$0")/lib.sh"\nanswer\ncat "$(dirname "$0")/cases/demo/sum/output" || echo hidden\n' \
+        >"$work/peek"
+    chmod +x "$work/peek"
+    cp "$s/scripts/lib.sh" "$work/"
+    run --cases "$work/cases" --case sum demo "$work/peek"
+    expect 1 "sum FAILED" "standard output differs at line 2" "hidden$"
+
+    # Replay lines from sources: the line of a failing random session builds the program
+    # beside its source and runs it there, for one student and in a class's feedback.
+    mkdir -p "$s/replay" "$work/class/sam"
+    printf '#include <stdio.h>\nint main(void) { return puts("no sum") < 0; }\n' >"$s/replay/pairsum.c"
+    cp "$s/replay/pairsum.c" "$work/class/sam/"
+    # replayed FILE: the output of the first "to replay it" line of FILE, run in its folder.
+    replayed() {
+        local line
+        line=$(grep -m1 '^  to replay it: ' "$1") || return 1
+        (cd "$(dirname "$1")" && bash -c "${line#  to replay it: }" 2>&1)
+    }
+    run --random 1 --seed 1 pairsum "$s/replay/pairsum.c"
+    expect 1 "to replay it: cc -O2 -Wall -std=c17 $s/replay/pairsum.c -o $s/replay/pairsum -lm && printf"
+    printf '%s\n' "$out" >"$s/replay/said.txt"
+    [[ $(replayed "$s/replay/said.txt") == "no sum" ]] ||
+        fail "the replay line does not run the program: $(replayed "$s/replay/said.txt")"
+    run --random 1 --seed 1 --grade "$work/class" pairsum
+    expect 0 "1 submissions graded"
+    feedback="$work/class-report/feedback/sam.txt"
+    grep -q "to replay it: cc -O2 -Wall -std=c17 ./pairsum.c -o ./pairsum -lm && printf" "$feedback" ||
+        fail "no replay line that builds the program in sam's feedback: $(cat "$feedback")"
+    cp "$feedback" "$work/class/sam/said.txt"
+    [[ $(replayed "$work/class/sam/said.txt") == "no sum" ]] ||
+        fail "the feedback's replay line does not run the program: $(replayed "$work/class/sam/said.txt")"
     ;;
 
 *)

@@ -23,8 +23,6 @@
 //     folder the run closed to its own user is opened again by the checker, its owner, and
 //     measured all the same, and so is every file the run removed while one of its
 //     processes holds it open (at most 4,096 processes read).
-
-//     entries; between two measures a run can overshoot by what it writes in 10 ms.
 //   - What a run stopped at its wall time was doing is read from the states of its threads
 //     (R: running or waiting for a processor, whatever the machine's load) and their
 //     context switches, not from the processor time it got.
@@ -144,6 +142,62 @@ double processor_below(pid_t init, unsigned most) {
     return seconds;
 }
 
+namespace {
+
+// The threads below `init` (not `init` itself, which only waits): how many were in state R,
+// and their voluntary and involuntary context switches together; at most `most` threads.
+struct Glance {
+    unsigned threads = 0, running = 0;
+    std::uint64_t voluntary = 0, involuntary = 0;
+};
+Glance glance_below(pid_t init, unsigned most) {
+    Glance g;
+    std::vector<pid_t> todo;
+    children_of(init, todo);
+    char text[4096];
+    while (!todo.empty() && g.threads < most) {
+        const pid_t pid = todo.back();
+        todo.pop_back();
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        if (DIR* dir = ::opendir(tasks.c_str())) {
+            // cppcheck-suppress readdirCalled ; one stream, read by one thread
+            while (const dirent* d = ::readdir(dir)) {
+                if (d->d_name[0] < '0' || d->d_name[0] > '9' || g.threads >= most) continue;
+                ++g.threads;
+                const std::string task = tasks + "/" + d->d_name;
+                // The state follows the name, which ends at the last ')'.
+                if (slurp((task + "/stat").c_str(), text, sizeof text) != 0)
+                    if (const char* at = std::strrchr(text, ')'); at != nullptr && at[1] == ' ')
+                        g.running += at[2] == 'R' ? 1 : 0;
+                if (slurp((task + "/status").c_str(), text, sizeof text) != 0) {
+                    g.voluntary += field(text, "\nvoluntary_ctxt_switches:");
+                    g.involuntary += field(text, "nonvoluntary_ctxt_switches:");
+                }
+            }
+            ::closedir(dir);
+        }
+        children_of(pid, todo);
+    }
+    return g;
+}
+
+}  // namespace
+
+Outcome::Doing doing_below(pid_t init, unsigned most) {
+    const Glance before = glance_below(init, most);
+    const timespec pause{0, 20'000'000};
+    ::nanosleep(&pause, nullptr);
+    const Glance after = glance_below(init, most);
+    if (before.threads == 0 && after.threads == 0) return Outcome::Doing::unknown;
+    // A thread that is runnable is in state R even when a loaded machine gives it no
+    // processor; one switched out only by the scheduler, never of its own accord, was
+    // running between the glances.
+    const bool preempted_only =
+        after.involuntary > before.involuntary && after.voluntary <= before.voluntary;
+    return before.running + after.running > 0 || preempted_only ? Outcome::Doing::running
+                                                                : Outcome::Doing::waiting;
+}
+
 // ---- The working folder's measure -----------------------------------------------------
 
 namespace {
@@ -165,127 +219,74 @@ int open_folder(int parent, const char* name) {
         fd = ::openat(path, ".", flags);
     ::close(path);
     return fd;
+}
 
-    namespace {
+}  // namespace
 
-    // The threads below `init` (not `init` itself, which only waits): how many were in state R,
-    // and their voluntary and involuntary context switches together; at most `most` threads.
-    struct Glance {
-        unsigned threads = 0, running = 0;
-        std::uint64_t voluntary = 0, involuntary = 0;
-    };
-    Glance glance_below(pid_t init, unsigned most) {
-        Glance g;
-        std::vector<pid_t> todo;
-        children_of(init, todo);
-        char text[4096];
-        while (!todo.empty() && g.threads < most) {
-            const pid_t pid = todo.back();
-            todo.pop_back();
-            const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-            if (DIR* dir = ::opendir(tasks.c_str())) {
-                // cppcheck-suppress readdirCalled ; one stream, read by one thread
-                while (const dirent* d = ::readdir(dir)) {
-                    if (d->d_name[0] < '0' || d->d_name[0] > '9' || g.threads >= most) continue;
-                    ++g.threads;
-                    const std::string task = tasks + "/" + d->d_name;
-                    // The state follows the name, which ends at the last ')'.
-                    if (slurp((task + "/stat").c_str(), text, sizeof text) != 0)
-                        if (const char* at = std::strrchr(text, ')'); at != nullptr && at[1] == ' ')
-                            g.running += at[2] == 'R' ? 1 : 0;
-                    if (slurp((task + "/status").c_str(), text, sizeof text) != 0) {
-                        g.voluntary += field(text, "\nvoluntary_ctxt_switches:");
-                        g.involuntary += field(text, "nonvoluntary_ctxt_switches:");
-                    }
-                }
-                ::closedir(dir);
-            }
-            children_of(pid, todo);
+std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most) {
+    // Folders still to read, by their path below `folder`; every entry counts toward `most`,
+    // so that what is held stays bounded whatever the run made.
+    std::vector<std::string> todo{"."};
+    const int top = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) return 0;
+    std::uint64_t bytes = 0;
+    unsigned seen = 0;
+    while (!todo.empty()) {
+        const std::string at = std::move(todo.back());
+        todo.pop_back();
+        const int fd = open_folder(top, at.c_str());
+        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+        if (dir == nullptr) {
+            if (fd >= 0) ::close(fd);
+            continue;
         }
-        return g;
-    }
-
-    }  // namespace
-
-    Outcome::Doing doing_below(pid_t init, unsigned most) {
-        const Glance before = glance_below(init, most);
-        const timespec pause{0, 20'000'000};
-        ::nanosleep(&pause, nullptr);
-        const Glance after = glance_below(init, most);
-        if (before.threads == 0 && after.threads == 0) return Outcome::Doing::unknown;
-        // A thread that is runnable is in state R even when a loaded machine gives it no
-        // processor; one switched out only by the scheduler, never of its own accord, was
-        // running between the glances.
-        const bool preempted_only =
-            after.involuntary > before.involuntary && after.voluntary <= before.voluntary;
-        return before.running + after.running > 0 || preempted_only ? Outcome::Doing::running
-                                                                    : Outcome::Doing::waiting;
-    }
-
-    std::uint64_t folder_bytes(const std::filesystem::path& folder, unsigned most) {
-        // Folders still to read, by their path below `folder`; every entry counts toward `most`,
-        // so that what is held stays bounded whatever the run made.
-        std::vector<std::string> todo{"."};
-        const int top = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (top < 0) return 0;
-        std::uint64_t bytes = 0;
-        unsigned seen = 0;
-        while (!todo.empty()) {
-            const std::string at = std::move(todo.back());
-            todo.pop_back();
-            const int fd = open_folder(top, at.c_str());
-            DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
-            if (dir == nullptr) {
-                if (fd >= 0) ::close(fd);
-                continue;
+        // cppcheck-suppress readdirCalled ; one stream, read by one thread
+        while (const dirent* d = ::readdir(dir)) {
+            if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
+            if (++seen > most) {
+                ::closedir(dir);
+                ::close(top);
+                return ~std::uint64_t{0};
             }
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            bytes += static_cast<std::uint64_t>(st.st_blocks) * 512;
+            if (S_ISDIR(st.st_mode)) todo.push_back(at + "/" + d->d_name);
+        }
+        ::closedir(dir);
+    }
+    ::close(top);
+    return bytes;
+}
+
+std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most) {
+    std::vector<pid_t> todo;
+    children_of(init, todo);
+    std::vector<ino_t> counted;  // a file open twice counts once
+    std::uint64_t bytes = 0;
+    unsigned seen = 0;
+    while (!todo.empty() && seen < most) {
+        const pid_t pid = todo.back();
+        todo.pop_back();
+        ++seen;
+        const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+        if (DIR* dir = ::opendir(fds.c_str())) {
             // cppcheck-suppress readdirCalled ; one stream, read by one thread
             while (const dirent* d = ::readdir(dir)) {
-                if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
-                if (++seen > most) {
-                    ::closedir(dir);
-                    ::close(top);
-                    return ~std::uint64_t{0};
-                }
                 struct stat st {};
-                if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+                if (d->d_name[0] == '.' || ::fstatat(::dirfd(dir), d->d_name, &st, 0) != 0)
+                    continue;
+                if (!S_ISREG(st.st_mode) || st.st_nlink != 0 || st.st_dev != device ||
+                    std::find(counted.begin(), counted.end(), st.st_ino) != counted.end())
+                    continue;
+                counted.push_back(st.st_ino);
                 bytes += static_cast<std::uint64_t>(st.st_blocks) * 512;
-                if (S_ISDIR(st.st_mode)) todo.push_back(at + "/" + d->d_name);
             }
             ::closedir(dir);
         }
-        ::close(top);
-        return bytes;
+        children_of(pid, todo);
     }
-
-    std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most) {
-        std::vector<pid_t> todo;
-        children_of(init, todo);
-        std::vector<ino_t> counted;  // a file open twice counts once
-        std::uint64_t bytes = 0;
-        unsigned seen = 0;
-        while (!todo.empty() && seen < most) {
-            const pid_t pid = todo.back();
-            todo.pop_back();
-            ++seen;
-            const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
-            if (DIR* dir = ::opendir(fds.c_str())) {
-                // cppcheck-suppress readdirCalled ; one stream, read by one thread
-                while (const dirent* d = ::readdir(dir)) {
-                    struct stat st {};
-                    if (d->d_name[0] == '.' || ::fstatat(::dirfd(dir), d->d_name, &st, 0) != 0)
-                        continue;
-                    if (!S_ISREG(st.st_mode) || st.st_nlink != 0 || st.st_dev != device ||
-                        std::find(counted.begin(), counted.end(), st.st_ino) != counted.end())
-                        continue;
-                    counted.push_back(st.st_ino);
-                    bytes += static_cast<std::uint64_t>(st.st_blocks) * 512;
-                }
-                ::closedir(dir);
-            }
-            children_of(pid, todo);
-        }
-        return bytes;
-    }
+    return bytes;
+}
 
 }  // namespace check::sandbox

@@ -138,7 +138,10 @@ fs::path runnable(const fs::path& path, bool switch_user, bool in_namespaces) {
     if (!switch_user) return path;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return path;
-    bool open_to_all = (st.st_mode & 0005) == 0005;
+    // A file no one may execute is only read (a script's module, a data file): readable
+    // by all, it is kept where it is, so that its path still names it.
+    bool open_to_all =
+        (st.st_mode & 0111) == 0 ? (st.st_mode & 0004) != 0 : (st.st_mode & 0005) == 0005;
     // Without namespaces, it is reached through the host's folders, which must let all in.
     for (fs::path up = path.parent_path(); open_to_all && !in_namespaces && up != up.parent_path();
          up = up.parent_path())
@@ -566,18 +569,14 @@ std::string describe_walls() {
     t += "  none        --unsandboxed: the limits and a subreaper only\n";
     t += "The system-call filter, in both walls, refuses tracing, other processes' memory,\n"
          "keys, BPF, perf events, userfaultfd, io_uring, SysV IPC, POSIX message queues,\n"
-         "memfds, new namespaces, mounts, any socket but a Unix one, and any change of
-         "
-         "another process's limits, priority, scheduling, processors or I/O priority.
-         ";
-        t += "Memory: the run's processes together, measured by the checker every 10 ms; each
-             "
-             "process's address space held to --memory plus 8 GiB, its refusals seen.
-             ";
-        const Wall chosen = g_wall != Wall::none ? g_wall
-                            : ns                 ? Wall::namespaces
-                            : ll                 ? Wall::landlock
-                                                 : Wall::none;
+         "memfds, new namespaces, mounts, any socket but a Unix one, and any change of\n"
+         "another process's limits, priority, scheduling, processors or I/O priority.\n";
+    t += "Memory: the run's processes together, measured by the checker every 10 ms; each\n"
+         "process's address space held to --memory plus 8 GiB, its refusals seen.\n";
+    const Wall chosen = g_wall != Wall::none ? g_wall
+                        : ns                 ? Wall::namespaces
+                        : ll                 ? Wall::landlock
+                                             : Wall::none;
     t += std::string("Working folders: ") +
          (ns || ::geteuid() == 0 ? "file systems of their own, each limited in size\n"
                                  : "folders of the temporary folder, measured every 10 ms\n");
