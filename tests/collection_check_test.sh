@@ -424,7 +424,7 @@ regrade)
     expect 0 "every student is graded again" "4 submissions graded into $report"
     ! grep -q KEPT "$report/feedback/ann.txt" || fail "Ann was not graded again after a case changed"
     run --cases "$work/cases" --grade "$cls" --student nobody echo
-    expect 2 "--student nobody: no such folder"
+    expect 2 "--student nobody: no such student"
     run --cases "$work/cases" --grade "$cls" --report "$work/nowhere" --student ann echo
     expect 2 "cannot be read (grade the class first"
     ;;
