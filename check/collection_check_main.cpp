@@ -226,8 +226,9 @@ UsageError unknown_option(const std::string& word, const std::optional<std::stri
 
 // The error for the option `word`, which takes no value, written with `joined` after '='.
 UsageError no_value(const std::string& word, const std::string& joined) {
-    return UsageError(word + " takes no value (got \"" +
-                      check::visible_line(word + "=" + joined, false) + "\")");
+    UsageError refused(word + " takes no value (got \"" +
+                       check::visible_line(word + "=" + joined, false) + "\")");
+    return refused;
 }
 
 // Takes the files built with a source file EXECUTABLE out of the words: the words after it

@@ -357,7 +357,8 @@ std::string base64(const std::string& bytes) {
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
     for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        unsigned long group = static_cast<unsigned char>(bytes[i]) << 16U;
+        unsigned long group = static_cast<unsigned long>(static_cast<unsigned char>(bytes[i]))
+                              << 16U;
         if (i + 1 < bytes.size())
             group |= static_cast<unsigned long>(static_cast<unsigned char>(bytes[i + 1])) << 8U;
         if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);

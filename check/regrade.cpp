@@ -74,7 +74,7 @@ std::string bytes_from(const json& value) {
     if (!value.is_object()) return {};
     const auto b = value.find("base64");
     if (b == value.end() || !b->is_string()) return {};
-    const std::string& text = b->get_ref<const std::string&>();
+    const auto& text = b->get_ref<const std::string&>();
     std::string out;
     unsigned long group = 0;
     int bits = 0;
