@@ -580,11 +580,11 @@ std::string grades_csv(const std::vector<SubmissionResult>& all) {
             if (found != by_name.end()) csv += verdict_word(found->second->verdict);
         }
         if (same) {  // the others with the same sources, in one field
-            std::string names;
+            std::string others;
             for (const std::string& other : s.same_sources)
-                names += (names.empty() ? "" : "; ") + other;
+                others += (others.empty() ? "" : "; ") + other;
             csv += ',';
-            csv += csv_field(names);
+            csv += csv_field(others);
         }
         csv += "\r\n";
     }

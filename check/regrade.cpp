@@ -135,7 +135,7 @@ Verdict verdict_named(const std::string& word) {
 std::string normalised_source(const std::string& text) {
     std::string out;
     bool blank = false;  // blanks (or a comment) stand since the last byte kept
-    const auto keep = [&](char c) {
+    const auto put = [&](char c) {
         if (blank && !out.empty() && word_byte(out.back()) && word_byte(c)) out += ' ';
         blank = false;
         out += c;
@@ -150,7 +150,7 @@ std::string normalised_source(const std::string& text) {
             i = end == std::string::npos ? text.size() : end + 1;
             blank = true;
         } else if (c == '"' || c == '\'') {  // a literal, kept whole with its escapes
-            keep(c);
+            put(c);
             for (++i; i < text.size() && text[i] != c && text[i] != '\n'; ++i) {
                 out += text[i];
                 if (text[i] == '\\' && i + 1 < text.size()) out += text[++i];
@@ -159,7 +159,7 @@ std::string normalised_source(const std::string& text) {
         } else if (std::isspace(static_cast<unsigned char>(c)) != 0) {
             blank = true;
         } else {
-            keep(c);
+            put(c);
         }
     }
     return out;
