@@ -861,7 +861,7 @@ EOT
     # What a run may see holds where runs are sandboxed (a build that runs programs
     # unsandboxed by default, as the coverage build does, hides nothing).
     run --cases "$work/cases" --case sum demo "$s/pow/demo.c"
-    if [[ $out != *"--unsandboxed: the program runs with limits only"* ]]; then
+    if [[ $err != *"--unsandboxed: the program runs with limits only"* ]]; then
         # A script in the home folder: its folder stays hidden, and its failure says which
         # --allow helps.
         HOME="$s/home" run --cases "$work/cases" --case sum demo "$s/home/demo"
