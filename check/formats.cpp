@@ -5,6 +5,7 @@
 #include "check/formats.hpp"
 
 #include "check/build.hpp"
+#include "check/judge.hpp"
 #include "check/report_page.hpp"
 #include "check/sandbox.hpp"
 
@@ -317,39 +318,6 @@ std::size_t SubmissionResult::passed() const {
 }
 
 namespace {
-
-// True when `text` is well-formed UTF-8 (RFC 3629: no overlong form, no surrogate, nothing
-// beyond U+10FFFF), as every JSON reader takes a string's bytes.
-bool is_utf8(const std::string& text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        std::size_t n = 0;
-        unsigned long code = 0;
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        if (b >= 0xc2 && b <= 0xdf) {
-            n = 2, code = b & 0x1fU;
-        } else if (b >= 0xe0 && b <= 0xef) {
-            n = 3, code = b & 0x0fU;
-        } else if (b >= 0xf0 && b <= 0xf4) {
-            n = 4, code = b & 0x07U;
-        } else {
-            return false;
-        }
-        if (i + n > text.size()) return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xc0) != 0x80) return false;
-            code = (code << 6) | (c & 0x3fU);
-        }
-        const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < least[n] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return false;
-        i += n;
-    }
-    return true;
-}
 
 // `bytes` in base64 (RFC 4648, with padding).
 std::string base64(const std::string& bytes) {

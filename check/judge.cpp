@@ -30,9 +30,8 @@ constexpr std::size_t kShownLines = 12;
 constexpr std::size_t kFloodLines = 6;
 
 // The code point of the well-formed UTF-8 character of `n` bytes at `text[i]`, or -1 when
-// the bytes there are not one (overlong forms, surrogates, beyond U+10FFFF, U+FFFE and
-// U+FFFF are not).
-long code_point(const std::string& text, std::size_t i, std::size_t& n) {
+// the bytes there are not one (overlong forms, surrogates and beyond U+10FFFF are not).
+long utf8_character(const std::string& text, std::size_t i, std::size_t& n) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char b = byte(i);
     unsigned long code = 0;
@@ -53,9 +52,14 @@ long code_point(const std::string& text, std::size_t i, std::size_t& n) {
         code = (code << 6) | (byte(i + k) & 0x3fU);
     }
     const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[n] || code > 0x10ffff) return -1;
-    if ((code >= 0xd800 && code <= 0xdfff) || code == 0xfffe || code == 0xffff) return -1;
+    if (code < least[n] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return -1;
     return static_cast<long>(code);
+}
+
+// As utf8_character(), U+FFFE and U+FFFF refused too: no character a terminal shows.
+long code_point(const std::string& text, std::size_t i, std::size_t& n) {
+    const long code = utf8_character(text, i, n);
+    return code == 0xfffe || code == 0xffff ? -1 : code;
 }
 
 // True for the characters that change how the text around them is shown: C1 controls,
@@ -272,6 +276,12 @@ std::string without_trailing_blanks(const std::string& text) {
 }
 
 }  // namespace
+
+bool is_utf8(const std::string& text) {
+    for (std::size_t i = 0, n = 0; i < text.size(); i += n)
+        if (utf8_character(text, i, n) < 0) return false;
+    return true;
+}
 
 std::string slip(const std::string& want, const std::string& got) {
     if (!got.empty() && got.size() < want.size() && want.compare(0, got.size(), got) == 0) {

@@ -58,6 +58,10 @@ std::size_t shown_as_is(const std::string& text, std::size_t i);
 // change colours or reorder what a terminal, an editor or a browser shows.
 std::string visible_text(const std::string& text, Shown how);
 
+// True when `text` is well-formed UTF-8 (RFC 3629: no overlong form, no surrogate, nothing
+// beyond U+10FFFF), as every JSON reader takes a string's bytes.
+bool is_utf8(const std::string& text);
+
 // One line of text as shown in a difference (visible_text, Shown::line), and '$' where a
 // line feed ended it.
 std::string visible_line(const std::string& line, bool ended);

@@ -881,6 +881,21 @@ EOT
         cp "$s/scripts/lib.sh" "$work/"
         run --cases "$work/cases" --case sum demo "$work/peek"
         expect 1 "sum FAILED" "standard output differs at line 2" "hidden$"
+        # In a graded class, a student's script sees its own folder, never a classmate's: one
+        # that copies the answer from the next folder fails.
+        mkdir -p "$work/copying/ann" "$work/copying/eve"
+        printf '#!/bin/sh
+echo 8 >/dev/null
+echo 7
+' >"$work/copying/ann/demo"
+        printf '#!/bin/sh
+cat "$(dirname "$0")/../ann/demo" >/dev/null 2>&1 && echo copied || echo 8
+' \
+            >"$work/copying/eve/demo"
+        chmod -R a+rX "$work/copying" && chmod +x "$work/copying"/*/demo
+        run --cases "$work/cases" --case sum --grade "$work/copying" demo
+        grep -q '^eve,1,1,' "$work/copying-report/grades.csv" ||
+            fail "eve's script reached a classmate's folder: $(cat "$work/copying-report/grades.csv")"
     fi
 
     # Replay lines from sources: the line of a failing random session builds the program
