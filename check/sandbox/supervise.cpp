@@ -55,7 +55,6 @@ using namespace sandbox;  // NOLINT(google-build-using-namespace): the sandbox's
 
 bool g_tmpfs = false;
 Wall g_wall = Wall::none;
-unsigned g_processes_before = 0;  // the program user's processes when the checker began
 
 // The checker's own folder under the temporary folder, a small file system of its own when
 // the checker has its own mount namespace (then it is gone with the checker, whatever
@@ -130,6 +129,20 @@ unsigned processes_of(uid_t uid) {
             }
     }
     return n;
+}
+
+// processes_of(uid), counted again when the last count is more than a second old: the
+// user's other work comes and goes while a class is graded, and a count costs some
+// milliseconds on a busy machine.
+unsigned recent_processes_of(uid_t uid) {
+    static std::mutex lock;
+    static std::map<uid_t, std::pair<std::chrono::steady_clock::time_point, unsigned>> counts;
+    const std::lock_guard<std::mutex> guard(lock);
+    const auto now = std::chrono::steady_clock::now();
+    auto found = counts.find(uid);
+    if (found == counts.end() || now - found->second.first > std::chrono::seconds(1))
+        found = counts.insert_or_assign(uid, std::pair{now, processes_of(uid)}).first;
+    return found->second.second;
 }
 
 // The file to execute for `path`: itself, or, where a root checker's program user could
@@ -248,11 +261,17 @@ void fill_plan(Plan& plan, const Program& p, const Limits& limits, const Contain
         backstop == 0 ? rlimit{RLIM_INFINITY, RLIM_INFINITY} : limit_of(backstop, backstop);
     // The processes the program may have: in namespaces, those of its user there (the init
     // counts when it is that user); without, every process of its user on the machine
-    // counts, so the user's own when the checker began and each parallel run's share.
+    // counts, so those the user has as the run starts (counted at most a second before),
+    // each parallel run's share, and room for the user's other work that starts meanwhile
+    // (a build, a test next to this one): a bomb is still held, and no run fails to fork
+    // because its user's shell began a pipeline.
+    constexpr unsigned kOtherWork = 64;
     unsigned processes = limits.processes + (plan.switch_user ? 0 : 1);
     if (plan.sandboxed() && !plan.in_namespaces())
-        processes = g_processes_before + limits.processes * std::max(1U, c.jobs) + 1;
-    if (!plan.sandboxed()) processes = limits.processes + g_processes_before + 1;
+        processes =
+            recent_processes_of(plan.uid) + limits.processes * std::max(1U, c.jobs) + kOtherWork;
+    if (!plan.sandboxed())
+        processes = limits.processes + recent_processes_of(::getuid()) + kOtherWork;
     plan.processes = limit_of(processes, processes);
     plan.file_size = limit_of(limits.file_size, limits.file_size);
     plan.open_files = limit_of(limits.open_files, limits.open_files);
@@ -602,12 +621,6 @@ std::optional<std::string> prepare(const Containment& c) {
         if (g_wall == Wall::namespaces) pool_networks();
         if (g_wall == Wall::namespaces && g_tmpfs) build_view_template(f.fresh_proc);
         prepare_seccomp();
-        // Where a run has no user namespace of its own, its user's every process counts.
-        // Where a run may move to the wall without namespaces (no /proc of its own), so does.
-        if (g_wall != Wall::namespaces || c.needs_proc || !f.fresh_proc)
-            g_processes_before = processes_of(program_uid());
-    } else {
-        g_processes_before = processes_of(::getuid());
     }
     ::prctl(PR_SET_DUMPABLE, 0);
     start_launcher();
