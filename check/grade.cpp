@@ -726,10 +726,15 @@ std::vector<SubmissionResult> grade_class(
             done();
         }
     // The cases of each student's own (their random sessions), one student after another,
-    // each spreading its own over the processors.
+    // each spreading its own over the processors; none after a failing case where the
+    // check stops at the first failure.
     for (std::size_t i = 0; i < count && more; ++i) {
         const auto started = std::chrono::steady_clock::now();
-        std::vector<CaseResult> own = more(subjects[i]);
+        const bool stopped =
+            s.first_failure &&
+            std::any_of(results[i].cases.begin(), results[i].cases.end(),
+                        [](const CaseResult& c) { return c.verdict != Verdict::passed; });
+        std::vector<CaseResult> own = stopped ? std::vector<CaseResult>{} : more(subjects[i]);
         seconds[i] +=
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         for (CaseResult& r : own) results[i].cases.push_back(std::move(r));

@@ -5,7 +5,8 @@
 # faulty program and a third a right one, built from the collection's own sources (so that
 # none is byte for byte the collection's program). Each student's sessions are their own:
 # the two faulty ones fail on different inputs, the right one passes them all, and the same
-# class graded twice with the same seed gets the same grades and the same sessions.
+# class graded twice with the same seed gets the same grades and the same sessions; with
+# --first-failure, a student stopped at a failing case draws none.
 set -uo pipefail
 bin=$1 top=$2
 check="$bin/collection-check"
@@ -76,6 +77,13 @@ done
 # The report page groups the two by their shrunk session.
 grep -q "the random session <strong>the intersection of" "$work/first/report.html" ||
     fail "the report page does not group the students by their shrunk session"
+# --first-failure: a student stopped at a failing case draws no session; the others draw theirs.
+"$check" --grade "$work/class" --report "$work/stopped" --random 40 --seed 2026 --first-failure \
+    setcalc >"$work/stopped.out" 2>&1
+STUDENT=ann inputs "$work/stopped/results.jsonl" >"$work/ann.stopped"
+STUDENT=cy inputs "$work/stopped/results.jsonl" >"$work/cy.stopped"
+[[ ! -s $work/ann.stopped ]] || fail "--first-failure: ann ran sessions after a failing case: $(head -n 3 "$work/ann.stopped")"
+[[ $(wc -l <"$work/cy.stopped") == 40 ]] || fail "--first-failure: cy has not 40 sessions: $(cat "$work/stopped.out")"
 if ((failures > 0)); then
     echo "$failures failed expectation(s)" >&2
     exit 1
