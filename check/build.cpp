@@ -671,7 +671,7 @@ void gather(int dir, const std::string& prefix, const std::set<std::string>& ski
 
 // True when the file `path` (opened without following a link) is an ELF executable or
 // position-independent executable: what a linker made, whether or not it could set its
-// execute bit (the wall without namespaces refuses a chmod by path).
+// execute bit (where the wall without namespaces refuses a chmod by path).
 bool is_elf_program(const fs::path& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     unsigned char head[18] = {};
@@ -842,8 +842,9 @@ Build cmake_program(const fs::path& folder, const std::string& program,
         b.message = "cmake could not configure the project:\n" + build_failure(o, said, "cmake");
         if (current_wall() == Wall::landlock &&
             said.find("Operation not permitted") != std::string::npos)
-            b.message += "(the wall without namespaces refuses the chmod that CMake makes; the "
-                         "namespaces wall, or a Makefile beside the CMakeLists.txt, builds it)\n";
+            b.message += "(the wall without namespaces refused a chmod that CMake makes, as it "
+                         "does where the checker cannot make it for the build; the namespaces "
+                         "wall builds it)\n";
         return b;
     }
     p.argv = {"cmake", "--build", "build"};

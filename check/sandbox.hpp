@@ -25,7 +25,9 @@
 //     and the allowed paths, write only its working folder and /dev's files, and no /proc;
 //     TCP, signals and abstract sockets outside the run are refused. The system-call filter
 //     refuses every socket (socketpair stays), inotify, fallocate and changes of metadata by
-//     path. Names, sizes and times of paths outside can still be read (stat). The run's
+//     path, but chmod, which the checker makes for the run in its working folder alone
+//     (check/sandbox/refusal.cpp). Names, sizes and times of paths outside can still be
+//     read (stat). The run's
 //     first process is a subreaper that ends every descendant when the run ends. Without
 //     root, its processes share the user's one process limit with the other runs.
 //     The working folder, where it is no file system of its own, is measured by the

@@ -284,6 +284,7 @@ TEST_P(InWall, RefusesWhatItMustAndAllowsTheRest) {
     const char* scoped_refusal = scoped ? "refused" : "";
     const std::string in = work->path().string(), out = outside.path().string(),
                       shown = allowed.path().string();
+    fs::create_symlink(outside.path() / "mine", work->path() / "to-mine");
 
     const std::vector<Attempt> table = {
         {{"write", in + "/made"}, "ok", "ok", "ok"},
@@ -296,6 +297,14 @@ TEST_P(InWall, RefusesWhatItMustAndAllowsTheRest) {
         {{"write", out + "/escaped"}, "refused", "refused", "ok"},
         {{"read", out + "/plain"}, "refused", "refused", "ok"},
         {{"chmod", out + "/mine"}, "refused", "refused", "ok"},
+        // A mode is changed in the working folder (a linker's program), never through it.
+        {{"chmod", in + "/made"}, "ok", "ok", "ok"},
+        {{"chmod", "made"}, "ok", "ok", "ok"},
+        {{"chmod", in + "/to-mine"}, "refused", "refused", "ok"},
+        {{"chmod", "../" + work->path().filename().string() + "/to-mine"},
+         "refused",
+         "refused",
+         "ok"},
         {{"read", "/proc/" + other + "/status"}, "refused", "refused", "ok"},
         {{"kill", other}, "refused", "refused", ""},
         {{"ptrace", other}, "refused", "refused", ""},

@@ -98,10 +98,13 @@ mkdir -p "$m/Jane Doe_101_assignsubmission_file_" "$m/Jane Doe_101_assignsubmiss
 cp "$work/right/"* "$m/Jane Doe_101_assignsubmission_file_/"
 echo '<p>see the files</p>' >"$m/Jane Doe_101_assignsubmission_onlinetext_/onlinetext.html"
 echo '<p>I could not do it</p>' >"$m/Cy Young_103_assignsubmission_onlinetext_/onlinetext.html"
-# A Makefile whose target is main, not setcalc.
+# A Makefile whose target is main, not setcalc, and which builds and runs a helper first
+# (whose linker makes it executable by its path, in either wall).
 mkdir -p "$m/Bob Smith_102_assignsubmission_file_/src"
 cp "$work/faulty/"* "$m/Bob Smith_102_assignsubmission_file_/src/"
-printf 'main: src/main.c src/sets.c src/sets.h\n\tcc -o main src/main.c src/sets.c\n' \
+printf '#include <stdio.h>\nint main(void) { puts("made"); return 0; }\n' \
+    >"$m/Bob Smith_102_assignsubmission_file_/src/stamp.c"
+printf 'main: src/main.c src/sets.c src/sets.h\n\tcc -o stamp src/stamp.c && ./stamp >stamp.txt && rm stamp\n\tcc -o main src/main.c src/sets.c\n' \
     >"$m/Bob Smith_102_assignsubmission_file_/Makefile"
 : >"$m/Dee Empty_104_assignsubmission_file_/setcalc.c"
 (cd "$m" && python3 -m zipfile -c "$work/submissions.zip" ./*) || fail "no Moodle zip made"
@@ -180,18 +183,11 @@ grade "$g"
 report="$work/classroom-report"
 expect_row "$report/grades.csv" ann "ann,2,2,"
 feedback "$report" ann "found in src/, with the headers of include/; build/ and tests/ were set aside"
-if "$check" --walls | grep -q '^Here, runs are held by: landlock'; then
-    # That wall refuses the chmod CMake makes: the feedback says so, and what would build it.
-    for s in ben cat; do
-        expect_row "$report/grades.csv" $s "$s,0,2,"
-        feedback "$report" $s "the wall without namespaces refuses the chmod that CMake makes"
-    done
-else
-    expect_row "$report/grades.csv" ben "ben,1,2,"
-    expect_row "$report/grades.csv" cat "cat,2,2,"
-    feedback "$report" ben "cmake made app, its one executable, which was used"
-    feedback "$report" cat "its CMakeLists.txt was built with cmake"
-fi
+# CMake builds in either wall (it changes the modes of what it makes by their paths).
+expect_row "$report/grades.csv" ben "ben,1,2,"
+expect_row "$report/grades.csv" cat "cat,2,2,"
+feedback "$report" ben "cmake made app, its one executable, which was used"
+feedback "$report" cat "its CMakeLists.txt was built with cmake"
 
 # --- Nothing to grade: status 2, and what the folder holds.
 mkdir -p "$work/loose"

@@ -155,7 +155,7 @@ void end_descendants(pid_t program) {
 }
 
 // The program's own process: its streams, limits, identity and walls, then exec.
-[[noreturn]] void become_program(const Plan& p, int exec_error) {
+[[noreturn]] void become_program(const Plan& p, int exec_error, bool modes_by_checker) {
     auto fail = [&](const char* step) {
         int e[2] = {errno, 0};
         std::size_t n = 0;
@@ -200,21 +200,24 @@ void end_descendants(pid_t program) {
         fail("becoming the unprivileged user");
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) fail("no new privileges");
     if (p.sandboxed() && !restrict_with_landlock(p)) fail("Landlock");
-    if (!install_seccomp(p)) fail("the system-call filter");
+    if (!install_seccomp(p, modes_by_checker)) fail("the system-call filter");
     ::execve(p.executable.c_str(), p.argv.data(), p.envp.data());
     fail("");
     ::_exit(127);
 }
 
 // Where the run's memory is bounded, puts the run under the listener that shows the
-// checker its refused allocations (check/sandbox/refusal.cpp) and hands the listener over;
-// where the kernel refuses one, the run goes on without.
-void watch_refusals(const Plan& p) {
-    if (p.memory.rlim_cur == RLIM_INFINITY) return;
-    const int listener = install_refusal_listener();
-    if (listener < 0) return;
-    (void)send_listener(p.report_fd, listener);
+// checker its refused allocations (check/sandbox/refusal.cpp) and, in the wall without
+// namespaces, asks it to change modes, and hands the listener over; where the kernel
+// refuses one, the run goes on without. True when the checker changes modes for the run.
+bool watch_refusals(const Plan& p) {
+    if (p.memory.rlim_cur == RLIM_INFINITY) return false;
+    const bool modes = p.sandboxed() && !p.in_namespaces();
+    const int listener = install_refusal_listener(modes);
+    if (listener < 0) return false;
+    const bool sent = send_listener(p.report_fd, listener);
     ::close(listener);
+    return modes && sent;
 }
 
 }  // namespace
@@ -288,7 +291,7 @@ char* put_number(char* to, std::uint64_t n) {
         const char* what = "";
         if (!enter_view(p, step, what)) fail_init(p, step, what);
     }
-    watch_refusals(p);
+    const bool modes_by_checker = watch_refusals(p);
     int exec_pipe[2];
     if (::pipe2(exec_pipe, O_CLOEXEC) != 0) fail_init(p, "pipe", "");
     // The program's process shares the init's memory until it executes (the init waits for
@@ -296,12 +299,13 @@ char* put_number(char* to, std::uint64_t n) {
     struct Start {
         const Plan* plan;
         int exec_error;
-    } start{&p, exec_pipe[1]};
+        bool modes_by_checker;
+    } start{&p, exec_pipe[1], modes_by_checker};
     auto program_main = [](void* arg) -> int {
         const auto* s = static_cast<const Start*>(arg);
         ::syscall(SYS_close_range, static_cast<unsigned>(s->plan->report_fd),
                   static_cast<unsigned>(s->plan->report_fd), 0);
-        become_program(*s->plan, s->exec_error);
+        become_program(*s->plan, s->exec_error, s->modes_by_checker);
     };
     char* stack_top = p.program_stack.get() + Plan::kStack;
     const pid_t program =

@@ -146,8 +146,9 @@ long landlock_abi();
 bool restrict_with_landlock(const Plan& p);
 
 // Installs the seccomp filter of a sandboxed run on the calling process (after
-// PR_SET_NO_NEW_PRIVS); false when it could not (check/sandbox/seccomp.cpp).
-bool install_seccomp(const Plan& p);
+// PR_SET_NO_NEW_PRIVS); `modes_by_checker` where the run's listener changes modes for it
+// (install_refusal_listener). False when it could not (check/sandbox/seccomp.cpp).
+bool install_seccomp(const Plan& p, bool modes_by_checker);
 
 // What the kernel allows this process, probed once by prepare() (check/sandbox/probe.cpp).
 struct Facts {
@@ -216,7 +217,9 @@ std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most);
 // Installs on the calling process (the init, before the program starts) the filter that
 // asks the checker about every mmap and mremap of 1 MiB or more; its listener, or -1 where
 // the kernel refuses one. Sets no new privileges. System calls only.
-int install_refusal_listener();
+// Where `changes_modes` (the wall without namespaces), chmod, fchmodat and fchmodat2 ask
+// the checker too, which changes the mode itself when the file is the run's own.
+int install_refusal_listener(bool changes_modes);
 
 // Sends the listener over the run's report socket (a Report of kind `listening`); false
 // when it could not. System calls only.
@@ -234,9 +237,21 @@ struct Refusal {
     std::uint64_t held = 0;     // the address space its process held then, in bytes
 };
 
-// Receives one request from the listener, records it in `seen` when the backstop refuses
-// it, and lets it go on unchanged; false when the listener is no longer usable.
-bool answer_request(int listener, std::uint64_t backstop, Refusal& seen);
+// fchmodat2's number, which older headers lack.
+constexpr std::uint32_t kFchmodat2 = 452;
+
+// What the checker answers a run's requests with.
+struct Watch {
+    std::uint64_t backstop = 0;  // each process's address space, in bytes
+    std::string folder;          // the run's working folder, symbolic links resolved; empty
+                                 // where no mode is changed for the run
+    uid_t owner = 0;             // the run's user
+};
+
+// Receives one request from the listener. An allocation is recorded in `seen` when the
+// backstop refuses it, and goes on unchanged; a change of mode is made by the checker
+// where `watch` allows it, or refused. False when the listener is no longer usable.
+bool answer_request(int listener, const Watch& watch, Refusal& seen);
 
 // Puts the checker in mount and network namespaces of its own; true when it is there.
 bool own_namespaces();

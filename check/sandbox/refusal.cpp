@@ -25,19 +25,31 @@
 //     to the checker (a few per process start, for the libraries' mappings).
 //   - What is recorded is a fact for the judge (Outcome::allocation_refused), never a
 //     verdict by itself.
+//   - In the wall without namespaces, where Landlock does not guard a file's mode, the same
+//     listener takes chmod, fchmodat and fchmodat2 (the system-call filter refuses them
+//     where there is no listener). The checker finds the file as the call would, and
+//     changes its mode through its own descriptor of it only when it lies in the run's
+//     working folder, belongs to the run's user, is a folder or a file of one link, and
+//     gains no set-user or set-group ID; the call fails with EPERM otherwise. A linker
+//     making its program executable, and CMake, work there as in namespaces.
 // The init's part runs between clone and exec: system calls only (see internal.hpp).
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
+#include <linux/openat2.h>
 #include <linux/seccomp.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
@@ -70,30 +82,38 @@ constexpr std::uint32_t high_half(unsigned i) { return low_half(i) + 4; }
 
 }  // namespace
 
-int install_refusal_listener() {
+int install_refusal_listener(bool changes_modes) {
     // mmap's length is its second argument, mremap's new length its third; either at
     // least kWatched (its high half not zero, or its low half large enough) asks the
-    // checker. Everything else is left to the other filter.
+    // checker. So do chmod, fchmodat and fchmodat2 where the checker changes modes for the
+    // run (a number no call has otherwise). Everything else is left to the other filter.
     const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
     const auto arch = static_cast<std::uint32_t>(offsetof(seccomp_data, arch));
-    // Jumps count the instructions skipped: ALLOW is instruction 14, USER_NOTIF 15.
+    const std::uint32_t none = ~std::uint32_t{0};
+    const std::uint32_t chmod = changes_modes ? SYS_chmod : none;
+    const std::uint32_t fchmodat = changes_modes ? SYS_fchmodat : none;
+    const std::uint32_t fchmodat2 = changes_modes ? kFchmodat2 : none;
+    // Jumps count the instructions skipped: ALLOW is instruction 17, USER_NOTIF 18.
     sock_filter prog[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arch),                      // 0
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),  // 1
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),           // 2: the other filter kills it
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, nr),                 // 3
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_mmap, 0, 4),    // 4
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, high_half(1)),       // 5: mmap's length
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 8),           // 6: 4 GiB or more
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_half(1)),        // 7
-        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kWatched, 6, 5),    // 8
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_mremap, 0, 4),  // 9
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, high_half(2)),       // 10: mremap's new length
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),           // 11
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_half(2)),        // 12
-        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kWatched, 1, 0),    // 13
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),           // 14
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),      // 15
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, chmod, 13, 0),      // 4
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, fchmodat, 12, 0),   // 5
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, fchmodat2, 11, 0),  // 6
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_mmap, 0, 4),    // 7
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, high_half(1)),       // 8: mmap's length
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 8),           // 9: 4 GiB or more
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_half(1)),        // 10
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kWatched, 6, 5),    // 11
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_mremap, 0, 4),  // 12
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, high_half(2)),       // 13: mremap's new length
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),           // 14
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_half(2)),        // 15
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kWatched, 1, 0),    // 16
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),           // 17
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),      // 18
     };
     sock_fprog fprog{static_cast<unsigned short>(sizeof prog / sizeof prog[0]), prog};
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return -1;
@@ -202,9 +222,84 @@ struct NotifySizes {
     }
 };
 
+// The path at `address` in process `pid`'s memory, read a page at a time so that a path
+// ending just before an unmapped page is read whole; false when it cannot be read or is
+// longer than PATH_MAX.
+bool path_of(long pid, std::uint64_t address, std::string& path) {
+    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    path.clear();
+    char chunk[4096];
+    while (path.size() < PATH_MAX) {
+        const std::uint64_t length =
+            std::min<std::uint64_t>(sizeof chunk, page - (address + path.size()) % page);
+        iovec local{chunk, length};
+        iovec remote{reinterpret_cast<void*>(address + path.size()), length};
+        const ssize_t got = ::process_vm_readv(static_cast<pid_t>(pid), &local, 1, &remote, 1, 0);
+        if (got <= 0) return false;
+        const char* end =
+            static_cast<const char*>(std::memchr(chunk, '\0', static_cast<std::size_t>(got)));
+        if (end != nullptr) {
+            path.append(chunk, static_cast<std::size_t>(end - chunk));
+            return true;
+        }
+        path.append(chunk, static_cast<std::size_t>(got));
+    }
+    return false;
+}
+
+// Changes a file's mode for a run in the wall without namespaces, where Landlock does not
+// guard a file's metadata and the system-call filter leaves chmod, fchmodat and fchmodat2
+// to the checker (their request `d`, of process `pid`). The file is found as the call
+// would find it (from the process's working folder or the folder its descriptor names,
+// symbolic links followed) and changed only when it lies in the run's working folder,
+// belongs to the run's user, is a folder or a file of one link, and the mode asks for no
+// set-user or set-group ID; through the checker's own descriptor of it, so that a path
+// changed meanwhile changes nothing else. 0, or the error the call returns.
+int change_mode(int listener, const seccomp_notif& request, const Watch& w) {
+    const seccomp_data& d = request.data;
+    const long pid = static_cast<long>(request.pid);
+    const bool at = d.nr != SYS_chmod;
+    const auto folder_fd = at ? static_cast<int>(d.args[0]) : AT_FDCWD;
+    const std::uint64_t mode = d.args[at ? 2 : 1] & 07777;   // the kernel reads no more
+    if (d.nr == kFchmodat2 && d.args[3] != 0) return EPERM;  // no link itself, no descriptor
+    if ((mode & (S_ISUID | S_ISGID)) != 0) return EPERM;
+    std::string path;
+    if (!path_of(pid, d.args[at ? 1 : 0], path)) return EFAULT;
+    if (path.empty()) return ENOENT;
+    const std::string base = "/proc/" + std::to_string(pid) +
+                             (folder_fd == AT_FDCWD ? "/cwd" : "/fd/" + std::to_string(folder_fd));
+    const int from = ::open(base.c_str(), O_PATH | O_CLOEXEC);
+    if (from < 0) return EBADF;
+    // What was read belongs to the process that asked only if its request is still there.
+    if (::ioctl(listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &request.id) != 0) {
+        ::close(from);
+        return ESRCH;
+    }
+    open_how how{};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_MAGICLINKS;
+    const long fd = ::syscall(SYS_openat2, from, path.c_str(), &how, sizeof how);
+    const int error = errno;
+    ::close(from);
+    if (fd < 0) return error;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    char where[PATH_MAX + 1];
+    const ssize_t n = ::readlink(self.c_str(), where, PATH_MAX);
+    const std::string found(where, static_cast<std::size_t>(std::max<ssize_t>(0, n)));
+    struct stat st {};
+    const bool inside = n > 0 && (found == w.folder || found.rfind(w.folder + "/", 0) == 0);
+    const bool own = ::fstat(static_cast<int>(fd), &st) == 0 && st.st_uid == w.owner &&
+                     (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && st.st_nlink == 1));
+    const int result = !inside || !own
+                           ? EPERM
+                           : (::chmod(self.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : errno);
+    ::close(static_cast<int>(fd));
+    return result;
+}
+
 }  // namespace
 
-bool answer_request(int listener, std::uint64_t backstop, Refusal& seen) {
+bool answer_request(int listener, const Watch& watch, Refusal& seen) {
     static const NotifySizes sizes;
     alignas(seccomp_notif) char request_bytes[256] = {};
     alignas(seccomp_notif_resp) char response_bytes[256] = {};
@@ -214,6 +309,16 @@ bool answer_request(int listener, std::uint64_t backstop, Refusal& seen) {
     if (::ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, request) != 0)
         return errno == EINTR || errno == ENOENT;  // ENOENT: its process has gone
     const seccomp_data& d = request->data;
+    auto* response = reinterpret_cast<seccomp_notif_resp*>(response_bytes);
+    response->id = request->id;
+    if (d.nr == SYS_chmod || d.nr == SYS_fchmodat || d.nr == kFchmodat2) {
+        const int error = watch.folder.empty() ? EPERM : change_mode(listener, *request, watch);
+        response->error = -error;
+        response->val = 0;
+        return ::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, response) == 0 || errno == ENOENT ||
+               errno == EINTR;
+    }
+    const std::uint64_t backstop = watch.backstop;
     const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     std::uint64_t asked = 0;
     if (d.nr == SYS_mmap)
@@ -232,8 +337,6 @@ bool answer_request(int listener, std::uint64_t backstop, Refusal& seen) {
         seen.largest = std::max(seen.largest, asked);
         seen.held = std::max(seen.held, held);
     }
-    auto* response = reinterpret_cast<seccomp_notif_resp*>(response_bytes);
-    response->id = request->id;
     response->flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
     // ENOENT: its process has gone meanwhile.
     return ::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, response) == 0 || errno == ENOENT ||

@@ -28,7 +28,10 @@
 //   - Without namespaces, where Landlock does not guard a file's metadata: no change of
 //     mode, owner, times or extended attributes by path (chmod, chown, utimes, setxattr and
 //     their kin), so that nothing outside the working folder can be changed that way; the
-//     forms that take a descriptor act only on files Landlock let the program open.
+//     forms that take a descriptor act only on files Landlock let the program open. Where
+//     the run's listener is there (check/sandbox/refusal.cpp), chmod, fchmodat and
+//     fchmodat2 are left to it: the checker changes the mode of the run's own files in its
+//     working folder (a build's linker making its program executable), and of nothing else.
 // A refused call fails with EPERM (EAFNOSUPPORT for a socket of another family, EACCES for
 // a socket without namespaces, EOPNOTSUPP for fallocate); the program goes on.
 // A build whose programs carry a sanitizer lets them trace (LeakSanitizer stops its own
@@ -115,8 +118,8 @@ constexpr long kRefused[] = {
 
 // The calls refused as well without namespaces: a file's metadata changed by its path.
 constexpr long kRefusedByPath[] = {
-    SYS_chmod,     SYS_fchmodat,    452 /* fchmodat2 */, SYS_chown,     SYS_lchown,
-    SYS_fchownat,  SYS_utime,       SYS_utimes,          SYS_futimesat, SYS_setxattr,
+    SYS_chmod,     SYS_fchmodat,    kFchmodat2,       SYS_chown,     SYS_lchown,
+    SYS_fchownat,  SYS_utime,       SYS_utimes,       SYS_futimesat, SYS_setxattr,
     SYS_lsetxattr, SYS_removexattr, SYS_lremovexattr,
 };
 
@@ -216,7 +219,9 @@ void keep_to_own_run(std::vector<sock_filter>& p) {
 
 // ---- The filter as a whole -------------------------------------------------------------
 
-std::vector<sock_filter> build(bool without_namespaces) {
+// `modes_by_checker`: without namespaces, chmod and its kin are left to the listener of
+// the run, whose checker changes a mode only in the run's working folder.
+std::vector<sock_filter> build(bool without_namespaces, bool modes_by_checker) {
     std::vector<sock_filter> p;
     const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
     const auto arch = static_cast<std::uint32_t>(offsetof(seccomp_data, arch));
@@ -258,26 +263,33 @@ std::vector<sock_filter> build(bool without_namespaces) {
     std::vector<std::uint32_t> calls;
     for (long call : kRefused)
         if (kTracing == 0 || call != SYS_ptrace) calls.push_back(static_cast<std::uint32_t>(call));
+    const auto changes_mode = [](long call) {
+        return call == SYS_chmod || call == SYS_fchmodat || call == kFchmodat2;
+    };
     if (without_namespaces)
-        for (long call : kRefusedByPath) calls.push_back(static_cast<std::uint32_t>(call));
+        for (long call : kRefusedByPath)
+            if (!modes_by_checker || !changes_mode(call))
+                calls.push_back(static_cast<std::uint32_t>(call));
     std::sort(calls.begin(), calls.end());
     calls.erase(std::unique(calls.begin(), calls.end()), calls.end());
     search(p, calls, 0, calls.size());
     return p;
 }
 
-const std::vector<sock_filter>& program(bool without_namespaces) {
-    static const std::vector<sock_filter> with = build(false), without = build(true);
-    return without_namespaces ? without : with;
+const std::vector<sock_filter>& program(bool without_namespaces, bool modes_by_checker) {
+    static const std::vector<sock_filter> with = build(false, false), without = build(true, false),
+                                          without_modes = build(true, true);
+    if (!without_namespaces) return with;
+    return modes_by_checker ? without_modes : without;
 }
 
 }  // namespace
 
-void prepare_seccomp() { (void)program(false); }
+void prepare_seccomp() { (void)program(false, false); }
 
-bool install_seccomp(const Plan& p) {
+bool install_seccomp(const Plan& p, bool modes_by_checker) {
     if (!p.sandboxed()) return true;
-    const std::vector<sock_filter>& prog = program(!p.in_namespaces());
+    const std::vector<sock_filter>& prog = program(!p.in_namespaces(), modes_by_checker);
     sock_fprog fprog{static_cast<unsigned short>(prog.size()),
                      const_cast<sock_filter*>(prog.data())};  // NOLINT: the kernel only reads it
     return ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &fprog, 0, 0) == 0;

@@ -351,6 +351,13 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
     char chunk[65536];
     int listener = -1;  // the run's seccomp listener, once the init has sent it
     Refusal refusal;
+    Watch watch;
+    watch.backstop = plan.memory.rlim_cur;
+    watch.owner = plan.uid;
+    if (plan.sandboxed() && !plan.in_namespaces()) {
+        std::error_code ec;
+        watch.folder = fs::canonical(p.folder, ec).string();
+    }
     auto read_stream = [&](int i) {  // false when the stream passed the limit
         for (;;) {
             ssize_t got = ::read(streams[i], chunk, sizeof chunk);
@@ -417,8 +424,7 @@ void supervise(Outcome& o, int pidfd, int in, int out, int err, int report, cons
             }
         }
         if (listener >= 0 && fds[5].revents != 0 &&
-            ((fds[5].revents & POLLIN) == 0 ||
-             !answer_request(listener, plan.memory.rlim_cur, refusal))) {
+            ((fds[5].revents & POLLIN) == 0 || !answer_request(listener, watch, refusal))) {
             ::close(listener);  // every process of the run has gone, or it cannot be used
             listener = -1;
         }
