@@ -301,6 +301,7 @@ TEST_P(InWall, RefusesWhatItMustAndAllowsTheRest) {
         {{"chmod", in + "/made"}, "ok", "ok", "ok"},
         {{"chmod", "made"}, "ok", "ok", "ok"},
         {{"chmod", in + "/to-mine"}, "refused", "refused", "ok"},
+        {{"setuid", in + "/made"}, "", "refused", "ok"},
         {{"chmod", "../" + work->path().filename().string() + "/to-mine"},
          "refused",
          "refused",

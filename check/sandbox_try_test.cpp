@@ -7,7 +7,7 @@
 // it prints "malloc failed" and exits 3 when one is refused, "held N MiB" and exits 0 when
 // all were given.
 //
-//   sandbox-try write PATH | read PATH | chmod PATH | sockfile PATH | kill PID |
+//   sandbox-try write PATH | read PATH | chmod PATH | setuid PATH | sockfile PATH | kill PID |
 //               ptrace PID | signal-parent | socket inet|udp|inet6|netlink|unix |
 //               abstract NAME | socketpair | shm | memfd | unshare | prlimit PID |
 //               setpriority PID | affinity PID | inotify PATH | fallocate PATH ...
@@ -90,6 +90,7 @@ bool attempt(const std::string& what, const std::string& arg) {
         return read;
     }
     if (what == "chmod") return ::chmod(arg.c_str(), 0666) == 0;
+    if (what == "setuid") return ::chmod(arg.c_str(), 04755) == 0;
     if (what == "sockfile") return unix_socket(arg, false);
     if (what == "abstract") return unix_socket(arg, true);
     if (what == "kill") return ::kill(static_cast<pid_t>(std::atol(arg.c_str())), SIGTERM) == 0;
