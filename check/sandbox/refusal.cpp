@@ -228,12 +228,15 @@ struct NotifySizes {
 bool path_of(long pid, std::uint64_t address, std::string& path) {
     const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     path.clear();
-    char chunk[4096];
+    char chunk[4096] = {};
     while (path.size() < PATH_MAX) {
         const std::uint64_t length =
             std::min<std::uint64_t>(sizeof chunk, page - (address + path.size()) % page);
         iovec local{chunk, length};
-        iovec remote{reinterpret_cast<void*>(address + path.size()), length};
+        // An address of the other process, never dereferenced here.
+        iovec remote{reinterpret_cast<void*>(  // NOLINT(performance-no-int-to-ptr)
+                         address + path.size()),
+                     length};
         const ssize_t got = ::process_vm_readv(static_cast<pid_t>(pid), &local, 1, &remote, 1, 0);
         if (got <= 0) return false;
         const char* end =
