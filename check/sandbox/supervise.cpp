@@ -587,10 +587,11 @@ std::string describe_walls() {
          "    open no /proc, connect no TCP, and signal no process outside the run; a\n"
          "    subreaper ends every process of the run with it. The system-call filter holds\n"
          "    as well, and here refuses every socket (socketpair works), inotify watches,\n"
-         "    fallocate and changes of mode, owner or times by path (so a linker cannot\n"
-         "    make its output executable). Paths outside can still be looked up and\n"
-         "    stat'ed. As root, the program runs as user 65534; otherwise its processes\n"
-         "    share one limit with every process of the user.\n";
+         "    fallocate and changes of owner or times by path; a change of mode by path\n"
+         "    (a linker's, CMake's) is made by the checker, for the run's own files in its\n"
+         "    working folder alone. Paths outside can still be looked up and stat'ed. As\n"
+         "    root, the program runs as user 65534; otherwise its processes share one\n"
+         "    limit with every process of the user.\n";
     t += "  none        --unsandboxed: the limits and a subreaper only\n";
     t += "The system-call filter, in both walls, refuses tracing, other processes' memory,\n"
          "keys, BPF, perf events, userfaultfd, io_uring, SysV IPC, POSIX message queues,\n"
