@@ -365,6 +365,12 @@ TEST_P(InWall, RefusesWhatItMustAndAllowsTheRest) {
         EXPECT_TRUE(victim.alive());
     }
     EXPECT_TRUE(fs::exists(work->path() / "made"));
+    // A mode is changed in the working folder where the run's memory is not bounded too.
+    check::Limits unbounded;
+    unbounded.memory = 0;
+    const Outcome free =
+        check::run_contained(attempts({"chmod", in + "/made"}, work->path()), unbounded, c);
+    EXPECT_EQ(free.out, "chmod ok\n") << free.start_error << free.err;
     check::hidden_paths().clear();
 }
 

@@ -206,14 +206,15 @@ void end_descendants(pid_t program) {
     ::_exit(127);
 }
 
-// Where the run's memory is bounded, puts the run under the listener that shows the
-// checker its refused allocations (check/sandbox/refusal.cpp) and, in the wall without
-// namespaces, asks it to change modes, and hands the listener over; where the kernel
-// refuses one, the run goes on without. True when the checker changes modes for the run.
+// Puts the run under the listener that shows the checker its refused allocations, where
+// its memory is bounded, and asks it to change modes, in the wall without namespaces
+// (check/sandbox/refusal.cpp), and hands the listener over; where the kernel refuses one,
+// the run goes on without. True when the checker changes modes for the run.
 bool watch_refusals(const Plan& p) {
-    if (p.memory.rlim_cur == RLIM_INFINITY) return false;
+    const bool memory = p.memory.rlim_cur != RLIM_INFINITY;
     const bool modes = p.sandboxed() && !p.in_namespaces();
-    const int listener = install_refusal_listener(modes);
+    if (!memory && !modes) return false;
+    const int listener = install_refusal_listener(memory, modes);
     if (listener < 0) return false;
     const bool sent = send_listener(p.report_fd, listener);
     ::close(listener);

@@ -218,8 +218,9 @@ std::uint64_t removed_bytes_below(pid_t init, dev_t device, unsigned most);
 // asks the checker about every mmap and mremap of 1 MiB or more; its listener, or -1 where
 // the kernel refuses one. Sets no new privileges. System calls only.
 // Where `changes_modes` (the wall without namespaces), chmod, fchmodat and fchmodat2 ask
-// the checker too, which changes the mode itself when the file is the run's own.
-int install_refusal_listener(bool changes_modes);
+// the checker too, which changes the mode itself when the file is the run's own; mmap and
+// mremap ask only where `watches_memory` (the run's memory is bounded).
+int install_refusal_listener(bool watches_memory, bool changes_modes);
 
 // Sends the listener over the run's report socket (a Report of kind `listening`); false
 // when it could not. System calls only.

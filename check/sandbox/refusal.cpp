@@ -82,17 +82,20 @@ constexpr std::uint32_t high_half(unsigned i) { return low_half(i) + 4; }
 
 }  // namespace
 
-int install_refusal_listener(bool changes_modes) {
+int install_refusal_listener(bool watches_memory, bool changes_modes) {
     // mmap's length is its second argument, mremap's new length its third; either at
     // least kWatched (its high half not zero, or its low half large enough) asks the
-    // checker. So do chmod, fchmodat and fchmodat2 where the checker changes modes for the
-    // run (a number no call has otherwise). Everything else is left to the other filter.
+    // checker where its memory is watched. So do chmod, fchmodat and fchmodat2 where the
+    // checker changes modes for the run. (A call not watched is compared with a number no
+    // call has.) Everything else is left to the other filter.
     const auto nr = static_cast<std::uint32_t>(offsetof(seccomp_data, nr));
     const auto arch = static_cast<std::uint32_t>(offsetof(seccomp_data, arch));
     const std::uint32_t none = ~std::uint32_t{0};
     const std::uint32_t chmod = changes_modes ? SYS_chmod : none;
     const std::uint32_t fchmodat = changes_modes ? SYS_fchmodat : none;
     const std::uint32_t fchmodat2 = changes_modes ? kFchmodat2 : none;
+    const std::uint32_t mmap = watches_memory ? SYS_mmap : none;
+    const std::uint32_t mremap = watches_memory ? SYS_mremap : none;
     // Jumps count the instructions skipped: ALLOW is instruction 17, USER_NOTIF 18.
     sock_filter prog[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, arch),                      // 0
@@ -102,12 +105,12 @@ int install_refusal_listener(bool changes_modes) {
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, chmod, 13, 0),      // 4
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, fchmodat, 12, 0),   // 5
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, fchmodat2, 11, 0),  // 6
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_mmap, 0, 4),    // 7
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, mmap, 0, 4),        // 7
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, high_half(1)),       // 8: mmap's length
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 8),           // 9: 4 GiB or more
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_half(1)),        // 10
         BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kWatched, 6, 5),    // 11
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_mremap, 0, 4),  // 12
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, mremap, 0, 4),      // 12
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, high_half(2)),       // 13: mremap's new length
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),           // 14
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, low_half(2)),        // 15
@@ -321,7 +324,7 @@ bool answer_request(int listener, const Watch& watch, Refusal& seen) {
         return ::ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, response) == 0 || errno == ENOENT ||
                errno == EINTR;
     }
-    const std::uint64_t backstop = watch.backstop;
+    const std::uint64_t backstop = watch.backstop == 0 ? ~std::uint64_t{0} : watch.backstop;
     const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     std::uint64_t asked = 0;
     if (d.nr == SYS_mmap)
